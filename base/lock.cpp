@@ -1,0 +1,12 @@
+// g_libLock on a statically initialised recursive POSIX mutex: no constructor
+// runs, so the lock works from the first static initialiser to the last exit
+// handler. The mutex is deliberately never destroyed.
+#include "base/lock.h"
+
+#include "base/platform/sync.h"
+
+LLock g_libLock;
+
+void LLock::lock() { platformLibLock(); }
+void LLock::unlock() { platformLibUnlock(); }
+bool LLock::tryLock() { return platformLibTryLock(); }

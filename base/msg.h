@@ -1,0 +1,175 @@
+// Message reporting: the one sink every diagnostic of the system goes through.
+//
+// A caller reports a code and a text; the code decides the kind word ("Message"
+// for 0, "Error" for 1..19999, "Warning" for 20000..39998, "Note" from 39999)
+// and, with a fatal sink, whether the process ends (10000..19998). The sink adds
+// the kind, the code and the current source position (top of the position
+// stack) and writes to the console and, optionally, to a message file.
+//
+// Codes with a fixed meaning: 0 plain text; 15000 general error; 17000/37000
+// error/warning with the system text of the last error (errno) appended; 17100/
+// 37100 the same with errnoText(); 35000 general warning.
+#pragma once
+
+#include <memory>
+
+#include "base/lstring.h"
+#include "base/obj.h"
+
+class LIoFile;
+class LStream;
+
+// ---- the sinks ----
+
+class LMsg : public LObj {
+public:
+    explicit LMsg(int fatal = 0) : fatal(fatal) {}
+    ~LMsg() override = default;
+
+    // Writes one finished report. position is null when no position is pushed.
+    // Base sink: "%s: " position, "%s %d: " kind and code, the text, and "\n"
+    // for codes > 0, through writeStdout.
+    virtual void output(int code, const char* position, const char* kind, const char* text);
+
+    // The core every report ends in: appends the 17000/37000 or 17100/37100
+    // suffix, takes the position, picks the kind, calls output(), and ends the
+    // process (exit code 2) for 10000..19998 when fatal is set. Returns 0.
+    int report(int code, const char* text);
+    int reportf(int code, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+
+    int fatal;
+};
+
+class LStdoutMsg : public LMsg {
+public:
+    explicit LStdoutMsg(int fatal = 0);
+    // Closes the message file; removes a message file that this run never wrote
+    // (overwrite mode: whenever it exists; append mode: when it is empty).
+    ~LStdoutMsg() override;
+
+    void output(int code, const char* position, const char* kind, const char* text) override;
+
+    const char* msgFile = nullptr;  // not owned; null: no message file
+    int msgFileAppend = 0;          // non-zero: append instead of rewrite
+    int consoleLevel = 0;           // 0 all, 1 only codes 1..19999, 2+ nothing
+    std::unique_ptr<LIoFile> msgStream;  // opened on the first report
+
+protected:
+    // The message file, opened on first use (retried on every report while it
+    // cannot be opened); null when there is none.
+    LIoFile* messageFile();
+};
+
+// The current sink; a plain LMsg (fatal 0) is installed on the first report when
+// none is. Owned by the library (destroyed by msgShutdown).
+extern LMsg* g_msg;
+// Installs sink as g_msg (ownership passes to the library); destroys a previous one.
+void installMsg(LMsg* sink);
+
+// ---- reporting ----
+
+int msg(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+int msgPrint(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int msgText(int code, const char* text);
+int msgPrintText(const char* text);
+
+// Writes text to standard output and flushes it, under g_libLock.
+void writeStdout(const char* text);
+void writeStdout(const char* text, int n);
+void printStdout(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes "Internal Error: " and the text and "\n" straight to standard output and
+// ends the process with exit code 2 (exit handlers still run).
+[[noreturn]] void internalError(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void internalErrorCode(int n);
+// True once a fatal exit has begun (exit handlers skip libShutdown then).
+bool inFatalExit();
+
+// The system's text for error number err (errno; 0: the current errno), without
+// line ends; "(no message)" when the system has none.
+LString winErrorText(int err = 0);
+// "errno=%d: %s" with e (0: the current errno) and its text.
+LString errnoText(int e = 0);
+
+// ---- positions ----
+
+class LPos : public LObj {
+public:
+    ~LPos() override = default;
+    virtual LPos* clone() const { return nullptr; }
+    virtual void toText(LString& out) const = 0;
+    virtual const char* name() const { return ""; }
+    virtual int number(int which) const { (void)which; return 0; }
+    virtual void set(const char* name, int number) { (void)name; (void)number; }
+    virtual void setName(const char* name) { (void)name; }
+    virtual void setNumber(int n) { (void)n; }
+    virtual void setOffset(int n) { (void)n; }
+};
+
+// A name and a number: format (default "%s(%d)") of the name and number + offset;
+// the bare name when the number is INT32_MIN. numberRef, when set, refreshes the
+// number before every read.
+class LNnPos : public LPos {
+public:
+    LNnPos(const char* name, int number, const int* numberRef = nullptr);
+    LPos* clone() const override;
+    void toText(LString& out) const override;
+    const char* name() const override { return name_.data(); }
+    int number(int which) const override;
+    void set(const char* name, int number) override;
+    void setName(const char* name) override { name_.assign(name); }
+    void setNumber(int n) override { number_ = n; }
+    void setOffset(int n) override { offset_ = n; }
+
+private:
+    LString name_;
+    int number_;
+    const int* numberRef_;
+    int offset_ = 0;
+    const char* format_ = "%s(%d)";
+};
+
+// A place in a stream: the name and "(%d)" with the stream's line number plus
+// lineOffset; its column is the distance from the last line feed (-1 if none).
+class LSrmPos : public LPos {
+public:
+    LSrmPos(LStream* stream, const char* name, int lineOffset);
+    void toText(LString& out) const override;
+    const char* name() const override { return name_.data(); }
+    int number(int which) const override;
+    void setName(const char* name) override { name_.assign(name); }
+    void setOffset(int n) override { lineOffset_ = n; }
+
+private:
+    LString name_;
+    LStream* stream_;
+    int lineOffset_;
+};
+
+void pushPos(LPos* p);  // the stack owns p
+void popPos(bool destroy = true);
+LPos* topPos();
+void pushNnPos(const char* name, int number);
+void pushNnPosRef(const char* name, const int* number);
+void pushSrmPos(LStream* s, const char* name, int lineOffset);
+LString currentPosText();
+
+// ---- language and shutdown ----
+
+// 'J' (74) Japanese, anything else English; initially 'E'.
+extern int g_language;
+// Switches the language (and the locale of system error texts): Japanese picks a
+// Japanese UTF-8 locale when the machine has one, else the user's own locale,
+// without a warning.
+void setLanguage(int code);
+// Picks the Japanese or the English text by g_language.
+inline const char* lang(const char* japanese, const char* english) {
+    return g_language == 'J' ? japanese : english;
+}
+
+// Registers a function for libShutdown (called in registration order).
+void atLibExit(void (*fn)());
+// Runs the atLibExit functions, then msgShutdown.
+void libShutdown();
+// Destroys g_msg (closing its message file) and the position stack.
+void msgShutdown();

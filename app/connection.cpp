@@ -246,12 +246,6 @@ void openConnection(const char* host, int wait, const char* name, bool notReady,
     if (wait > 0) sleepMs(wait);
 }
 
-void openCommandLineConnections(const LStrList& hosts) {
-    if (hosts.empty()) return;
-    for (int i = 0; i < hosts.count(); ++i) openConnection(hosts[i], 0, "", false, -1);
-    if (g_openWait > 0) sleepMs(g_openWait);
-}
-
 // ---- commands ----
 
 int cmdOpen(CommandContext& ctx) {

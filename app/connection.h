@@ -78,9 +78,6 @@ TSocket* liveConnection(TSocket* c);
 // Prints "[", "Connection <name>" in c's colour, then tail (e.g. " closed]\r\n"),
 // as one unit of console output.
 void printConnectionNotice(const TSocket* c, const char* tail);
-// Opens the connections named on the command line (default names, ready,
-// automatic colours, no wait of their own), then waits g_openWait once.
-void openCommandLineConnections(const LStrList& hosts);
 void closeConnection(TSocket* c);  // close, then a 10 ms sleep; c must be live
 // Asks every connection to close (they leave g_connections from their threads).
 void closeAllConnections();

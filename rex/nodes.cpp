@@ -19,6 +19,7 @@
 #include "rex/plan.h"
 
 LRexCustomResolver g_rexCustomResolver = nullptr;
+bool g_rexShortcuts = true;
 
 LRexCustomResolver rexSetCustomResolver(LRexCustomResolver resolver) {
     LRexCustomResolver old = g_rexCustomResolver;
@@ -152,6 +153,8 @@ int rexCompareText(const LRexCursor& cur, const char* t, int n, uint32_t flags, 
         if (cur.pos - cur.start < n) return -1;
         from = cur.pos - n;
         limit = cur.pos;
+        // The text before pos starts on a character: never on a second byte.
+        if (from > cur.start && cur.isSecond(from)) return -1;
     } else {
         from = cur.pos;
         limit = cur.end;
@@ -206,10 +209,13 @@ int LFlatRex::match(LRexCursor& cur, int backward) {
     const char* p = cur.pos;
     skipIgnorable(cur);
     int consumed;
-    if (plainCompare()) {
+    if (g_rexShortcuts && plainCompare()) {
         const int n = text.len();
         if (backward) {
-            consumed = (cur.pos - cur.start >= n && std::memcmp(cur.pos - n, text.data(), n) == 0) ? n : -1;
+            consumed = (cur.pos - cur.start >= n && std::memcmp(cur.pos - n, text.data(), n) == 0 &&
+                        !(cur.pos - n > cur.start && cur.isSecond(cur.pos - n)))
+                           ? n
+                           : -1;
         } else {
             consumed = (cur.end - cur.pos >= n && std::memcmp(cur.pos, text.data(), n) == 0) ? n : -1;
         }
@@ -716,8 +722,9 @@ void LRepRex::reset() {
 }
 
 int LRepRex::match(LRexCursor& cur, int backward) {
-    if (lazy && !backward) return memo_ ? matchLazyMemo(cur) : matchLazy(cur);
-    return memo_ ? matchGreedyMemo(cur, backward) : matchGreedy(cur, backward);
+    const bool memo = memo_ && g_rexShortcuts;
+    if (lazy && !backward) return memo ? matchLazyMemo(cur) : matchLazy(cur);
+    return memo ? matchGreedyMemo(cur, backward) : matchGreedy(cur, backward);
 }
 
 static void truncateTries(LArray& tries, int n) {

@@ -330,6 +330,11 @@ public:
     int32_t done = 0;
 };
 
+// Test hook: false makes matching and search run the plain designed algorithms
+// (every start tried, repetitions replayed), so tests can prove that the
+// shortcuts select the same matches. Always true in the program.
+extern bool g_rexShortcuts;
+
 // True when the node yields at most one way, that way depends only on where it
 // starts, and matching it changes nothing but the position (no captures, no
 // warnings): a repetition of it may remember positions instead of replaying.

@@ -68,7 +68,7 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
     if (from < 0) from = 0;
     if (!rex || rex->kind() == 2) return -1;
     const LRexPlan& plan = rexPlan(rex);
-    if (!plan.required.empty()) {
+    if (g_rexShortcuts && !plan.required.empty()) {
         if (from > length ||
             !memmem(text + from, length - from, plan.required.data(), plan.required.len())) {
             return -1;
@@ -77,7 +77,7 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
     LRexCursor cur(text, length, &captures);
     const bool* lead = cur.lead;
     auto step = [&](int at) { return at < length && lead[static_cast<unsigned char>(text[at])] ? 2 : 1; };
-    const bool filter = !plan.hasRef || length >= 101;
+    const bool filter = g_rexShortcuts && (!plan.hasRef || length >= 101);
     Scanner scanner(text, plan);
     int best = -1, bestLength = 0;
     int remaining = nth;

@@ -68,7 +68,8 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
     if (from < 0) from = 0;
     if (!rex || rex->kind() == 2) return -1;
     const LRexPlan& plan = rexPlan(rex);
-    if (g_rexShortcuts && !plan.required.empty()) {
+    // (a single possible first byte is scanned for with memchr instead)
+    if (g_rexShortcuts && !plan.required.empty() && plan.scan != LRexPlan::kScanOneByte) {
         if (from > length ||
             !memmem(text + from, length - from, plan.required.data(), plan.required.len())) {
             return -1;

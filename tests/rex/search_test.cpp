@@ -207,6 +207,7 @@ const char* const kDiffPatterns[] = {
     "{@ign( )}ab", "x(?:{@ign(-)}ab)", ".", "..", "[^a]b", "(a)\\1", "\\d{2,}", "a|b|c",
     "(?cx:a)+", "\\B.", "\\cab", "a.*?b", "[" A_ "-\x83\x93]+", "{@iz}abc", "{@ic}[a-c]+",
     "\\s+\\S", ".?.?.?x", "(?:a|)+b", "(a|b)*?c", "$", "^a", "(?=a)\\w\\w", "{@ic}\x82\x81",
+    "(?>[a-z]+)>", "x(?>a*b)", "[a-c]{2,3}b", "\\d+\\n", "[^#]+#",
 };
 
 std::string randomText(std::mt19937& rng, int length) {

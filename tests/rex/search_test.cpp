@@ -227,7 +227,7 @@ TEST(RexSearch, ShortcutsSelectThePlainResult) {
         for (const char* pattern : kDiffPatterns) {
             auto rex = rexCompile(pattern, 0);
             auto bounded = rexCompile(pattern, rexTypeBoundary);
-            for (int round = 0; round < 20; ++round) {
+            for (int round = 0; round < 14; ++round) {
                 const int length = round < 8 ? round * 3 : 60 + round * 6;
                 const std::string text = randomText(rng, length);
                 for (int nth : modes) {

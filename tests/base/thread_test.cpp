@@ -154,16 +154,6 @@ TEST_F(ThreadTest, AutoDeletingThreadDeletesItselfWithoutSignallingDone) {
     EXPECT_EQ(registeredCount(), 1);
 }
 
-TEST_F(ThreadTest, ThreadWithoutAutoDeleteSignalsDone) {
-    Obedient t;
-    t.start(false);
-    ASSERT_EQ(t.started.wait(10000), WaitResult::signalled);
-    t.stopRequested = true;
-    t.stopEvent.set();
-    EXPECT_EQ(t.doneEvent.wait(10000), WaitResult::signalled);
-    EXPECT_FALSE(t.isRunning());
-}
-
 namespace {
 // Records its number when it sees its stop event.
 class Recorder : public LThread {

@@ -1,0 +1,42 @@
+// Console output: the application's message sink, colours and system messages.
+//
+// Every coloured piece of output is one sequence under g_libLock: set the colour,
+// write the text (code 0 through the sink, so it reaches the message file too),
+// set the colour back to 7. Colours are console attributes (low nibble
+// foreground, high nibble background; blue 1, green 2, red 4, intensity 8),
+// written as ANSI SGR sequences only when standard output is a terminal.
+#pragma once
+
+#include "base/msg.h"
+
+// The sink: errors, warnings and notes are written whole in g_errorMsgColor; plain
+// output (code 0) in whatever colour the caller set. Flushes the message file
+// after every report.
+class TMsg : public LStdoutMsg {
+public:
+    explicit TMsg(int fatal = 0) : LStdoutMsg(fatal) {}
+    void output(int code, const char* position, const char* kind, const char* text) override;
+};
+
+// Sets the attribute for further output (nothing is written when standard output
+// is not a terminal). Never recurses into itself through a failure report.
+void setConsoleColor(int attribute);
+
+// The attribute used to echo command-file text in a connection's colour c: with
+// g_inputReverse the foreground and background swap (intensity bits stay), with
+// g_inputHighlight the foreground intensity bit is set.
+int echoColor(int c);
+
+// Prints one system message line in g_systemMsgColor (nothing when it is 0).
+// fmt is program text; pass user text as arguments.
+void systemMessage(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Prints " <label> " and the names joined by "," (nothing for an empty list).
+void printNameList(const char* label, const LStrList& names);
+
+// Writes text (n bytes, or up to its terminator when n < 0) in the given
+// attribute as one locked sequence, then resets to 7.
+void printColored(int attribute, const char* text, int n = -1);
+
+// Clears the screen when standard output is a terminal.
+void clearScreen();

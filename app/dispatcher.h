@@ -1,0 +1,17 @@
+// Executing a line and dispatching a control command through the command table
+// (names and short forms as data, one handler per command; see commands.h).
+#pragma once
+
+class LineRecord;
+class PendingLines;
+class TSocket;
+
+// Runs one line with connection as the current connection (may be null): text
+// goes to queueLine, a command to dispatchCommand. Without a connection only
+// kind i runs (else error 10003). Returns 1 for !quit, else 0.
+int executeLine(TSocket* connection, const LineRecord& line, PendingLines& pending);
+
+// Echoes a command-file command, looks its name up (exact, case-sensitive; a long
+// name and its short form are equivalent) and runs its handler; 10011 for an
+// unknown name. Returns 1 for !quit, else 0.
+int dispatchCommand(TSocket* connection, const LineRecord& line, PendingLines& pending);

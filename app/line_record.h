@@ -1,0 +1,40 @@
+// LineRecord: one command line as every line list of the system stores it
+// (pending lines, atom lines, macro lines, send queues): a kind letter and the
+// text without its line end.
+//
+// Kinds: 'G' text to send, 'I' control command written with one '!', 'W' control
+// command written with '!!' (wait-execute). Upper case: the line came from a
+// command file (such lines are echoed); lower case: typed at the console. A record
+// is owned by the list that holds it.
+#pragma once
+
+#include <memory>
+
+#include "base/lstring.h"
+#include "base/obj.h"
+
+class LineRecord : public LObj {
+public:
+    // kind is one of G I W g i w; text is copied (n < 0: up to its terminator).
+    LineRecord(char kind, const char* text, int n = -1);
+
+    char kind() const { return kind_; }
+    // The kind folded to lower case: 'g', 'i' or 'w'.
+    char lowerKind() const { return static_cast<char>(kind_ | 0x20); }
+    bool fromFile() const { return kind_ >= 'A' && kind_ <= 'Z'; }
+    const LString& text() const { return text_; }
+
+    // Macro nesting depth: 0 for lines that no !call-macro inserted; a line
+    // inserted by a call at depth d carries d + 1.
+    int depth = 0;
+
+    std::unique_ptr<LineRecord> clone() const;
+
+private:
+    char kind_;
+    LString text_;
+};
+
+// The line as the user wrote it: "!" + text for i, "!!" + text for w, the bare
+// text for g. Any other kind reports error 10000 "Internal 454" and gives the text.
+LString displayText(const LineRecord& line);

@@ -1,0 +1,37 @@
+// Log files: traffic of chosen connections and time-stamped system events.
+//
+// g_logFiles owns every open LogFile; each connection's logFiles list points to
+// the files that record it. Every walk of those lists, every write and every
+// change holds g_libLock, so entries never interleave inside a file. Every entry
+// is flushed at once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "base/larray.h"
+#include "base/lhash.h"
+
+class LIoFile;
+class TSocket;
+
+struct LogFile : LObj {
+    enum : uint32_t { kCn = 1, kSys = 2, kXs = 16, kXr = 32 };
+    LHashTable forNames;  // owned name blocks; empty: every connection
+    std::unique_ptr<LIoFile> stream;
+    uint32_t logFlags = 0;
+    ~LogFile() override;
+};
+
+extern LOwnedArray<LogFile> g_logFiles;
+
+// Writes "[<local time>  <event>]\r\n" to every file with sys. fmt is program text.
+void writeSysLog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Attaches every log file whose forNames is empty or holds c's name.
+void attachLogFiles(TSocket* c);
+// Receive entry ("[%s<]" with cn, then the bytes) to c's files without xr.
+void logReceived(TSocket* c, const char* bytes, int n);
+// Send entry ("[%s>]" with cn, then the text and CR LF) to c's files without xs.
+void logSent(TSocket* c, const char* text, int n);
+// Closes and releases every log file (at exit, after "Exit Vesperline").
+void closeAllLogFiles();

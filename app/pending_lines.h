@@ -1,0 +1,28 @@
+// The main loop's pending lines.
+#pragma once
+
+#include <memory>
+
+#include "app/line_record.h"
+#include "base/larray.h"
+
+// The main loop's pending lines. Lines already run are released as the loop goes
+// (memory stays flat over a long session); new lines go either to the end
+// (command files, typed lines, !read-command-file) or right before the next line
+// (!call-macro), in order.
+class PendingLines {
+public:
+    // Appends at the end.
+    void append(std::unique_ptr<LineRecord> line);
+    // Inserts before the next line, after lines inserted so far by the same call
+    // site: call beginInsert() once, then insertNext() for each line in order.
+    void beginInsert();
+    void insertNext(std::unique_ptr<LineRecord> line);
+    bool hasNext() const;
+    // Takes the next line out (ownership passes to the caller).
+    std::unique_ptr<LineRecord> takeNext();
+    int remaining() const;
+
+private:
+    // (the representation is the implementer's: executed lines must not stay)
+};

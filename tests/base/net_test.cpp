@@ -1,0 +1,141 @@
+// The socket functions of the platform layer against loopback servers: connect
+// (success, refusal, the time limit), the wait with its wake-up descriptor, the
+// end of data, send without SIGPIPE, and address parsing.
+#include "base/platform/net.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "tests/support/loopback_server.h"
+
+namespace {
+
+const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
+
+std::string readAll(int fd, size_t want, int timeoutMs) {
+    std::string got;
+    const int64_t end = vltest::monoMs() + timeoutMs;
+    char buf[4096];
+    while (got.size() < want && vltest::monoMs() < end) {
+        const int bits = netWait(fd, false, -1, 100);
+        if (!(bits & kNetIn)) continue;
+        const int n = netRecv(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+TEST(Net, ConnectsReceivesAndSeesTheEndOfData) {
+    vltest::LoopbackServer server(vltest::ServerBehaviour::sendAndClose("hello\r\n"));
+    const int fd = netSocket();
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(netConnect(fd, kLoopback, server.port(), 2000), 0);
+    uint32_t addr = 0;
+    int port = 0;
+    ASSERT_EQ(netPeer(fd, &addr, &port), 0);
+    EXPECT_EQ(addr, kLoopback);
+    EXPECT_EQ(port, server.port());
+    EXPECT_EQ(readAll(fd, 7, 2000), "hello\r\n");
+    // After the data: the peer's close is seen as readable, hang-up and a 0 read.
+    const int bits = netWait(fd, false, -1, 2000);
+    EXPECT_TRUE(bits & kNetIn);
+    EXPECT_TRUE(bits & kNetHup);
+    char c;
+    EXPECT_EQ(netRecv(fd, &c, 1), 0);
+    EXPECT_EQ(netClose(fd), 0);
+}
+
+TEST(Net, RefusedConnectionFailsWithItsError) {
+    const int fd = netSocket();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(netConnect(fd, kLoopback, vltest::refusedPort(), 2000), -1);
+    EXPECT_EQ(netLastError(), ECONNREFUSED);
+    netClose(fd);
+}
+
+TEST(Net, ConnectGivesUpAfterItsTimeLimit) {
+    // A listener that never accepts and whose queue is full drops further
+    // connection requests, so a connect to it waits until its limit.
+    const int lfd = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(lfd, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = kLoopback;
+    ASSERT_EQ(bind(lfd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    ASSERT_EQ(listen(lfd, 0), 0);
+    socklen_t len = sizeof sa;
+    getsockname(lfd, reinterpret_cast<sockaddr*>(&sa), &len);
+    const int port = ntohs(sa.sin_port);
+    std::vector<int> fillers;
+    bool timedOut = false;
+    for (int i = 0; i < 8 && !timedOut; ++i) {
+        const int fd = netSocket();
+        ASSERT_GE(fd, 0);
+        const int64_t t0 = vltest::monoMs();
+        if (netConnect(fd, kLoopback, port, 300) == 0) {
+            fillers.push_back(fd);
+            continue;
+        }
+        EXPECT_EQ(netLastError(), ETIMEDOUT);
+        const int64_t took = vltest::monoMs() - t0;
+        EXPECT_GE(took, 250);
+        EXPECT_LT(took, 3000);
+        timedOut = true;
+        netClose(fd);
+    }
+    EXPECT_TRUE(timedOut);
+    for (int fd : fillers) netClose(fd);
+    close(lfd);
+}
+
+TEST(Net, WaitWakesOnTheWakeDescriptorAndTimesOut) {
+    vltest::LoopbackServer server(vltest::ServerBehaviour::greet(""));
+    const int fd = netSocket();
+    ASSERT_EQ(netConnect(fd, kLoopback, server.port(), 2000), 0);
+    const int wake = netWakeCreate();
+    ASSERT_GE(wake, 0);
+    EXPECT_EQ(netWait(fd, false, wake, 50), 0);
+    // Writable at once when asked.
+    EXPECT_TRUE(netWait(fd, true, wake, 1000) & kNetOut);
+    netWakeSignal(wake);
+    netWakeSignal(wake);
+    EXPECT_EQ(netWait(fd, false, wake, 1000), kNetWake);
+    netWakeClear(wake);
+    EXPECT_EQ(netWait(fd, false, wake, 0), 0);
+    netClose(wake);
+    netClose(fd);
+}
+
+TEST(Net, SendToAClosedPeerReportsInsteadOfKillingTheProcess) {
+    netProcessStartup();
+    vltest::LoopbackServer server(vltest::ServerBehaviour::sendAndClose(""));
+    const int fd = netSocket();
+    ASSERT_EQ(netConnect(fd, kLoopback, server.port(), 2000), 0);
+    ASSERT_TRUE(server.waitOpenAtMost(0, 2000));
+    // The first send may still be taken; later ones fail with a peer-gone error.
+    int err = 0;
+    for (int i = 0; i < 50 && err == 0; ++i) {
+        if (netSend(fd, "x\r\n", 3) < 0) err = netLastError();
+        usleep(10000);
+    }
+    EXPECT_TRUE(netPeerGone(err)) << err;
+    netClose(fd);
+}
+
+TEST(Net, ParsesDottedAddressesAndLooksUpNames) {
+    EXPECT_EQ(netParseDotted("127.0.0.1"), kLoopback);
+    EXPECT_EQ(netParseDotted("1.2.3.x"), 0xFFFFFFFFu);
+    EXPECT_EQ(netLookup("localhost"), kLoopback);
+    EXPECT_EQ(netLookup("no-such-host.invalid"), 0u);
+}
+
+}  // namespace

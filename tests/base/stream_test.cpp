@@ -1,0 +1,320 @@
+// Streams and files: line reading, buffering across the 1000-byte buffer,
+// seeking, append and truncate, the second writer, Ctrl-C protection.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "base/msg.h"
+#include "base/stream.h"
+#include "base_test_support.h"
+
+namespace {
+
+// Every line of s as readLine gives it, until atEnd with an empty line.
+std::vector<std::string> lines(LSrmBase& s, int mode = 0) {
+    std::vector<std::string> out;
+    LString line;
+    for (;;) {
+        s.readLine(line, mode);
+        if (s.atEnd() && line.empty()) return out;
+        out.emplace_back(line.data(), static_cast<size_t>(line.len()));
+    }
+}
+
+std::string pattern(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += static_cast<char>('A' + (i * 7 + i / 26) % 26);
+    return s;
+}
+
+}  // namespace
+
+TEST(Stream, ReadLineEndsAndTheLastLine) {
+    using V = std::vector<std::string>;
+    struct Case {
+        std::string bytes;
+        V mode0, mode1;
+    };
+    const Case cases[] = {
+        {"a\nb", {"a", "b"}, {"a\n", "b"}},
+        {"a\rb\r", {"a", "b"}, {"a\r", "b\r"}},
+        {"a\r\nb\r\n", {"a", "b"}, {"a\r\n", "b\r\n"}},
+        {"a\n\r\nb\n\rc", {"a", "", "b", "", "c"}, {"a\n", "\r\n", "b\n", "\r", "c"}},
+        {"\r\r", {"", ""}, {"\r", "\r"}},
+        {"", {}, {}},
+        {std::string("n\0l\n", 4), {std::string("n\0l", 3)}, {std::string("n\0l\n", 4)}},
+    };
+    for (const Case& c : cases) {
+        LMemSrm s0(c.bytes.data(), static_cast<int>(c.bytes.size()));
+        EXPECT_EQ(lines(s0, 0), c.mode0) << c.bytes;
+        LMemSrm s1(c.bytes.data(), static_cast<int>(c.bytes.size()));
+        EXPECT_EQ(lines(s1, 1), c.mode1) << c.bytes;
+    }
+    LMemSrm last("first\nlast");  // the last line comes with the end flag set
+    LString line;
+    last.readLine(line);
+    EXPECT_FALSE(last.atEnd());
+    EXPECT_EQ(last.readLine(line), -1);
+    EXPECT_STREQ(line.data(), "last");
+    EXPECT_TRUE(last.atEnd());
+    LMemSrm keep("ab\r\ncd");  // mode 2 leaves the line end unread
+    EXPECT_EQ(keep.readLine(line, 2), '\r');
+    EXPECT_EQ(keep.getByte(), '\r');
+}
+
+TEST(Stream, LinesAcrossBufferBordersAndLineNumbers) {
+    // Lines of every length from 0 to 60 with all three line ends put CR and LF
+    // on both sides of every 1000-byte border.
+    std::string bytes;
+    std::vector<std::string> want;
+    std::vector<bool> hasLf;
+    const char* ends[] = {"\r\n", "\n", "\r"};
+    for (int round = 0; round < 5; ++round) {
+        for (int len = 0; len <= 60; ++len) {
+            const char* end = ends[(len + round) % 3];
+            want.push_back(pattern(len));
+            bytes += want.back() + end;
+            hasLf.push_back(end[0] == '\n' || end[1] == '\n');
+        }
+    }
+    TempDir dir;
+    writeFile(dir.file("lines.txt"), bytes);
+    LIoFile f(dir.file("lines.txt").c_str(), 'r');
+    std::vector<std::string> got;
+    LString line;
+    int lineFeeds = 0;
+    for (size_t i = 0; i < want.size(); ++i) {
+        ASSERT_EQ(f.lineNumber(), lineFeeds + 1) << "line " << i;
+        f.readLine(line);
+        got.emplace_back(line.data(), static_cast<size_t>(line.len()));
+        lineFeeds += hasLf[i];
+    }
+    EXPECT_EQ(got, want);
+    f.readLine(line);
+    EXPECT_TRUE(f.atEnd() && line.empty());
+
+    LMemSrm three("one\ntwo\r\nthree\nfour\n");
+    for (int i = 0; i < 3; ++i) three.readLine(line);
+    EXPECT_EQ(three.lineNumber(), 4);
+}
+
+TEST(Stream, WritesOfAnySizeArriveWholeAndInOrder) {
+    TempDir dir;
+    const std::string path = dir.file("out.bin");
+    std::string want;
+    {
+        LIoFile f(path.c_str(), 'w');
+        for (int n : {5003, 1, 999, 1000, 1001, 20, 2500, 0, 7}) {
+            const std::string piece = pattern(n + 3).substr(3);
+            EXPECT_EQ(f.write(piece.data(), n), n);
+            want += piece;
+        }
+        EXPECT_EQ(f.tell(), static_cast<int64_t>(want.size()));
+        const std::string huge(40000, 'h');
+        f.printf("[%d:%s]", 12, huge.c_str());
+        want += "[12:" + huge + "]";
+    }
+    EXPECT_EQ(readFile(path), want);
+}
+
+TEST(Stream, AppendKeepsAndWriteTruncates) {
+    TempDir dir;
+    const std::string path = dir.file("log.txt");
+    writeFile(path, "old\n");
+    {
+        LIoFile f(path.c_str(), 'a');
+        EXPECT_EQ(f.tell(), 4);
+        f.writeText("new\n");
+    }
+    EXPECT_EQ(readFile(path), "old\nnew\n");
+    LIoFile(path.c_str(), 'w').writeText("x");
+    EXPECT_EQ(readFile(path), "x");
+}
+
+TEST(Stream, ASecondWriterIsRefusedAndCorruptsNothing) {
+    TempDir dir;
+    const std::string path = dir.file("shared.log");
+    RecordingGuard rec;
+    LIoFile first(path.c_str(), 'w');
+    first.writeText("first writer\n");
+    first.flush();
+    for (int mode : {'w', 'a'}) {
+        LIoFile second(path.c_str(), mode);
+        EXPECT_FALSE(second.isOpen());
+        second.writeText("second writer\n");
+    }
+    ASSERT_EQ(rec.reports().size(), 2u);
+    for (const auto& r : rec.reports()) {
+        EXPECT_EQ(r.code, 17000);
+        EXPECT_EQ(r.text, "cannot open " + path + ": Resource temporarily unavailable");
+    }
+    EXPECT_TRUE(LIoFile(path.c_str(), 'r').isOpen());  // readers are never refused
+    first.writeText("still first\n");
+    first.close();
+    EXPECT_EQ(readFile(path), "first writer\nstill first\n");
+    EXPECT_TRUE(LIoFile(path.c_str(), 'a').isOpen());  // free again once the first has closed
+}
+
+TEST(Stream, OpenFailuresAreReportedWhenAsked) {
+    TempDir dir;
+    const std::string path = dir.file("missing.txt");
+    RecordingGuard rec;
+    LIoFile f(path.c_str(), 'r');
+    EXPECT_FALSE(f.isOpen());
+    EXPECT_EQ(f.getByte(), -1);  // a stream that did not open reads as an ended stream
+    EXPECT_TRUE(f.atEnd());
+    LIoFile quiet(path.c_str(), 'r', false);
+    setLanguage('J');
+    LIoFile japanese(path.c_str(), 'r');
+    setLanguage('E');
+    ASSERT_EQ(rec.reports().size(), 2u);
+    EXPECT_EQ(rec.reports()[0].code, 17000);
+    EXPECT_EQ(rec.reports()[0].text, "cannot open " + path + ": No such file or directory");
+    EXPECT_EQ(rec.reports()[1].text.rfind(path + " を開けません: ", 0), 0u) << rec.reports()[1].text;
+}
+
+TEST(Stream, SeekTellRewriteAndTruncate) {
+    TempDir dir;
+    const std::string path = dir.file("data.txt");
+    const std::string bytes = pattern(3000);
+    writeFile(path, bytes);
+    {
+        LIoFile f(path.c_str(), 'r');
+        EXPECT_EQ(f.seek(2500), 2500);
+        EXPECT_EQ(f.getByte(), static_cast<unsigned char>(bytes[2500]));
+        EXPECT_EQ(f.lineNumber(), 0);  // counting stops after a seek outside the buffer
+        EXPECT_EQ(f.seek(2490), 2490);  // inside the buffer
+        EXPECT_EQ(f.getByte(), static_cast<unsigned char>(bytes[2490]));
+        EXPECT_EQ(f.seek(-1), 3000);
+        EXPECT_EQ(f.getByte(), -1);
+        EXPECT_EQ(f.seek(0), 0);
+        EXPECT_FALSE(f.atEnd());  // a seek clears the end flag
+    }
+    {
+        LIoFile f(path.c_str(), 'w');
+        f.writeText(bytes.c_str());
+        f.seek(5);  // far behind the buffer: pending bytes go out first
+        f.writeText("XY");
+        f.seek(2998);
+        f.writeText("Z");
+    }
+    std::string want = bytes;
+    want.replace(5, 2, "XY");
+    want[2998] = 'Z';
+    EXPECT_EQ(readFile(path), want);
+    {
+        LIoFile f(path.c_str(), 'w');
+        f.writeText("hello world");
+        f.seek(6);  // inside the buffer: pending output stays
+        f.writeText("W");
+        f.truncate(8);
+        f.writeText("!");
+    }
+    EXPECT_EQ(readFile(path), "hello Wo!");
+}
+
+TEST(Stream, LookingAtReadUntilGetChar) {
+    const std::string bytes = std::string(995, '.') + "MARKER,rest;tail";
+    LMemSrm s(bytes.c_str());
+    for (int i = 0; i < 995; ++i) s.getByte();
+    EXPECT_TRUE(s.lookingAt("MARKER"));  // needs a refill across the border
+    EXPECT_FALSE(s.lookingAt("MARKET"));
+    EXPECT_FALSE(s.lookingAt("MARKER,rest;tail and more"));
+    LString out;
+    EXPECT_EQ(s.readUntil(",;", out), ',');  // nothing was consumed by lookingAt
+    EXPECT_STREQ(out.data(), "MARKER");
+    EXPECT_EQ(s.getByte(), ',');
+    EXPECT_EQ(s.readUntil(";", nullptr), ';');
+    s.getByte();
+    EXPECT_EQ(s.readUntil(";", out), -1);
+    EXPECT_STREQ(out.data(), "MARKERtail");
+
+    LMemSrm sjis("\x82\xA0z\x81");
+    EXPECT_EQ(sjis.getChar(), 0x82A0);
+    EXPECT_EQ(sjis.getChar(), 'z');
+    EXPECT_EQ(sjis.getChar(), 0x81);  // a lead byte at the end stands alone
+    EXPECT_EQ(sjis.getChar(), -1);
+}
+
+TEST(Stream, FileSize) {
+    TempDir dir;
+    writeFile(dir.file("five.txt"), "12345");
+    EXPECT_EQ(fileSize(dir.file("five.txt").c_str()), 5);
+    EXPECT_EQ(fileSize(dir.file("none").c_str()), -1);
+    EXPECT_EQ(fileSize(nullptr), -1);
+}
+
+TEST(Stream, AWriteThatCannotProgressGivesUp) {
+    if (!fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    RecordingGuard rec;
+    {
+        LIoFile f("/dev/full", 'w');
+        ASSERT_TRUE(f.isOpen());
+        EXPECT_LT(f.writeText(std::string(2500, 'x').c_str()), 2500);
+    }
+    ASSERT_FALSE(rec.reports().empty());
+    for (const auto& r : rec.reports()) EXPECT_EQ(r.text, "write(): No space left on device");
+}
+
+// ---- Ctrl-C protection ----
+
+TEST(Stream, InterruptProtectionIsCounted) {
+    TempDir dir;
+    EXPECT_EQ(interruptProtectionDepth(), 0);
+    {
+        LIoFile a(dir.file("a").c_str(), 'w');
+        LIoFile b(dir.file("b").c_str(), 'a');
+        LIoFile reader(dir.file("a").c_str(), 'r');  // reading is never protected
+        LIoFile failed(dir.file("no/such").c_str(), 'w', false);
+        EXPECT_EQ(interruptProtectionDepth(), 2);
+        a.close();
+        a.close();
+        EXPECT_EQ(interruptProtectionDepth(), 1);
+    }
+    EXPECT_EQ(interruptProtectionDepth(), 0);
+}
+
+TEST(StreamDeathTest, CtrlCIsIgnoredWhileAFileIsWritten) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempDir dir;
+    const std::string a = dir.file("a.log");
+    const std::string b = dir.file("b.log");
+    EXPECT_EXIT(
+        {
+            std::signal(SIGINT, SIG_DFL);
+            LIoFile first(a.c_str(), 'w');
+            LIoFile second(b.c_str(), 'w');
+            std::raise(SIGINT);
+            first.close();
+            std::raise(SIGINT);  // the second file still protects
+            second.close();
+            std::exit(7);
+        },
+        ::testing::ExitedWithCode(7), "");
+    EXPECT_EXIT(
+        {
+            std::signal(SIGINT, SIG_DFL);
+            { LIoFile f(a.c_str(), 'w'); }
+            std::raise(SIGINT);
+            std::exit(7);
+        },
+        ::testing::KilledBySignal(SIGINT), "");
+}
+
+// ---- unsupported operations ----
+
+TEST(StreamDeathTest, UnsupportedOperationsStopWithTheirCodes) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_STOPS_WITH(LMemStream("abc", 3).write("x", 1), "Internal Error: 51010\n");
+    EXPECT_STOPS_WITH(LMemSrm("abc").truncate(1), "Internal Error: 51070\n");
+    EXPECT_STOPS_WITH(LFile().open("x", 'x'), "Internal Error: 1130\n");
+    EXPECT_STOPS_WITH(
+        {
+            LIoFile f("/dev/full", 'w');
+            f.setFlags(f.flags() | LSrmBase::kWriteFatal);
+            f.writeText(std::string(2500, 'x').c_str());
+        },
+        "Internal Error: write error to /dev/full\n");
+}

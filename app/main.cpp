@@ -53,11 +53,11 @@ struct OptionValues {
     int onlineHelp = 0;
     int usage = 0;
     int version = 0;
-    char* debugText = nullptr;
-    char* outputDir = nullptr;
-    char* outputFile = nullptr;
-    char* msgFile = nullptr;
-    LArray* hosts = nullptr;
+    const char* debugText = nullptr;
+    const char* outputDir = nullptr;
+    const char* outputFile = nullptr;
+    const char* msgFile = nullptr;
+    LStrList hosts;
 };
 
 // Matches the program's options; command files are collected in order, and an
@@ -80,7 +80,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     for (int i = 0; i < args.count(); ++i) {
         const char* arg = args[i];
         if (tryOptions(options, arg)) continue;
-        if (arg[0] == '-' || arg[0] == '/') {
+        if (isOptionArg(arg)) {
             msg(10007, "不明なオプションです: '%s'", arg);
             continue;
         }
@@ -172,9 +172,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < g_files.count(); ++i) loadCommandFile(g_files[i], pending);
 
     // 11: the connections of -o, then one wait.
-    if (v.hosts && !v.hosts->empty()) {
-        for (int i = 0; i < v.hosts->count(); ++i)
-            openConnection(reinterpret_cast<const char*>((*v.hosts)[i]), 0, "", false, -1);
+    if (!v.hosts.empty()) {
+        for (int i = 0; i < v.hosts.count(); ++i) openConnection(v.hosts[i], 0, "", false, -1);
         sleepMs(g_openWait);
     }
 

@@ -158,7 +158,9 @@ TEST_F(Shell, ColorList) {
         run({c.line});
         EXPECT_EQ(vltest::colorList(), c.colors) << c.line;
         EXPECT_EQ(cap.codes(), c.codes) << c.line;
-        if (std::string(c.line) == "!color 300") EXPECT_EQ(cap.textOf(10008), "12Ch は色として指定できません");
+        if (std::string(c.line) == "!color 300") {
+            EXPECT_EQ(cap.textOf(10008), "12Ch は色として指定できません");
+        }
     }
 }
 
@@ -200,11 +202,15 @@ TEST_F(Shell, ReadCommandFileAppendsAfterEveryPendingLine) {
     vltest::TempDir dir;
     const std::string more = dir.write("more.txt", "!rem m1\n!rem m2\n");
     MsgCapture cap;
-    run({"!rem a", "!rcf " + more, "!rem b", "!rem c"});
-    EXPECT_EQ(cap.plain(), "!rem a\r\n!rcf " + more + "\r\n!rem b\r\n!rem c\r\n!rem m1\r\n!rem m2\r\n");
+    // An absolute path is double-quoted: a leading slash would quote a pattern.
+    run({"!rem a", "!rcf \"" + more + "\"", "!rem b", "!rem c"});
+    EXPECT_EQ(cap.plain(), "!rem a\r\n!rcf \"" + more + "\"\r\n!rem b\r\n!rem c\r\n!rem m1\r\n!rem m2\r\n");
     cap.clear();
-    run({"!rcf " + dir.file("missing.txt")});
+    run({"!rcf \"" + dir.file("missing.txt") + "\""});
     ASSERT_EQ(cap.codes(), std::vector<int>{17000});
+    cap.clear();
+    run({"!rcf /a/b"});  // slash-quoted: the file "a", and "b" is extra text
+    EXPECT_EQ(cap.textOf(30001), "行末の余計な記述を無視します: 'b'");
 }
 
 // ---- macros ----

@@ -67,13 +67,13 @@ TEST(ShellRun, VersionUsageAndUnknownOptions) {
 TEST(ShellRun, CommandFilesRunInOrderAndQuitEndsTheRun) {
     TempDir d;
     const std::string more = d.write("more.txt", "!rem m1\n!quit\n");
-    const std::string a = d.write("a.txt", "!rem a1\n!rcf " + more + "\n!rem a2\n");
+    const std::string a = d.write("a.txt", "!rem a1\n!rcf \"" + more + "\"\n!rem a2\n");
     const std::string b = d.write("b.txt", "!rem b1\n");
     const std::string c = d.write("c.txt", "!rem c1\n!quit\n!rem never\n");
     const std::string e = d.write("e.txt", "!rem e1\n");
     RunResult r = quiet({a, b});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "!rem a1\r\n!rcf " + more + "\r\n!rem a2\r\n!rem b1\r\n!rem m1\r\n!quit\r\n");
+    EXPECT_EQ(r.out, "!rem a1\r\n!rcf \"" + more + "\"\r\n!rem a2\r\n!rem b1\r\n!rem m1\r\n!quit\r\n");
     r = quiet({c, e});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "!rem c1\r\n!quit\r\n");
@@ -164,7 +164,7 @@ TEST(ShellRun, ColoursAndHelpValues) {
     EXPECT_NE(at(r, "Error 10013: 数値が正しくありません: 0\n"), std::string::npos);
     EXPECT_NE(at(r, "(0 なら非表示, 既定=0x00)\r\n"), std::string::npos);
     EXPECT_NE(at(r, "エラー メッセージ色 (既定=0x0E)\r\n"), std::string::npos);
-    EXPECT_EQ(countOf(r.out, "Error"), 4);
+    EXPECT_EQ(countOf(r.out, "Error"), 5);
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);  // not a terminal: no colour codes
 }
 

@@ -16,6 +16,8 @@
 // AddressSanitizer and valgrind see every block and every overrun.
 #pragma once
 
+#include <memory>
+
 // Returns a block with at least blockRound(size) usable bytes; never null (an
 // exhausted heap ends the process with an internal error). size >= 0.
 void* blockAlloc(int size);
@@ -31,3 +33,13 @@ int blockRound(int n);
 
 // The size class of a request of n bytes: 1..64 for pooled classes, -1 above.
 int blockClass(int n);
+
+// Frees a block through std::unique_ptr: BlockPtr<char> owns a char block.
+struct BlockDeleter {
+    void operator()(void* p) const { blockFree(p); }
+};
+template <class T>
+using BlockPtr = std::unique_ptr<T, BlockDeleter>;
+
+// A new block of n bytes as an owning pointer.
+inline BlockPtr<char> blockAllocOwned(int n) { return BlockPtr<char>(static_cast<char*>(blockAlloc(n))); }

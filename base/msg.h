@@ -58,6 +58,9 @@ protected:
     // The message file, opened on first use (retried on every report while it
     // cannot be opened); null when there is none.
     LIoFile* messageFile();
+
+private:
+    bool openFailed_ = false;  // an open of the message file has failed
 };
 
 // The current sink; a plain LMsg (fatal 0) is installed on the first report when

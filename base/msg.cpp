@@ -1,0 +1,407 @@
+// Message reporting: the sinks, the reporting functions, the system's error
+// texts, the position stack, the language switch and the library shutdown.
+//
+// Every report runs under g_libLock from the moment its position is taken until
+// its text is written, so reports of different threads never interleave. The
+// lock is re-entrant, which the nested report of a message file that cannot be
+// opened relies on. errno is read first thing in every reporting function, so
+// that the 17000/37000 suffix names the caller's failure.
+#include "base/msg.h"
+
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "base/block.h"
+#include "base/larray.h"
+#include "base/lock.h"
+#include "base/platform/console.h"
+#include "base/platform/process.h"
+#include "base/stream.h"
+
+LMsg* g_msg = nullptr;
+int g_language = 'E';
+
+namespace {
+
+std::atomic<bool> g_fatalExit{false};
+
+[[noreturn]] void fatalExit() {
+    g_fatalExit = true;
+    platformExit(2);
+}
+
+// The current sink, creating the default one; the caller holds g_libLock.
+LMsg* currentSink() {
+    if (!g_msg) g_msg = new LMsg(0);  // owned by the library until msgShutdown
+    return g_msg;
+}
+
+const char* kindOf(int code) {
+    if (code >= 1 && code <= 19999) return "Error";
+    if (code >= 20000 && code <= 39998) return "Warning";
+    if (code >= 39999) return "Note";
+    return "Message";
+}
+
+LString systemText(int err) {
+    char buf[512];
+    if (!platformErrorText(err, buf, sizeof buf)) return LString("(no message)");
+    LString text(buf);
+    text.replaceAll("\r\n", "");
+    return text;
+}
+
+LString errnoTextOf(int e) {
+    char buf[512];
+    if (!platformErrorText(e, buf, sizeof buf)) {
+        LString text = LString::format("Unknown error %d", e);
+        return LString::format("errno=%d: %s", e, text.data());
+    }
+    return LString::format("errno=%d: %s", e, buf);
+}
+
+int reportWith(int code, const char* fmt, va_list args, int savedErrno) {
+    LString text;
+    text.appendFormatV(fmt, args);
+    LLockGuard guard;
+    LMsg* sink = currentSink();
+    platformSetErrno(savedErrno);
+    return sink->report(code, text.data());
+}
+
+// ---- the position stack (guarded by g_libLock) ----
+
+LOwnedArray<LPos>*& posStack() {
+    static LOwnedArray<LPos>* stack = nullptr;
+    return stack;
+}
+
+// ---- atLibExit functions (guarded by g_libLock) ----
+
+LArray& exitFunctions() {
+    static LArray functions;
+    return functions;
+}
+
+bool g_brokenPipeIgnored = false;  // guarded by g_libLock
+
+}  // namespace
+
+// ---- LMsg ----
+
+void LMsg::output(int code, const char* position, const char* kind, const char* text) {
+    LString line;
+    if (position) line.appendFormat("%s: ", position);
+    line.appendFormat("%s %d: ", kind, code);
+    line.append(text);
+    if (code > 0) line.append("\n");
+    writeStdout(line.data(), line.len());
+}
+
+int LMsg::report(int code, const char* text) {
+    const int err = platformErrno();
+    LLockGuard guard;
+    LString work(text);
+    if (code == 17000 || code == 37000) {
+        work.append(": ");
+        work.append(systemText(err));
+    } else if (code == 17100 || code == 37100) {
+        work.append(": ");
+        work.append(errnoTextOf(err));
+    }
+    const LString position = currentPosText();
+    output(code, position.empty() ? nullptr : position.data(), kindOf(code), work.data());
+    if (fatal && code >= 10000 && code <= 19998) fatalExit();
+    return 0;
+}
+
+int LMsg::reportf(int code, const char* fmt, ...) {
+    const int err = platformErrno();
+    LString text;
+    va_list args;
+    va_start(args, fmt);
+    text.appendFormatV(fmt, args);
+    va_end(args);
+    platformSetErrno(err);
+    return report(code, text.data());
+}
+
+// ---- LStdoutMsg ----
+
+LStdoutMsg::LStdoutMsg(int fatal) : LMsg(fatal) {}
+
+LStdoutMsg::~LStdoutMsg() {
+    if (msgStream) {
+        msgStream.reset();  // flushes and closes the file
+        return;
+    }
+    // This run wrote no report. A file that could not be opened is left alone:
+    // it may be another writer's message file.
+    if (!msgFile || openFailed_) return;
+    const int64_t size = fileSize(msgFile);
+    if (msgFileAppend ? size == 0 : size >= 0) removeUnlockedFile(msgFile);
+}
+
+LIoFile* LStdoutMsg::messageFile() {
+    if (!msgFile) return nullptr;
+    if (msgStream) return msgStream.get();
+    auto file = std::make_unique<LIoFile>(msgFile, msgFileAppend ? 'a' : 'w', false);
+    if (file->isOpen()) {
+        msgStream = std::move(file);
+        return msgStream.get();
+    }
+    // The closed stream stays in place during the nested report, so that the
+    // report does not try to open the file again; the next report retries.
+    openFailed_ = true;
+    msgStream = std::move(file);
+    reportf(15000, "cannot open file '%s'", msgFile);
+    msgStream.reset();
+    return nullptr;
+}
+
+void LStdoutMsg::output(int code, const char* position, const char* kind, const char* text) {
+    LLockGuard guard;
+    LString line;
+    if (code >= 1) {
+        if (position) line.appendFormat("%s: ", position);
+        line.appendFormat("%s %d: ", kind, code);
+        line.append(text);
+        line.append("\n");
+    } else {
+        line.append(text);
+    }
+    if (consoleLevel == 0 || (consoleLevel < 2 && code >= 1 && code <= 19999)) writeStdout(line.data(), line.len());
+    if (LIoFile* file = messageFile()) file->writeText(line);
+}
+
+void installMsg(LMsg* sink) {
+    LLockGuard guard;
+    if (sink == g_msg) return;
+    LMsg* old = g_msg;
+    g_msg = sink;
+    delete old;
+}
+
+// ---- reporting ----
+
+int msg(int code, const char* fmt, ...) {
+    const int err = platformErrno();
+    va_list args;
+    va_start(args, fmt);
+    const int r = reportWith(code, fmt, args, err);
+    va_end(args);
+    return r;
+}
+
+int msgPrint(const char* fmt, ...) {
+    const int err = platformErrno();
+    va_list args;
+    va_start(args, fmt);
+    const int r = reportWith(0, fmt, args, err);
+    va_end(args);
+    return r;
+}
+
+int msgText(int code, const char* text) {
+    const int err = platformErrno();
+    LLockGuard guard;
+    LMsg* sink = currentSink();
+    platformSetErrno(err);
+    return sink->report(code, text ? text : "");
+}
+
+int msgPrintText(const char* text) { return msgText(0, text); }
+
+void writeStdout(const char* text) {
+    if (text) writeStdout(text, static_cast<int>(std::strlen(text)));
+}
+
+void writeStdout(const char* text, int n) {
+    if (!text || n <= 0) return;
+    LLockGuard guard;
+    if (!g_brokenPipeIgnored) {
+        platformIgnoreBrokenPipe();
+        g_brokenPipeIgnored = true;
+    }
+    platformWriteStdout(text, n);
+}
+
+void printStdout(const char* fmt, ...) {
+    LString text;
+    va_list args;
+    va_start(args, fmt);
+    text.appendFormatV(fmt, args);
+    va_end(args);
+    writeStdout(text.data(), text.len());
+}
+
+void internalError(const char* fmt, ...) {
+    // No allocation here: the allocator itself may be what failed.
+    char text[2048];
+    va_list args;
+    va_start(args, fmt);
+    const int n = std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    static const char kPrefix[] = "Internal Error: ";
+    platformWriteStdout(kPrefix, static_cast<int>(sizeof kPrefix - 1));
+    if (n > 0) platformWriteStdout(text, n < static_cast<int>(sizeof text) ? n : static_cast<int>(sizeof text) - 1);
+    platformWriteStdout("\n", 1);
+    fatalExit();
+}
+
+void internalErrorCode(int n) { internalError("%d", n); }
+
+bool inFatalExit() { return g_fatalExit; }
+
+LString winErrorText(int err) { return systemText(err ? err : platformErrno()); }
+
+LString errnoText(int e) { return errnoTextOf(e ? e : platformErrno()); }
+
+// ---- positions ----
+
+LNnPos::LNnPos(const char* name, int number, const int* numberRef)
+    : name_(name), number_(number), numberRef_(numberRef) {}
+
+LPos* LNnPos::clone() const {
+    auto copy = std::make_unique<LNnPos>(name_.data(), number_, numberRef_);
+    copy->offset_ = offset_;
+    copy->format_ = format_;
+    return copy.release();  // the caller owns the copy
+}
+
+void LNnPos::toText(LString& out) const {
+    const int n = numberRef_ ? *numberRef_ : number_;
+    if (n == INT_MIN) {
+        out.append(name_);
+        return;
+    }
+    out.appendFormat(format_, name_.data(), static_cast<int>(static_cast<unsigned>(n) + static_cast<unsigned>(offset_)));
+}
+
+int LNnPos::number(int which) const {
+    if (which != 0) return 0;
+    return numberRef_ ? *numberRef_ : number_;
+}
+
+void LNnPos::set(const char* name, int number) {
+    name_.assign(name);
+    number_ = number;
+}
+
+LSrmPos::LSrmPos(LStream* stream, const char* name, int lineOffset)
+    : name_(name ? name : (stream ? stream->name() : "")), stream_(stream), lineOffset_(lineOffset) {}
+
+namespace {
+const LSrmBase* bufferedOf(LStream* s) { return dynamic_cast<const LSrmBase*>(s); }
+}  // namespace
+
+void LSrmPos::toText(LString& out) const {
+    const LSrmBase* s = bufferedOf(stream_);
+    out.append(name_);
+    out.appendFormat("(%d)", (s ? s->lineNumber() : 0) + lineOffset_);
+}
+
+int LSrmPos::number(int which) const {
+    const LSrmBase* s = bufferedOf(stream_);
+    if (!s) return which == 1 ? -1 : 0;
+    if (which == 0) return s->lineNumber();
+    if (which == 1) return s->column();
+    return 0;
+}
+
+void pushPos(LPos* p) {
+    std::unique_ptr<LPos> owned(p);
+    if (!owned) return;
+    LLockGuard guard;
+    LOwnedArray<LPos>*& stack = posStack();
+    if (!stack) stack = new (blockAlloc(sizeof(LOwnedArray<LPos>))) LOwnedArray<LPos>();
+    stack->add(std::move(owned));
+}
+
+void popPos(bool destroy) {
+    LLockGuard guard;
+    LOwnedArray<LPos>* stack = posStack();
+    if (!stack || stack->empty()) return;
+    std::unique_ptr<LPos> top = stack->takeAt(stack->count() - 1);
+    if (!destroy) (void)top.release();  // the caller keeps its own pointer to it
+}
+
+LPos* topPos() {
+    LLockGuard guard;
+    LOwnedArray<LPos>* stack = posStack();
+    return stack ? stack->last() : nullptr;
+}
+
+void pushNnPos(const char* name, int number) { pushPos(std::make_unique<LNnPos>(name, number).release()); }
+
+void pushNnPosRef(const char* name, const int* number) {
+    pushPos(std::make_unique<LNnPos>(name, 0, number).release());
+}
+
+void pushSrmPos(LStream* s, const char* name, int lineOffset) {
+    pushPos(std::make_unique<LSrmPos>(s, name, lineOffset).release());
+}
+
+LString currentPosText() {
+    LString text;
+    LLockGuard guard;
+    if (LPos* top = topPos()) top->toText(text);
+    return text;
+}
+
+// ---- language and shutdown ----
+
+void setLanguage(int code) {
+    if (code == g_language) return;
+    if (code == 'J') {
+        // A Japanese UTF-8 locale when the machine has one, else the user's own;
+        // the language is Japanese either way (the locale only affects the
+        // system's error texts), so no warning.
+        static const char* const kJapanese[] = {"ja_JP.UTF-8", "ja_JP.utf8", "ja_JP.UTF8", "ja_JP.utf-8"};
+        bool done = false;
+        for (const char* name : kJapanese) {
+            if ((done = platformSetLocale(name))) break;
+        }
+        if (!done && !platformSetLocale("")) platformSetLocale("C");
+    } else if (!platformSetLocale("C.UTF-8") && !platformSetLocale("C")) {
+        msg(35000, "failed to set locale to %s", "C");
+    }
+    g_language = code;
+}
+
+void atLibExit(void (*fn)()) {
+    if (!fn) return;
+    LLockGuard guard;
+    exitFunctions().add(reinterpret_cast<intptr_t>(fn));
+}
+
+void libShutdown() {
+    LArray functions;
+    {
+        LLockGuard guard;
+        functions = std::move(exitFunctions());
+    }
+    for (int i = 0; i < functions.count(); ++i) reinterpret_cast<void (*)()>(functions[i])();
+    msgShutdown();
+}
+
+void msgShutdown() {
+    LLockGuard guard;
+    // A report made while the sink is destroyed installs a fresh default sink;
+    // that one goes too.
+    while (LMsg* sink = g_msg) {
+        g_msg = nullptr;
+        delete sink;
+    }
+    LOwnedArray<LPos>*& stack = posStack();
+    if (stack) {
+        LOwnedArray<LPos>* old = stack;
+        stack = nullptr;
+        old->~LOwnedArray<LPos>();
+        blockFree(old);
+    }
+}

@@ -1,0 +1,104 @@
+// Helpers shared by the base library tests: a recording message sink, a
+// private temporary folder, and whole-file read and write.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/msg.h"
+
+// A sink that records every report instead of printing it. Install() makes a
+// fresh one the process sink for the lifetime of the returned guard.
+class RecordingMsg : public LMsg {
+public:
+    struct Report {
+        int code;
+        std::string position;  // empty: none
+        std::string kind;
+        std::string text;
+    };
+    void output(int code, const char* position, const char* kind, const char* text) override {
+        reports.push_back({code, position ? position : "", kind, text});
+    }
+    std::vector<Report> reports;
+};
+
+class RecordingGuard {
+public:
+    RecordingGuard() : sink_(new RecordingMsg) { installMsg(sink_); }  // the library owns the sink
+    ~RecordingGuard() { msgShutdown(); }
+    RecordingGuard(const RecordingGuard&) = delete;
+    RecordingGuard& operator=(const RecordingGuard&) = delete;
+    RecordingMsg& operator*() const { return *sink_; }
+    RecordingMsg* operator->() const { return sink_; }
+    const std::vector<RecordingMsg::Report>& reports() const { return sink_->reports; }
+
+private:
+    RecordingMsg* sink_;
+};
+
+// A fresh folder under the test temporary folder, removed with its content.
+class TempDir {
+public:
+    TempDir() {
+        std::random_device rd;
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::ostringstream name;
+        name << "vl_" << (info ? info->name() : "test") << "_" << std::hex << rd() << rd();
+        path_ = std::filesystem::path(::testing::TempDir()) / name.str();
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+inline bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+// For death tests of exits that write to standard output: captures standard
+// output and, when the process exits, copies it to standard error (where the
+// death test's pattern looks), followed by "fatal=1" when a fatal exit began.
+inline void echoStdoutAtExit() {
+    ::testing::internal::CaptureStdout();
+    std::atexit([] {
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        std::fprintf(stderr, "%sfatal=%d\n", out.c_str(), inFatalExit() ? 1 : 0);
+    });
+}
+
+// Expects statement to end the process with exit code 2 after writing a text
+// that matches pattern to standard output.
+#define EXPECT_STOPS_WITH(statement, pattern)                                                  \
+    EXPECT_EXIT(                                                                           \
+        {                                                                                  \
+            echoStdoutAtExit();                                                            \
+            statement;                                                                     \
+        },                                                                                 \
+        ::testing::ExitedWithCode(2), pattern)

@@ -4,12 +4,12 @@
 // the user.
 #include "base/platform/terminal.h"
 
+#include "base/platform/console.h"
+
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,17 +34,6 @@ int ansiIndex(int c) { return ((c & 1) << 2) | (c & 2) | ((c & 4) >> 2); }
 
 }  // namespace
 
-bool stdoutIsTerminal() {
-    // -1 unknown, 0 no, 1 yes.
-    static std::atomic<int> known{-1};
-    int v = known.load(std::memory_order_relaxed);
-    if (v < 0) {
-        v = ::isatty(STDOUT_FILENO) ? 1 : 0;
-        known.store(v, std::memory_order_relaxed);
-    }
-    return v == 1;
-}
-
 int formatSgr(int attribute, char* out) {
     attribute &= 0xFF;
     if (attribute == 7) {
@@ -61,19 +50,17 @@ int formatSgr(int attribute, char* out) {
 }
 
 bool terminalSetColor(int attribute) {
-    if (!stdoutIsTerminal()) return true;
+    if (!platformStdoutIsTerminal()) return true;
     char seq[24];
     const int n = formatSgr(attribute, seq);
     return writeAll(STDOUT_FILENO, seq, n);
 }
 
 void terminalClear() {
-    if (!stdoutIsTerminal()) return;
+    if (!platformStdoutIsTerminal()) return;
     static const char kClear[] = "\x1b[H\x1b[2J\x1b[3J";
     writeAll(STDOUT_FILENO, kClear, static_cast<int>(sizeof kClear - 1));
 }
-
-void ignoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
 
 StdinReader::StdinReader() {
     int fds[2];

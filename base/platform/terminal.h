@@ -1,10 +1,7 @@
 // Platform layer: the terminal. Colour attributes as ANSI SGR sequences (only
-// when standard output is a terminal), clearing the screen, SIGPIPE, and an
+// when standard output is a terminal), clearing the screen, and an
 // interruptible reader of standard input.
 #pragma once
-
-// True when standard output is a terminal (checked once, then remembered).
-bool stdoutIsTerminal();
 
 // Writes the SGR sequence of a console attribute (low nibble foreground, high
 // nibble background; blue 1, green 2, red 4, intensity 8) to standard output
@@ -18,9 +15,6 @@ int formatSgr(int attribute, char* out);
 
 // Clears the screen and the scroll-back when standard output is a terminal.
 void terminalClear();
-
-// Makes a write to a closed pipe an error instead of a signal that ends the process.
-void ignoreBrokenPipe();
 
 // Reads standard input one line at a time, in pieces of at most a given size,
 // waiting with poll() on the input and on a wake-up pipe so that wake() from

@@ -21,8 +21,8 @@ int parseSize(const char* text, bool roundUp = false);
 // 35000 for a malformed \x, \X or \u).
 int decodeEscape(const char* p, LString& out);
 
-// A copy of text in which control bytes and other unprintable bytes are shown as \r, \n, \t or
-// \xNN and double-byte characters are kept whole.
+// A copy of text in which control bytes and other unprintable bytes are shown
+// as \r, \n, \t or \xNN and double-byte characters are kept whole.
 LString printable(const char* text);
 
 // Removes trailing bytes that occur in chars; returns how many it removed.

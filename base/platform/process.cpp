@@ -45,7 +45,11 @@ void platformSetErrno(int e) { errno = e; }
 bool platformErrorText(int err, char* buf, int size) {
     if (size <= 0) return false;
     buf[0] = 0;
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
     if (!strerrorname_np(err)) return false;  // a number the system does not know
+#else
+    if (err <= 0 || err >= 4096) return false;
+#endif
     // GNU strerror_r: returns a pointer to the text (buf or a static string).
     const char* text = strerror_r(err, buf, static_cast<size_t>(size));
     if (!text) return false;

@@ -1,12 +1,263 @@
-// POSIX implementation of the synchronisation primitives of the platform layer.
+// POSIX implementation of the synchronisation primitives of the platform layer:
+// the recursive mutex of g_libLock, detached POSIX threads, eventfd events and
+// poll() waits. Every wait restarts after a signal with the time that remains,
+// measured on the monotonic clock.
 #include "base/platform/sync.h"
 
+#include <errno.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
 
 namespace {
 pthread_mutex_t g_libMutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+
+// A time limit: remaining() gives the milliseconds left for poll(), -1 for none.
+class Deadline {
+public:
+    explicit Deadline(int timeoutMs)
+        : forever_(timeoutMs < 0), end_(platformMonotonicMs() + (timeoutMs < 0 ? 0 : timeoutMs)) {}
+    int remaining() const {
+        if (forever_) return -1;
+        const int64_t left = end_ - platformMonotonicMs();
+        return left <= 0 ? 0 : static_cast<int>(left);
+    }
+
+private:
+    bool forever_;
+    int64_t end_;
+};
+
+int pollBits(short revents) {
+    int bits = 0;
+    if (revents & POLLIN) bits |= kPollIn;
+    if (revents & POLLOUT) bits |= kPollOut;
+    if (revents & POLLERR) bits |= kPollError;
+    if (revents & POLLHUP) bits |= kPollHangup;
+    if (revents & POLLNVAL) bits |= kPollInvalid;
+    return bits;
 }
+
+// poll() restarted after EINTR until the deadline.
+int pollUntil(pollfd* fds, nfds_t n, const Deadline& deadline) {
+    for (;;) {
+        const int r = ::poll(fds, n, deadline.remaining());
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
+struct ThreadStart {
+    void (*fn)(void*);
+    void* arg;
+};
+
+void* threadEntry(void* p) {
+    const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(p));
+    start->fn(start->arg);
+    return nullptr;
+}
+}  // namespace
 
 void platformLibLock() { pthread_mutex_lock(&g_libMutex); }
 void platformLibUnlock() { pthread_mutex_unlock(&g_libMutex); }
 bool platformLibTryLock() { return pthread_mutex_trylock(&g_libMutex) == 0; }
+
+// ---- threads ----
+
+bool platformStartThread(void (*fn)(void*), void* arg) {
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) return false;
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    auto start = std::make_unique<ThreadStart>(ThreadStart{fn, arg});
+    pthread_t id;
+    const int rc = pthread_create(&id, &attr, threadEntry, start.get());
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        errno = rc;
+        return false;
+    }
+    start.release();  // the new thread owns it now
+    return true;
+}
+
+uint32_t platformThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+
+uintptr_t platformThreadSelf() { return static_cast<uintptr_t>(pthread_self()); }
+
+void platformSleep(int ms) {
+    if (ms <= 0) {
+        sched_yield();
+        return;
+    }
+    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+int64_t platformMonotonicMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// ---- events ----
+
+int platformEventCreate() { return ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
+
+bool platformEventClose(int ev) { return ::close(ev) == 0; }
+
+bool platformEventSet(int ev) {
+    const uint64_t one = 1;
+    for (;;) {
+        if (::write(ev, &one, sizeof one) == static_cast<ssize_t>(sizeof one)) return true;
+        // EAGAIN means the counter is at its maximum: the event is signalled.
+        if (errno == EAGAIN) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+bool platformEventTryConsume(int ev) {
+    uint64_t value;
+    for (;;) {
+        if (::read(ev, &value, sizeof value) == static_cast<ssize_t>(sizeof value)) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+int platformEventWait(int ev, int timeoutMs, bool consume) {
+    if (ev < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    const Deadline deadline(timeoutMs);
+    for (;;) {
+        pollfd p{ev, POLLIN, 0};
+        const int r = pollUntil(&p, 1, deadline);
+        if (r < 0) return -1;
+        if (r == 0) return 0;
+        if (p.revents & POLLNVAL) {
+            errno = EBADF;
+            return -1;
+        }
+        if (!consume) return 1;
+        if (platformEventTryConsume(ev)) return 1;
+        if (errno != EAGAIN) return -1;
+        // Another waiter took the signal first: wait on with the time left.
+        if (deadline.remaining() == 0) return 0;
+    }
+}
+
+int platformEventWaitMany(const int* evs, int n, int timeoutMs, bool waitAll, int* which) {
+    int valid = 0;
+    for (int i = 0; i < n; ++i) valid += evs[i] >= 0;
+    if (waitAll && valid < n && timeoutMs < 0) {
+        errno = EINVAL;  // an invalid event can never be signalled
+        return -1;
+    }
+    if (valid == 0) {
+        if (timeoutMs < 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        platformSleep(timeoutMs);
+        return 0;
+    }
+    const Deadline deadline(timeoutMs);
+    std::vector<pollfd> fds;
+    std::vector<int> index;  // index into evs of each pollfd
+    if (!waitAll) {
+        for (;;) {
+            fds.clear();
+            index.clear();
+            for (int i = 0; i < n; ++i) {
+                if (evs[i] < 0) continue;
+                fds.push_back(pollfd{evs[i], POLLIN, 0});
+                index.push_back(i);
+            }
+            const int r = pollUntil(fds.data(), fds.size(), deadline);
+            if (r < 0) return -1;
+            if (r == 0) return 0;
+            for (size_t k = 0; k < fds.size(); ++k) {
+                if (fds[k].revents & POLLNVAL) {
+                    errno = EBADF;
+                    return -1;
+                }
+                if ((fds[k].revents & POLLIN) && platformEventTryConsume(fds[k].fd)) {
+                    if (which) *which = index[k];
+                    return 1;
+                }
+            }
+            // Every signal seen was taken by another waiter: wait on.
+            if (deadline.remaining() == 0) return 0;
+        }
+    }
+    // All: take each signal as it comes; a descriptor listed twice counts once.
+    std::vector<char> taken(n, 0);
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < i; ++j) {
+            if (evs[j] == evs[i]) {
+                taken[i] = 2;  // a duplicate: follows its first occurrence
+                break;
+            }
+        }
+    }
+    auto giveBack = [&] {
+        const int saved = errno;
+        for (int i = 0; i < n; ++i) {
+            if (taken[i] == 1) platformEventSet(evs[i]);
+        }
+        errno = saved;
+    };
+    for (;;) {
+        fds.clear();
+        index.clear();
+        for (int i = 0; i < n; ++i) {
+            if (taken[i]) continue;
+            fds.push_back(pollfd{evs[i], POLLIN, 0});
+            index.push_back(i);
+        }
+        if (fds.empty()) return 1;
+        const int r = pollUntil(fds.data(), fds.size(), deadline);
+        if (r <= 0) {
+            giveBack();
+            return r;
+        }
+        for (size_t k = 0; k < fds.size(); ++k) {
+            if (fds[k].revents & POLLNVAL) {
+                giveBack();
+                errno = EBADF;
+                return -1;
+            }
+            if ((fds[k].revents & POLLIN) && platformEventTryConsume(fds[k].fd)) taken[index[k]] = 1;
+        }
+        bool all = true;
+        for (int i = 0; i < n; ++i) all = all && taken[i];
+        if (all) return 1;
+        if (deadline.remaining() == 0) {
+            giveBack();
+            return 0;
+        }
+    }
+}
+
+// ---- descriptor waits ----
+
+int platformPoll(PlatformPollFd* fds, int n, int timeoutMs) {
+    std::vector<pollfd> p(static_cast<size_t>(n > 0 ? n : 0));
+    for (int i = 0; i < n; ++i) {
+        short events = 0;
+        if (fds[i].want & kPollIn) events |= POLLIN;
+        if (fds[i].want & kPollOut) events |= POLLOUT;
+        p[i] = pollfd{fds[i].fd, events, 0};
+    }
+    const Deadline deadline(timeoutMs);
+    const int r = pollUntil(p.data(), p.size(), deadline);
+    for (int i = 0; i < n; ++i) fds[i].got = r > 0 ? pollBits(p[i].revents) : 0;
+    return r;
+}

@@ -1,8 +1,81 @@
 // Platform layer: locks, events, waits and threads (POSIX threads underneath).
 // Nothing outside base/platform includes a system header for these.
+//
+// An event is an eventfd descriptor in non-blocking mode: set() adds to its
+// counter, a consuming wait reads the counter back to 0. That gives auto-reset
+// semantics (several sets before one wait count once), lets any number of
+// events be waited on together with poll(), and lets an event be polled
+// together with a socket or standard input. Waiting costs no CPU.
 #pragma once
+
+#include <cstdint>
 
 // The recursive mutex behind g_libLock (statically initialised, never destroyed).
 void platformLibLock();
 void platformLibUnlock();
 bool platformLibTryLock();
+
+// ---- threads ----
+
+// Starts fn(arg) on a new detached thread with the default stack size. Returns
+// false (errno set) when the thread could not be created; fn then never runs.
+bool platformStartThread(void (*fn)(void* arg), void* arg);
+
+// The calling thread's kernel id (unique among the running threads of the system).
+uint32_t platformThreadId();
+// The calling thread's own handle (pthread_self), for display and comparison.
+uintptr_t platformThreadSelf();
+
+// Sleeps ms milliseconds (restarted after signals; ms <= 0 only yields).
+void platformSleep(int ms);
+
+// Milliseconds of a monotonic clock (for time limits; unrelated to wall time).
+int64_t platformMonotonicMs();
+
+// ---- events ----
+
+// A new auto-reset event, not signalled: a descriptor, or -1 (errno set).
+int platformEventCreate();
+// Closes an event; false (errno set) on failure.
+bool platformEventClose(int ev);
+// Signals an event; false (errno set) on failure.
+bool platformEventSet(int ev);
+// Consumes the event's signal when it is signalled; true when it was.
+bool platformEventTryConsume(int ev);
+
+// Result of the waits below: 1 signalled, 0 time-out, -1 failure (errno set).
+// A negative timeoutMs waits without limit; 0 only looks.
+//
+// Waits for one event; with consume the signal is taken (auto-reset), without
+// it the event stays signalled (a state that every waiter sees).
+int platformEventWait(int ev, int timeoutMs, bool consume);
+
+// Waits for n events (descriptors below 0 are never signalled). Without waitAll
+// the first signalled event in list order is consumed and its index stored in
+// *which (when not null). With waitAll each event is consumed as it becomes
+// signalled until all have been; on a time-out the signals already taken are
+// given back, so nothing is lost (the wait is not atomic across the events).
+// n == 0 (or only invalid descriptors) with a negative time limit fails with
+// EINVAL instead of sleeping for ever.
+int platformEventWaitMany(const int* evs, int n, int timeoutMs, bool waitAll, int* which);
+
+// ---- descriptor waits ----
+
+enum : int {
+    kPollIn = 1,      // readable (or end of input)
+    kPollOut = 2,     // writable
+    kPollError = 4,   // an error condition on the descriptor
+    kPollHangup = 8,  // the peer closed / end of a pipe
+    kPollInvalid = 16 // not an open descriptor
+};
+
+struct PlatformPollFd {
+    int fd;    // descriptor; below 0 is ignored
+    int want;  // kPollIn and/or kPollOut
+    int got;   // set by platformPoll: the kPoll* bits that hold
+};
+
+// poll() over n descriptors, restarted after signals with the remaining time.
+// Returns the number of descriptors with conditions, 0 on time-out, -1 on
+// failure (errno set). Does not consume anything.
+int platformPoll(PlatformPollFd* fds, int n, int timeoutMs);

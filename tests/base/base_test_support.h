@@ -37,8 +37,6 @@ public:
     ~RecordingGuard() { msgShutdown(); }
     RecordingGuard(const RecordingGuard&) = delete;
     RecordingGuard& operator=(const RecordingGuard&) = delete;
-    RecordingMsg& operator*() const { return *sink_; }
-    RecordingMsg* operator->() const { return sink_; }
     const std::vector<RecordingMsg::Report>& reports() const { return sink_->reports; }
 
 private:

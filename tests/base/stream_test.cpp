@@ -2,7 +2,6 @@
 // seeking, append and truncate, the second writer, Ctrl-C protection.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -17,12 +16,11 @@ namespace {
 std::vector<std::string> lines(LSrmBase& s, int mode = 0) {
     std::vector<std::string> out;
     LString line;
-    for (int guard = 0; guard < 100000; ++guard) {
+    for (;;) {
         s.readLine(line, mode);
-        if (s.atEnd() && line.empty()) break;
+        if (s.atEnd() && line.empty()) return out;
         out.emplace_back(line.data(), static_cast<size_t>(line.len()));
     }
-    return out;
 }
 
 std::string pattern(int n) {
@@ -46,7 +44,6 @@ TEST(Stream, ReadLineEndsAndTheLastLine) {
         {"a\n\r\nb\n\rc", {"a", "", "b", "", "c"}, {"a\n", "\r\n", "b\n", "\r", "c"}},
         {"\r\r", {"", ""}, {"\r", "\r"}},
         {"", {}, {}},
-        {"x", {"x"}, {"x"}},
         {std::string("n\0l\n", 4), {std::string("n\0l", 3)}, {std::string("n\0l\n", 4)}},
     };
     for (const Case& c : cases) {
@@ -55,31 +52,16 @@ TEST(Stream, ReadLineEndsAndTheLastLine) {
         LMemSrm s1(c.bytes.data(), static_cast<int>(c.bytes.size()));
         EXPECT_EQ(lines(s1, 1), c.mode1) << c.bytes;
     }
-}
-
-TEST(Stream, LastLineWithoutLineEndSetsTheEndFlag) {
-    LMemSrm s("first\nlast");
+    LMemSrm last("first\nlast");  // the last line comes with the end flag set
     LString line;
-    s.readLine(line);
-    EXPECT_STREQ(line.data(), "first");
-    EXPECT_FALSE(s.atEnd());
-    s.readLine(line);
+    last.readLine(line);
+    EXPECT_FALSE(last.atEnd());
+    EXPECT_EQ(last.readLine(line), -1);
     EXPECT_STREQ(line.data(), "last");
-    EXPECT_TRUE(s.atEnd());
-    EXPECT_EQ(s.readLine(line), -1);
-    EXPECT_TRUE(line.empty());
-    EXPECT_TRUE(s.atEnd());
-}
-
-TEST(Stream, ModeTwoLeavesTheLineEndUnread) {
-    LMemSrm s("ab\r\ncd");
-    LString line;
-    EXPECT_EQ(s.readLine(line, 2), '\r');
-    EXPECT_STREQ(line.data(), "ab");
-    EXPECT_EQ(s.getByte(), '\r');
-    EXPECT_EQ(s.getByte(), '\n');
-    EXPECT_EQ(s.readUntil(",", line), -1);
-    EXPECT_STREQ(line.data(), "abcd");  // readUntil appends
+    EXPECT_TRUE(last.atEnd());
+    LMemSrm keep("ab\r\ncd");  // mode 2 leaves the line end unread
+    EXPECT_EQ(keep.readLine(line, 2), '\r');
+    EXPECT_EQ(keep.getByte(), '\r');
 }
 
 TEST(Stream, LinesAcrossBufferBordersAndLineNumbers) {
@@ -91,40 +73,31 @@ TEST(Stream, LinesAcrossBufferBordersAndLineNumbers) {
     const char* ends[] = {"\r\n", "\n", "\r"};
     for (int round = 0; round < 5; ++round) {
         for (int len = 0; len <= 60; ++len) {
-            const std::string text = pattern(len);
-            want.push_back(text);
-            bytes += text;
-            bytes += ends[(len + round) % 3];
-            hasLf.push_back(ends[(len + round) % 3][0] == '\n' || ends[(len + round) % 3][1] == '\n');
+            const char* end = ends[(len + round) % 3];
+            want.push_back(pattern(len));
+            bytes += want.back() + end;
+            hasLf.push_back(end[0] == '\n' || end[1] == '\n');
         }
     }
     TempDir dir;
-    const std::string path = dir.file("lines.txt");
-    writeFile(path, bytes);
-    LIoFile f(path.c_str(), 'r');
-    ASSERT_TRUE(f.isOpen());
+    writeFile(dir.file("lines.txt"), bytes);
+    LIoFile f(dir.file("lines.txt").c_str(), 'r');
     std::vector<std::string> got;
     LString line;
-    int lfSeen = 0;
+    int lineFeeds = 0;
     for (size_t i = 0; i < want.size(); ++i) {
-        EXPECT_EQ(f.lineNumber(), lfSeen + 1);
+        ASSERT_EQ(f.lineNumber(), lineFeeds + 1) << "line " << i;
         f.readLine(line);
         got.emplace_back(line.data(), static_cast<size_t>(line.len()));
-        if (hasLf[i]) ++lfSeen;
+        lineFeeds += hasLf[i];
     }
     EXPECT_EQ(got, want);
     f.readLine(line);
-    EXPECT_TRUE(f.atEnd());
-    EXPECT_TRUE(line.empty());
-}
+    EXPECT_TRUE(f.atEnd() && line.empty());
 
-TEST(Stream, LineNumberAfterThreeLinesIsFour) {
-    LMemSrm s("one\ntwo\r\nthree\nfour\n");
-    LString line;
-    EXPECT_EQ(s.lineNumber(), 1);
-    for (int i = 0; i < 3; ++i) s.readLine(line);
-    EXPECT_STREQ(line.data(), "three");
-    EXPECT_EQ(s.lineNumber(), 4);
+    LMemSrm three("one\ntwo\r\nthree\nfour\n");
+    for (int i = 0; i < 3; ++i) three.readLine(line);
+    EXPECT_EQ(three.lineNumber(), 4);
 }
 
 TEST(Stream, WritesOfAnySizeArriveWholeAndInOrder) {
@@ -133,21 +106,15 @@ TEST(Stream, WritesOfAnySizeArriveWholeAndInOrder) {
     std::string want;
     {
         LIoFile f(path.c_str(), 'w');
-        ASSERT_TRUE(f.isOpen());
-        const std::string big = pattern(5003);
-        EXPECT_EQ(f.writeText(big.c_str()), 5003);
-        want += big;
-        for (int n : {1, 999, 1000, 1001, 20, 2500, 0, 7}) {
+        for (int n : {5003, 1, 999, 1000, 1001, 20, 2500, 0, 7}) {
             const std::string piece = pattern(n + 3).substr(3);
             EXPECT_EQ(f.write(piece.data(), n), n);
             want += piece;
         }
         EXPECT_EQ(f.tell(), static_cast<int64_t>(want.size()));
-        f.printf("[%d:%s]", 12, "end");
-        want += "[12:end]";
         const std::string huge(40000, 'h');
-        f.printf("%s", huge.c_str());
-        want += huge;
+        f.printf("[%d:%s]", 12, huge.c_str());
+        want += "[12:" + huge + "]";
     }
     EXPECT_EQ(readFile(path), want);
 }
@@ -162,16 +129,8 @@ TEST(Stream, AppendKeepsAndWriteTruncates) {
         f.writeText("new\n");
     }
     EXPECT_EQ(readFile(path), "old\nnew\n");
-    {
-        LIoFile f(path.c_str(), 'w');
-        f.writeText("x");
-    }
+    LIoFile(path.c_str(), 'w').writeText("x");
     EXPECT_EQ(readFile(path), "x");
-    {
-        LIoFile f(dir.file("fresh.txt").c_str(), 'a');  // append creates a missing file
-        f.writeText("y");
-    }
-    EXPECT_EQ(readFile(dir.file("fresh.txt")), "y");
 }
 
 TEST(Stream, ASecondWriterIsRefusedAndCorruptsNothing) {
@@ -179,65 +138,44 @@ TEST(Stream, ASecondWriterIsRefusedAndCorruptsNothing) {
     const std::string path = dir.file("shared.log");
     RecordingGuard rec;
     LIoFile first(path.c_str(), 'w');
-    ASSERT_TRUE(first.isOpen());
     first.writeText("first writer\n");
     first.flush();
     for (int mode : {'w', 'a'}) {
         LIoFile second(path.c_str(), mode);
         EXPECT_FALSE(second.isOpen());
-        EXPECT_EQ(second.writeText("second writer\n"), 14);  // taken by the buffer, never written
+        second.writeText("second writer\n");
     }
     ASSERT_EQ(rec.reports().size(), 2u);
     for (const auto& r : rec.reports()) {
         EXPECT_EQ(r.code, 17000);
         EXPECT_EQ(r.text, "cannot open " + path + ": Resource temporarily unavailable");
     }
-    LIoFile reader(path.c_str(), 'r');  // readers are never refused
-    EXPECT_TRUE(reader.isOpen());
+    EXPECT_TRUE(LIoFile(path.c_str(), 'r').isOpen());  // readers are never refused
     first.writeText("still first\n");
     first.close();
     EXPECT_EQ(readFile(path), "first writer\nstill first\n");
-    LIoFile third(path.c_str(), 'a');  // free again once the first has closed
-    EXPECT_TRUE(third.isOpen());
+    EXPECT_TRUE(LIoFile(path.c_str(), 'a').isOpen());  // free again once the first has closed
 }
 
 TEST(Stream, OpenFailuresAreReportedWhenAsked) {
     TempDir dir;
     const std::string path = dir.file("missing.txt");
-    {
-        RecordingGuard rec;
-        LIoFile f(path.c_str(), 'r');
-        EXPECT_FALSE(f.isOpen());
-        ASSERT_EQ(rec.reports().size(), 1u);
-        EXPECT_EQ(rec.reports()[0].code, 17000);
-        EXPECT_EQ(rec.reports()[0].text, "cannot open " + path + ": No such file or directory");
-        // A stream that did not open reads as an empty, ended stream.
-        char c;
-        EXPECT_EQ(f.read(&c, 1), 0);
-        EXPECT_TRUE(f.atEnd());
-        EXPECT_EQ(f.getByte(), -1);
-    }
-    {
-        RecordingGuard rec;
-        LIoFile quiet(path.c_str(), 'r', false);
-        EXPECT_FALSE(quiet.isOpen());
-        EXPECT_TRUE(rec.reports().empty());
-        LFile file;
-        EXPECT_EQ(file.open(path.c_str(), 'r', false), 1);
-        EXPECT_EQ(file.open(dir.file("new.txt").c_str(), 'w', false), 0);
-        EXPECT_STREQ(file.name(), dir.file("new.txt").c_str());
-    }
-    {
-        RecordingGuard rec;
-        setLanguage('J');
-        LIoFile f(path.c_str(), 'r');
-        setLanguage('E');
-        ASSERT_EQ(rec.reports().size(), 1u);
-        EXPECT_EQ(rec.reports()[0].text.rfind(path + " を開けません: ", 0), 0u) << rec.reports()[0].text;
-    }
+    RecordingGuard rec;
+    LIoFile f(path.c_str(), 'r');
+    EXPECT_FALSE(f.isOpen());
+    EXPECT_EQ(f.getByte(), -1);  // a stream that did not open reads as an ended stream
+    EXPECT_TRUE(f.atEnd());
+    LIoFile quiet(path.c_str(), 'r', false);
+    setLanguage('J');
+    LIoFile japanese(path.c_str(), 'r');
+    setLanguage('E');
+    ASSERT_EQ(rec.reports().size(), 2u);
+    EXPECT_EQ(rec.reports()[0].code, 17000);
+    EXPECT_EQ(rec.reports()[0].text, "cannot open " + path + ": No such file or directory");
+    EXPECT_EQ(rec.reports()[1].text.rfind(path + " を開けません: ", 0), 0u) << rec.reports()[1].text;
 }
 
-TEST(Stream, SeekTellAndRewrite) {
+TEST(Stream, SeekTellRewriteAndTruncate) {
     TempDir dir;
     const std::string path = dir.file("data.txt");
     const std::string bytes = pattern(3000);
@@ -246,16 +184,13 @@ TEST(Stream, SeekTellAndRewrite) {
         LIoFile f(path.c_str(), 'r');
         EXPECT_EQ(f.seek(2500), 2500);
         EXPECT_EQ(f.getByte(), static_cast<unsigned char>(bytes[2500]));
-        EXPECT_EQ(f.tell(), 2501);
         EXPECT_EQ(f.lineNumber(), 0);  // counting stops after a seek outside the buffer
         EXPECT_EQ(f.seek(2490), 2490);  // inside the buffer
         EXPECT_EQ(f.getByte(), static_cast<unsigned char>(bytes[2490]));
         EXPECT_EQ(f.seek(-1), 3000);
         EXPECT_EQ(f.getByte(), -1);
-        EXPECT_TRUE(f.atEnd());
         EXPECT_EQ(f.seek(0), 0);
         EXPECT_FALSE(f.atEnd());  // a seek clears the end flag
-        EXPECT_EQ(f.getByte(), static_cast<unsigned char>(bytes[0]));
     }
     {
         LIoFile f(path.c_str(), 'w');
@@ -274,26 +209,10 @@ TEST(Stream, SeekTellAndRewrite) {
         f.writeText("hello world");
         f.seek(6);  // inside the buffer: pending output stays
         f.writeText("W");
+        f.truncate(8);
+        f.writeText("!");
     }
-    EXPECT_EQ(readFile(path), "hello World");
-}
-
-TEST(Stream, TruncateContinuesAtTheCut) {
-    TempDir dir;
-    const std::string path = dir.file("t.txt");
-    {
-        LIoFile f(path.c_str(), 'w');
-        f.writeText("abcdef");
-        f.truncate(3);
-        f.writeText("Z");
-    }
-    EXPECT_EQ(readFile(path), "abcZ");
-    {
-        LIoFile f(path.c_str(), 'a');
-        f.seek(1);
-        f.truncate();
-    }
-    EXPECT_EQ(readFile(path), "a");
+    EXPECT_EQ(readFile(path), "hello Wo!");
 }
 
 TEST(Stream, LookingAtReadUntilGetChar) {
@@ -303,16 +222,14 @@ TEST(Stream, LookingAtReadUntilGetChar) {
     EXPECT_TRUE(s.lookingAt("MARKER"));  // needs a refill across the border
     EXPECT_FALSE(s.lookingAt("MARKET"));
     EXPECT_FALSE(s.lookingAt("MARKER,rest;tail and more"));
-    EXPECT_EQ(s.getByte(), 'M');  // nothing was consumed
     LString out;
-    EXPECT_EQ(s.readUntil(",;", out), ',');
-    EXPECT_STREQ(out.data(), "ARKER");
+    EXPECT_EQ(s.readUntil(",;", out), ',');  // nothing was consumed by lookingAt
+    EXPECT_STREQ(out.data(), "MARKER");
     EXPECT_EQ(s.getByte(), ',');
     EXPECT_EQ(s.readUntil(";", nullptr), ';');
     s.getByte();
-    out.clear();
     EXPECT_EQ(s.readUntil(";", out), -1);
-    EXPECT_STREQ(out.data(), "tail");
+    EXPECT_STREQ(out.data(), "MARKERtail");
 
     LMemSrm sjis("\x82\xA0z\x81");
     EXPECT_EQ(sjis.getChar(), 0x82A0);
@@ -321,45 +238,21 @@ TEST(Stream, LookingAtReadUntilGetChar) {
     EXPECT_EQ(sjis.getChar(), -1);
 }
 
-TEST(Stream, MemoryStream) {
-    LMemStream m("0123456789", -1);
-    char buf[8] = {};
-    EXPECT_EQ(m.read(buf, 4), 4);
-    EXPECT_EQ(std::string(buf, 4), "0123");
-    EXPECT_EQ(m.seek(20), 4);  // beyond the end: stays
-    EXPECT_EQ(m.seek(8), 8);
-    EXPECT_EQ(m.read(buf, 8), 2);
-    EXPECT_EQ(m.seek(-1), 10);
-    EXPECT_EQ(m.read(buf, 8), 0);
-    EXPECT_TRUE(m.isOpen());
-    EXPECT_STREQ(m.name(), "(unknown stream)");
-}
-
-TEST(Stream, FileSizeAndClosedHandles) {
+TEST(Stream, FileSize) {
     TempDir dir;
-    const std::string path = dir.file("five.txt");
-    writeFile(path, "12345");
-    EXPECT_EQ(fileSize(path.c_str()), 5);
+    writeFile(dir.file("five.txt"), "12345");
+    EXPECT_EQ(fileSize(dir.file("five.txt").c_str()), 5);
     EXPECT_EQ(fileSize(dir.file("none").c_str()), -1);
     EXPECT_EQ(fileSize(nullptr), -1);
-    LHandle closed;
-    char c;
-    EXPECT_FALSE(closed.isOpen());
-    EXPECT_EQ(closed.read(&c, 1), 0);
-    EXPECT_EQ(closed.write("x", 1), 0);
-    EXPECT_EQ(closed.seek(3), 0);
-    EXPECT_EQ(closed.tell(), 0);
-    closed.close();
 }
 
-TEST(Stream, AWriteThatCannotProgressStopsWithoutLosingTheProcess) {
+TEST(Stream, AWriteThatCannotProgressGivesUp) {
     if (!fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     RecordingGuard rec;
     {
         LIoFile f("/dev/full", 'w');
         ASSERT_TRUE(f.isOpen());
-        const std::string big(2500, 'x');
-        EXPECT_LT(f.writeText(big.c_str()), 2500);
+        EXPECT_LT(f.writeText(std::string(2500, 'x').c_str()), 2500);
     }
     ASSERT_FALSE(rec.reports().empty());
     for (const auto& r : rec.reports()) EXPECT_EQ(r.text, "write(): No space left on device");
@@ -372,16 +265,12 @@ TEST(Stream, InterruptProtectionIsCounted) {
     EXPECT_EQ(interruptProtectionDepth(), 0);
     {
         LIoFile a(dir.file("a").c_str(), 'w');
-        EXPECT_EQ(interruptProtectionDepth(), 1);
         LIoFile b(dir.file("b").c_str(), 'a');
-        LIoFile r(dir.file("a").c_str(), 'r');  // reading is never protected
+        LIoFile reader(dir.file("a").c_str(), 'r');  // reading is never protected
         LIoFile failed(dir.file("no/such").c_str(), 'w', false);
         EXPECT_EQ(interruptProtectionDepth(), 2);
         a.close();
         a.close();
-        EXPECT_EQ(interruptProtectionDepth(), 1);
-        LFile unprotected;
-        unprotected.open(dir.file("c").c_str(), 'w', true, false);
         EXPECT_EQ(interruptProtectionDepth(), 1);
     }
     EXPECT_EQ(interruptProtectionDepth(), 0);
@@ -418,30 +307,14 @@ TEST(StreamDeathTest, CtrlCIsIgnoredWhileAFileIsWritten) {
 
 TEST(StreamDeathTest, UnsupportedOperationsStopWithTheirCodes) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_STOPS_WITH(
-        {
-            LMemStream m("abc", 3);
-            m.write("x", 1);
-        },
-        "Internal Error: 51010\n");
-    EXPECT_STOPS_WITH(
-        {
-            LMemSrm s("abc");
-            s.truncate(1);
-        },
-        "Internal Error: 51070\n");
-    EXPECT_STOPS_WITH(
-        {
-            LFile f;
-            f.open("x", 'x');
-        },
-        "Internal Error: 1130\n");
+    EXPECT_STOPS_WITH(LMemStream("abc", 3).write("x", 1), "Internal Error: 51010\n");
+    EXPECT_STOPS_WITH(LMemSrm("abc").truncate(1), "Internal Error: 51070\n");
+    EXPECT_STOPS_WITH(LFile().open("x", 'x'), "Internal Error: 1130\n");
     EXPECT_STOPS_WITH(
         {
             LIoFile f("/dev/full", 'w');
             f.setFlags(f.flags() | LSrmBase::kWriteFatal);
-            const std::string big(2500, 'x');
-            f.writeText(big.c_str());
+            f.writeText(std::string(2500, 'x').c_str());
         },
         "Internal Error: write error to /dev/full\n");
 }

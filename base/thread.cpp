@@ -1,0 +1,309 @@
+// Threads, events and waits on the platform layer's threads, eventfd events and
+// poll() waits.
+//
+// Lifetime rules that make the thread object safe to free:
+// - A finishing thread does its last work on the object under g_libLock
+//   (unregister, threadHandle -1), then signals its events through references
+//   of its own: after that it never touches the object again, unless it is
+//   auto-deleting and deletes it itself.
+// - stop() pins the object under g_libLock while it signals and waits; whoever
+//   frees the object (its owner or the auto-deleting thread) first waits until
+//   no pin is left.
+// - The destructor of a still running thread waits until run() has returned.
+#include "base/thread.h"
+
+#include <cerrno>
+#include <optional>
+#include <vector>
+
+#include "base/lock.h"
+#include "base/msg.h"
+
+// ---- events ----
+
+struct LEvent::Core : LObj {
+    Core(int fd, bool owns) : fd(fd), owns(owns) {}
+    ~Core() override {
+        if (owns && fd >= 0 && !platformEventClose(fd)) msg(17000, "cannot close event");
+    }
+    const int fd;
+    const bool owns;
+    std::atomic<int> refs{1};
+};
+
+// Reference handling of the shared event cores.
+struct LEventAccess {
+    static LEvent::Core* retain(const LEvent& e) {
+        e.core_->refs.fetch_add(1, std::memory_order_relaxed);
+        return e.core_;
+    }
+    static void release(LEvent::Core* c) {
+        if (c && c->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete c;
+    }
+};
+
+namespace {
+// Holds a reference to an event core for as long as it lives.
+class EventRef {
+public:
+    explicit EventRef(const LEvent& e) : core_(LEventAccess::retain(e)) {}
+    ~EventRef() { LEventAccess::release(core_); }
+    EventRef(const EventRef&) = delete;
+    EventRef& operator=(const EventRef&) = delete;
+    int fd() const { return core_->fd; }
+    void set() const {
+        if (core_->fd >= 0) platformEventSet(core_->fd);
+    }
+
+private:
+    LEvent::Core* core_;
+};
+
+int createEventFd() {
+    const int fd = platformEventCreate();
+    if (fd < 0) msg(17000, "cannot create event object");
+    return fd;
+}
+}  // namespace
+
+LEvent::LEvent() : core_(new Core(createEventFd(), true)) {}
+
+LEvent::LEvent(int handle) : core_(new Core(handle, false)) {}
+
+LEvent::~LEvent() { LEventAccess::release(core_); }
+
+void LEvent::share(const LEvent& other) {
+    if (other.core_ == core_) return;
+    Core* const old = core_;
+    core_ = LEventAccess::retain(other);
+    LEventAccess::release(old);
+}
+
+void LEvent::set() {
+    if (core_->fd >= 0) platformEventSet(core_->fd);
+}
+
+WaitResult LEvent::wait(int timeoutMs) {
+    const int r = platformEventWait(core_->fd, timeoutMs, true);
+    if (r < 0) {
+        msg(17000, "WaitForSingleObject() failed");
+        return WaitResult::failed;
+    }
+    return r ? WaitResult::signalled : WaitResult::timedOut;
+}
+
+int LEvent::handle() const { return core_->fd; }
+
+bool LEvent::owns() const { return core_->owns; }
+
+bool waitAny(const LPtrArray<LEvent>& events, int timeoutMs, bool waitAll, int* which) {
+    std::vector<LEvent::Core*> cores;
+    std::vector<int> fds;
+    {
+        LLockGuard guard;
+        cores.reserve(events.count());
+        fds.reserve(events.count());
+        for (const LEvent* e : events) {
+            cores.push_back(LEventAccess::retain(*e));
+            fds.push_back(cores.back()->fd);
+        }
+    }
+    int index = -1;
+    const int r = platformEventWaitMany(fds.data(), static_cast<int>(fds.size()), timeoutMs,
+                                        waitAll, &index);
+    if (r < 0) msg(17000, "WaitForSingleObject() failed");
+    for (LEvent::Core* c : cores) LEventAccess::release(c);
+    if (which) *which = (r == 1 && !waitAll) ? index : -1;
+    return r == 0;
+}
+
+int waitFd(int fd, int want, LEvent* event, int timeoutMs) {
+    const int64_t start = platformMonotonicMs();
+    for (;;) {
+        int left = timeoutMs;
+        if (timeoutMs > 0) {
+            const int64_t used = platformMonotonicMs() - start;
+            left = used >= timeoutMs ? 0 : static_cast<int>(timeoutMs - used);
+        }
+        PlatformPollFd p[2] = {{fd, want, 0}, {event ? event->handle() : -1, kPollIn, 0}};
+        if (p[0].fd < 0 && p[1].fd < 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        const int r = platformPoll(p, 2, left);
+        if (r < 0) return -1;
+        if (r == 0) return 0;
+        int bits = p[0].got & (want | kPollError | kPollHangup | kPollInvalid);
+        if ((p[1].got & kPollIn) && platformEventTryConsume(p[1].fd)) bits |= kWaitEvent;
+        if (bits) return bits;
+        // The event's signal went to another waiter: wait on with the time left.
+        if (left == 0) return 0;
+    }
+}
+
+void sleepMs(int ms) { platformSleep(ms); }
+
+// ---- threads ----
+
+LThread* g_mainThread = nullptr;
+
+namespace {
+// Counts the registries (initThreads calls), so that a thread that registered in
+// one that endThreads has destroyed since does not look for itself in a new one.
+uint64_t g_registryGen = 0;  // under g_libLock
+int32_t g_threadSerial = 0;  // under g_libLock
+}  // namespace
+
+LThread::LThread() = default;
+
+LThread::~LThread() {
+    if (!isMain && threadHandle != -1) {
+        stop(1000);
+        // Still inside run(): wait without limit rather than free it under the thread.
+        if (threadHandle != -1) platformEventWait(exited_.handle(), -1, false);
+    }
+    waitUnpinned();
+}
+
+void LThread::start(bool autoDel) {
+    LLockGuard guard;
+    if (isMain || threadHandle != -1) return;
+    if (!g_mainThread) initThreads();
+    autoDelete = autoDel;
+    platformEventTryConsume(exited_.handle());  // a new run: not exited
+    if (++g_threadSerial < 0) g_threadSerial = 1;
+    threadHandle = g_threadSerial;
+    if (!platformStartThread(threadProc, this)) {
+        threadHandle = -1;
+        msg(15000, "Failed to start thread");
+    }
+    // The new thread registers itself once this lock is released; an
+    // auto-deleting one may be gone right after, so nothing here touches it.
+}
+
+void LThread::threadProc(void* arg) {
+    LThread* const t = static_cast<LThread*>(arg);
+    t->threadSelf = platformThreadSelf();
+    t->threadId = platformThreadId();
+    {
+        LLockGuard guard;
+        if (g_mainThread) {
+            g_mainThread->threads.add(t);
+            t->registryGen_ = g_registryGen;
+        } else {
+            t->registryGen_ = 0;
+        }
+    }
+    t->run();
+
+    // References of our own: the owner may free the object as soon as it sees
+    // threadHandle -1.
+    const EventRef exited(t->exited_);
+    const EventRef done(t->doneEvent);
+    bool selfDelete;
+    {
+        LLockGuard guard;
+        if (t->registryGen_ != 0 && g_mainThread && t->registryGen_ == g_registryGen &&
+            !g_mainThread->threads.remove(t)) {
+            internalErrorCode(250);
+        }
+        t->threadHandle = -1;
+        t->threadId = 0;
+        selfDelete = t->autoDelete;
+    }
+    if (!selfDelete) done.set();
+    exited.set();
+    if (selfDelete) {
+        t->waitUnpinned();
+        delete t;
+    }
+}
+
+void LThread::stop(int timeoutMs) {
+    {
+        LLockGuard guard;
+        stopRequested = true;
+        if (threadHandle == -1) return;
+        ++pins_;
+    }
+    stopPinned(timeoutMs);
+    unpin();
+}
+
+void LThread::stopPinned(int timeoutMs) {
+    stopRequested = true;
+    stopEvent.set();
+    if (threadId == platformThreadId()) return;  // the thread stopping itself
+    if (platformEventWait(exited_.handle(), timeoutMs, false) < 0) {
+        msg(17000, "WaitForSingleObject() failed");
+    }
+}
+
+void LThread::unpin() {
+    LLockGuard guard;
+    if (--pins_ == 0 && unpinWaiter_) {
+        LEvent* const waiter = unpinWaiter_;
+        unpinWaiter_ = nullptr;
+        waiter->set();  // the object may be freed from here on
+    }
+}
+
+void LThread::waitUnpinned() {
+    std::optional<LEvent> waiter;
+    {
+        LLockGuard guard;
+        if (pins_ == 0) return;
+        waiter.emplace();
+        unpinWaiter_ = &*waiter;
+    }
+    waiter->wait(-1);
+}
+
+void initThreads() {
+    LLockGuard guard;
+    if (g_mainThread) return;
+    // The main-thread object lives from here to endThreads().
+    auto* main = new LThread;
+    main->isMain = true;
+    main->threadId = platformThreadId();
+    main->threadSelf = platformThreadSelf();
+    main->threads.add(main);
+    g_mainThread = main;
+    ++g_registryGen;
+}
+
+void endThreads() {
+    std::vector<LThread*> pinned;
+    {
+        LLockGuard guard;
+        if (!g_mainThread) return;
+        const LPtrArray<LThread>& threads = g_mainThread->threads;
+        for (int i = threads.count() - 1; i >= 1; --i) {
+            LThread* const t = threads[i];
+            ++t->pins_;
+            pinned.push_back(t);
+        }
+    }
+    for (LThread* t : pinned) {
+        t->stopPinned(1000);
+        t->unpin();
+    }
+    LThread* main;
+    {
+        LLockGuard guard;
+        main = g_mainThread;
+        g_mainThread = nullptr;
+    }
+    delete main;
+}
+
+LThread* currentThread() {
+    LLockGuard guard;
+    const uint32_t id = platformThreadId();
+    if (g_mainThread) {
+        for (LThread* t : g_mainThread->threads) {
+            if (t->threadId == id) return t;
+        }
+    }
+    internalErrorCode(272);
+}

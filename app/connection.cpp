@@ -15,7 +15,6 @@
 #include "app/connection.h"
 
 #include <atomic>
-#include <climits>
 #include <cstring>
 
 #include "app/args.h"

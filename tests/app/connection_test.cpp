@@ -155,6 +155,10 @@ TEST_F(Connections, UnresolvableHostMovesNoCounterRefusedOneUsesANumber) {
     EXPECT_NE(capture.textOf(17300).find("failed to connect() to 127.0.0.1"), std::string::npos);
     const std::string c = open(server.address());
     EXPECT_EQ(number(c), number(b) + 2);
+    // The refused connection used up its automatic colour as well.
+    const std::vector<int> list = {3, 6, 5, 2, 4};
+    const auto ib = std::find(list.begin(), list.end(), colorOf(b)) - list.begin();
+    EXPECT_EQ(colorOf(c), list[(ib + 2) % 5]);
     EXPECT_EQ(names(), (std::vector<std::string>{a, b, c}));
 }
 

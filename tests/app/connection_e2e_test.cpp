@@ -76,11 +76,11 @@ TEST(ConnectionRun, ColoursOnATerminal) {
     LoopbackServer server(ServerBehaviour::greet("hello"));
     TempDir d;
     const RunResult r = runWith(d,
-                                "!open " + server.address() + " color 3 wait 300\n"
+                                "!open " + server.address() + " color 3 wait 500\n"
                                 "echoed\n"
                                 "!sc color 0x1E\n"
                                 "!q\n",
-                                {}, "", true);
+                                {"-wr:0"}, "", true);
     EXPECT_EQ(r.exitCode, 0) << r.out;
     // Received text in the connection's colour 3 (cyan), the echo of a file line
     // in its highlighted form 11 (bright cyan), both followed by the reset.

@@ -132,14 +132,14 @@ TEST_F(SocketLayer, EverythingSentBeforeTheCloseIsDeliveredInBoundedPieces) {
 
 TEST_F(SocketLayer, ThePauseJoinsTextWithShortGapsAndSplitsAtLongOnes) {
     vltest::LoopbackServer server(vltest::ServerBehaviour::greet(""));
-    ASSERT_NE(start(server.port(), 300), nullptr);
+    ASSERT_NE(start(server.port(), 500), nullptr);
     ASSERT_TRUE(server.waitAccepted(1, 2000));
     sleepMs(100);
     for (const char* part : {"a", "b", "c"}) {
         server.sendToAll(part);
         sleepMs(30);  // well within the pause: one piece
     }
-    sleepMs(800);  // longer than the pause: the next text is a new piece
+    sleepMs(1500);  // longer than the pause: the next text is a new piece
     server.sendToAll("d");
     ASSERT_TRUE(waitUntil([&] { return seen->all() == "abcd"; }, 3000));
     server.closeAll();

@@ -331,6 +331,10 @@ const LRexPlan& rexPlan(LRex* root) {
         }
     }
     if (!plan->hasRef) requiredLiteral(root, plan->required);
+    if (!plan->hasRef && !plan->rootIgnore && root->kind() == 3) {
+        auto* rep = dynamic_cast<LRepRex*>(static_cast<LSeqRex*>(root)->head.get());
+        if (rep && !rep->lazy && rep->stepsOneCharacter() && rep->hasFollow()) plan->skipRep = rep;
+    }
     root->plan = std::move(plan);
     return *root->plan;
 }

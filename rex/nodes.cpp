@@ -752,6 +752,14 @@ void LRepRex::reset() {
     memoCur_ = -1;
     memoDone_ = false;
     memoBase_ = nullptr;
+    yielded_ = false;
+}
+
+const char* LRepRex::deadRunEnd() const {
+    if (!stepsOneCharacter() || !hasFollow_ || !memoDone_ || yielded_ || !forward_) return nullptr;
+    const int k = static_cast<int>(ends_.size());
+    if (memoStop_ != k || memoStopKind_ != 0 || k >= max) return nullptr;
+    return memoBase_ + (k == 0 ? 0 : ends_[k - 1]);
 }
 
 int LRepRex::match(LRexCursor& cur, int backward) {
@@ -895,6 +903,7 @@ int LRepRex::matchGreedyMemo(LRexCursor& cur, int backward) {
     const bool follow = hasFollow_ && !backward;
     if (memoCur_ < 0) {
         memoBase_ = p0;
+        forward_ = !backward;
         int k = 0;
         if (max >= 1) {
             while (k < max && memoIteration(cur, k, backward) == 1) ++k;
@@ -926,6 +935,7 @@ int LRepRex::matchGreedyMemo(LRexCursor& cur, int backward) {
         }
     }
     cur.pos = memoBase_ + (memoCur_ == 0 ? 0 : ends_[memoCur_ - 1]);
+    yielded_ = true;
     return 1;
 }
 

@@ -300,6 +300,13 @@ public:
     // match and is passed over. Set by the search plan of trees without
     // references; forward matching only.
     void setFollow(const LRexByteSet* follow);
+    // After a failed forward match of a one-character body with a follow set
+    // that yielded no way at all, because no way could be followed: where the
+    // run of the body ended (the body fails there), else null. Every start
+    // inside the run fails the same way.
+    const char* deadRunEnd() const;
+    bool stepsOneCharacter() const { return memoChars_ || memoClass_; }
+    bool hasFollow() const { return hasFollow_; }
 
 private:
     int matchGreedy(LRexCursor& cur, int backward);
@@ -322,6 +329,8 @@ private:
     const LCharsRex* memoChars_ = nullptr;  // body stepped without its match state
     const LSpRex* memoClass_ = nullptr;
     bool hasFollow_ = false;
+    bool yielded_ = false;     // a way was returned since the last reset
+    bool forward_ = false;     // the last memo run went forward
     LRexByteSet follow_;
     bool viable(const LRexCursor& cur, int iterations) const;
 };

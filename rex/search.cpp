@@ -105,7 +105,16 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
         cur.atomicDepth = 0;
         if (plan.rootIgnore) rex->skipIgnorable(cur);
         const int s = static_cast<int>(cur.pos - text);
-        if (rex->match(cur, 0)) {
+        const int matched = rex->match(cur, 0);
+        if (!matched && plan.skipRep && g_rexShortcuts) {
+            // the starts inside the run of the leading repetition fail as well
+            const char* e = plan.skipRep->deadRunEnd();
+            if (e && e > text + s) {
+                c = static_cast<int>(e - text);
+                continue;
+            }
+        }
+        if (matched) {
             const int len = static_cast<int>(cur.pos - (text + s));
             if (nth == -2) {
                 if (s + len > best + bestLength) {

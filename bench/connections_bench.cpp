@@ -86,13 +86,17 @@ public:
         std::ifstream f(out_, std::ios::binary | std::ios::ate);
         return f ? static_cast<long>(f.tellg()) : 0;
     }
-    // The last n bytes of the output.
+    // The last n bytes of the output (read as such: the file grows meanwhile).
     std::string tail(long n) const {
         std::ifstream f(out_, std::ios::binary);
         f.seekg(0, std::ios::end);
         const long size = static_cast<long>(f.tellg());
-        f.seekg(size > n ? size - n : 0);
-        return std::string(std::istreambuf_iterator<char>(f), {});
+        if (size <= 0) return "";
+        const long take = std::min(size, n);
+        std::string s(static_cast<size_t>(take), 0);
+        f.seekg(size - take);
+        f.read(s.data(), take);
+        return s;
     }
     // Waits until the output holds needle at least times times.
     bool waitFor(const std::string& needle, int times, int timeoutMs) const {

@@ -1,0 +1,93 @@
+// The argument filter of the common options: -lro:<rex> keeps only the plain
+// arguments that match, -lrx:<rex> drops those that match, -lfx turns the plain
+// arguments after it into names to exclude, -chrset:0|1 selects the character
+// set. Patterns are compiled where they stand, so a later -chrset: applies to
+// their matching.
+#include <memory>
+#include <vector>
+
+#include "base/chars.h"
+#include "base/larray.h"
+#include "base/msg.h"
+#include "rex/search.h"
+
+namespace {
+
+// True when arg (after its "-" or "/") starts with name, ignoring ASCII case.
+bool optionIs(const char* arg, const char* name, bool whole) {
+    const char* a = arg;
+    for (const char* n = name; *n; ++n, ++a) {
+        if (toLowerAscii(static_cast<unsigned char>(*a)) != *n) return false;
+    }
+    return !whole || *a == 0;
+}
+
+bool matches(LRex* rex, const char* text) {
+    LRexSearch search(rex);
+    return search.find(text, -1, -1, 1, 0) >= 0;
+}
+
+}  // namespace
+
+void filterArguments(LStrList& args) {
+    std::vector<std::unique_ptr<LRex>> keep, drop;
+    LStrList excluded;
+    LStrList stayed;
+    bool lfx = false, chrset = false, given = false;
+    for (int i = 0; i < args.count(); ++i) {
+        const char* arg = args[i];
+        if (arg[0] == '-' || arg[0] == '/') {
+            const char* opt = arg + 1;
+            if (optionIs(opt, "lro:", false)) {
+                keep.push_back(rexCompile(opt + 4, 0));
+                given = true;
+                continue;
+            }
+            if (optionIs(opt, "lrx:", false)) {
+                drop.push_back(rexCompile(opt + 4, 0));
+                given = true;
+                continue;
+            }
+            if (optionIs(opt, "lfx", true)) {
+                if (lfx) msg(35000, "ignore duplicated -lfx");
+                lfx = true;
+                continue;
+            }
+            if (optionIs(opt, "chrset:", false)) {
+                const char* value = opt + 7;
+                if (value[0] == '0' && value[1] == 0) {
+                    g_charSet = 'a';
+                } else if (value[0] == '1' && value[1] == 0) {
+                    g_charSet = 's';
+                } else {
+                    msg(35000, "unknown -chrset value: '%s'", value);
+                }
+                chrset = true;
+                continue;
+            }
+            stayed.add(arg);
+            continue;
+        }
+        if (lfx) {
+            excluded.add(arg);
+            given = true;
+            continue;
+        }
+        stayed.add(arg);
+    }
+    if (given || chrset) {
+        LStrList result;
+        for (int i = 0; i < stayed.count(); ++i) {
+            const char* arg = stayed[i];
+            if (arg[0] != '-' && arg[0] != '/') {
+                bool ok = true;
+                for (auto& k : keep) ok = ok && matches(k.get(), arg);
+                for (auto& d : drop) ok = ok && !matches(d.get(), arg);
+                for (int e = 0; ok && e < excluded.count(); ++e) ok = !equalsText(arg, excluded[e], true);
+                if (!ok) continue;
+            }
+            result.add(arg);
+        }
+        args = std::move(result);
+    }
+}

@@ -1,0 +1,956 @@
+// Matching, reset and dump of the node classes.
+//
+// Each match() is a generator step: it yields the next way of matching per call
+// until reset(). Sequences are chains of pairs that are walked by loops with
+// parent links (no recursion along a chain). Repetitions replay their levels
+// from the first on every call; for a body that has only one way and no side
+// effects the iteration ends are remembered instead, which yields exactly the
+// same ways without the quadratic replay.
+#include "rex/nodes.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#include "base/block.h"
+#include "base/chars.h"
+#include "base/lock.h"
+#include "base/msg.h"
+#include "rex/fold.h"
+#include "rex/plan.h"
+
+LRexCustomResolver g_rexCustomResolver = nullptr;
+bool g_rexShortcuts = true;
+
+LRexCustomResolver rexSetCustomResolver(LRexCustomResolver resolver) {
+    LRexCustomResolver old = g_rexCustomResolver;
+    g_rexCustomResolver = resolver;
+    return old;
+}
+
+// ---- lead-byte tables and the cursor ----
+
+namespace {
+
+struct LeadTables {
+    bool sjis[256];
+    bool euc[256];
+    bool none[256];
+};
+
+}  // namespace
+
+const bool* rexLeadTable() {
+    // Derived from isLeadByte for each character set the first time it is in
+    // force; the three tables are filled once (the rule itself lives in base).
+    static LeadTables tables;
+    static int filled[3] = {0, 0, 0};
+    const int set = g_charSet;
+    bool* t;
+    int which;
+    if (set == 's') {
+        t = tables.sjis, which = 0;
+    } else if (set == 'e') {
+        t = tables.euc, which = 1;
+    } else {
+        t = tables.none, which = 2;
+    }
+    static std::atomic<int> ready[3];
+    if (!ready[which].load(std::memory_order_acquire)) {
+        LLockGuard guard;
+        if (!filled[which]) {
+            for (int b = 0; b < 256; ++b) t[b] = isLeadByte(static_cast<unsigned char>(b));
+            filled[which] = 1;
+            ready[which].store(1, std::memory_order_release);
+        }
+    }
+    return t;
+}
+
+LRexCursor::LRexCursor(const char* text, int length, LRexCaptures* caps)
+    : pos(text), start(text), end(text + length), captures(caps), lead(rexLeadTable()) {}
+
+int LRexByteSet::count() const {
+    int n = 0;
+    for (uint64_t w : bits_) n += __builtin_popcountll(w);
+    return n;
+}
+
+void LRexOffsets::addUnique(int offset) {
+    for (int v : v_) {
+        if (v == offset) return;
+    }
+    v_.push_back(offset);
+}
+
+// ---- LRex ----
+
+LRex::~LRex() {
+    if ((flags & rexOwnsIgnore) && ignore) delete ignore;
+}
+
+void LRex::forEachChild(void (*)(const LRex*, void*), void*) const {}
+
+void LRex::skipIgnorable(LRexCursor& cur) const {
+    if (!ignore) return;
+    for (;;) {
+        ignore->reset();
+        const char* q = cur.pos;
+        if (!ignore->match(cur, 0) || cur.pos == q) {
+            cur.pos = q;
+            return;
+        }
+    }
+}
+
+static void adoptContext(LRex* node, LRexContext& ctx) {
+    node->flags = ctx.flags;
+    node->ignore = ctx.ignore;
+    if (ctx.ignorePending && ctx.ignore) {
+        node->flags |= rexOwnsIgnore;
+        ctx.ignorePending = 0;
+    }
+}
+
+static void indent(LString& out, int depth) {
+    if (depth > 0) out.appendChar(' ', depth);
+}
+
+// ---- text comparison shared by literals and references ----
+
+static int foldPair(int a, int b, uint32_t flags) {
+    if (a == b) return 1;
+    if (flags & rexIgnoreCase) {
+        a = rexLower(a);
+        b = rexLower(b);
+    }
+    if (flags & rexIgnoreWidth) {
+        a = rexFullToHalf(a);
+        b = rexFullToHalf(b);
+    }
+    return a == b;
+}
+
+// The character walk of a pattern-side text: code and length at i (within n).
+static int patternCode(const LRexCursor& cur, const char* t, int i, int n, int* len) {
+    const unsigned char b = static_cast<unsigned char>(t[i]);
+    if (cur.lead[b]) {
+        if (i + 1 < n) {
+            *len = 2;
+            return (b << 8) | static_cast<unsigned char>(t[i + 1]);
+        }
+        *len = 1;
+        return b << 8;
+    }
+    *len = 1;
+    return b;
+}
+
+int rexCompareText(const LRexCursor& cur, const char* t, int n, uint32_t flags, int backward) {
+    const bool folds = (flags & (rexIgnoreCase | rexIgnoreWidth)) != 0;
+    const char* from;
+    const char* limit;
+    if (backward) {
+        if (cur.pos - cur.start < n) return -1;
+        from = cur.pos - n;
+        limit = cur.pos;
+        // The text before pos starts on a character: never on a second byte.
+        if (from > cur.start && cur.isSecond(from)) return -1;
+    } else {
+        from = cur.pos;
+        limit = cur.end;
+        if (!(flags & rexIgnoreWidth) && cur.end - cur.pos < n) return -1;
+    }
+    if (!folds) {
+        // Equal bytes walk as equal characters; a difference in any byte is a
+        // difference in some character.
+        if (n > limit - from || std::memcmp(from, t, n) != 0) return -1;
+        // A lone lead byte at the end of t reads as lead * 256; on the text side
+        // the same byte reads with the byte after it unless the text ends there.
+        if (n > 0 && cur.lead[static_cast<unsigned char>(t[n - 1])]) {
+            int i = 0, len = 0;
+            while (i < n) {
+                patternCode(cur, t, i, n, &len);
+                i += len;
+            }
+            if (len == 1 && from + n < limit) {
+                if (from[n] != 0) return -1;
+                return n + 1;
+            }
+        }
+        return n;
+    }
+    // The text side walks within [from, limit); a character never reaches past it.
+    LRexCursor side = cur;
+    side.end = limit;
+    int i = 0;
+    const char* p = from;
+    while (i < n) {
+        if (p >= limit) return -1;
+        int la, lb;
+        const int a = patternCode(cur, t, i, n, &la);
+        const int b = side.codeAt(p, &lb);
+        if (!foldPair(a, b, flags)) return -1;
+        i += la;
+        p += lb;
+    }
+    const int consumed = static_cast<int>(p - from);
+    if (backward && consumed != n) return -1;
+    return consumed;
+}
+
+// ---- LFlatRex ----
+
+LFlatRex::LFlatRex(LRexContext& ctx, const char* bytes, int length) : text(bytes, length) {
+    adoptContext(this, ctx);
+}
+
+int LFlatRex::match(LRexCursor& cur, int backward) {
+    if (done) return 0;
+    const char* p = cur.pos;
+    skipIgnorable(cur);
+    int consumed;
+    if (g_rexShortcuts && plainCompare()) {
+        const int n = text.len();
+        if (backward) {
+            consumed = (cur.pos - cur.start >= n && std::memcmp(cur.pos - n, text.data(), n) == 0 &&
+                        !(cur.pos - n > cur.start && cur.isSecond(cur.pos - n)))
+                           ? n
+                           : -1;
+        } else {
+            consumed = (cur.end - cur.pos >= n && std::memcmp(cur.pos, text.data(), n) == 0) ? n : -1;
+        }
+    } else {
+        consumed = rexCompareText(cur, text.data(), text.len(), flags, backward);
+    }
+    if (consumed < 0) {
+        cur.pos = p;
+        return 0;
+    }
+    cur.pos += backward ? -consumed : consumed;
+    done = 1;
+    return 1;
+}
+
+bool LFlatRex::plainCompare() const {
+    if (plainFor_ != g_charSet) {
+        plainFor_ = g_charSet;
+        bool plain = (flags & (rexIgnoreCase | rexIgnoreWidth)) == 0;
+        if (plain && text.len() > 0) {
+            const bool* lead = rexLeadTable();
+            int i = 0, last = 0;
+            while (i < text.len()) {
+                last = (lead[static_cast<unsigned char>(text[i])] && i + 1 < text.len()) ? 2 : 1;
+                i += last;
+            }
+            if (last == 1 && lead[static_cast<unsigned char>(text[text.len() - 1])]) plain = false;
+        }
+        plainCompare_ = plain;
+    }
+    return plainCompare_;
+}
+
+void LFlatRex::dump(LString& out, int depth) const {
+    indent(out, depth);
+    out.appendFormat("flat: btc=%d {", done);
+    out.append(text);
+    out.appendFormat("} len=%d\n", text.len());
+}
+
+// ---- LCharsRex ----
+
+LCharsRex::LCharsRex(LRexContext& ctx, int neg) : negated(neg) { adoptContext(this, ctx); }
+
+void LCharsRex::addRange(int lo, int hi) { ranges.push_back(Range{lo, hi}); }
+
+bool LCharsRex::contains(int c) const {
+    for (const Range& r : ranges) {
+        if (r.lo <= c && c <= r.hi) return true;
+    }
+    return false;
+}
+
+int LCharsRex::match(LRexCursor& cur, int backward) {
+    if (done) return 0;
+    const char* p = cur.pos;
+    skipIgnorable(cur);
+    int c, len;
+    if (!backward) {
+        if (cur.pos >= cur.end) {
+            cur.pos = p;
+            return 0;
+        }
+        c = cur.codeAt(cur.pos, &len);
+        if (c == 13 && cur.pos + 1 < cur.end && cur.pos[1] == 10) c = 10;  // CR LF reads as LF
+    } else {
+        if (cur.pos <= cur.start) {
+            cur.pos = p;
+            return 0;
+        }
+        c = cur.codeBefore(cur.pos, &len);
+    }
+    bool in = contains(c);
+    if (!in && (flags & (rexIgnoreCase | rexIgnoreWidth))) {
+        int forms[3] = {c, c, c};
+        int n = 1;
+        if (flags & rexIgnoreCase) {
+            forms[n++] = rexLower(c);
+            forms[n++] = rexUpper(c);
+            in = contains(forms[1]) || contains(forms[2]);
+        }
+        if (!in && (flags & rexIgnoreWidth)) {
+            for (int i = 0; i < n && !in; ++i) {
+                const int f = forms[i];
+                in = contains(f < 256 ? rexHalfToFull(f) : rexFullToHalf(f));
+            }
+        }
+    }
+    if (negated) in = !in;
+    if (!in) {
+        cur.pos = p;
+        return 0;
+    }
+    // len is the character's byte length, clamped at the end of the text
+    cur.pos += backward ? -len : len;
+    done = 1;
+    return 1;
+}
+
+void LCharsRex::dump(LString& out, int depth) const {
+    indent(out, depth);
+    out.appendFormat("chars: btc=%d [", done);
+    if (negated) out.append("^");
+    bool first = true;
+    for (const Range& r : ranges) {
+        if (!first) out.append(",");
+        first = false;
+        if (r.lo == r.hi) {
+            out.appendFormat("%Xh", static_cast<unsigned>(r.lo));
+        } else {
+            out.appendFormat("%Xh-%Xh", static_cast<unsigned>(r.lo), static_cast<unsigned>(r.hi));
+        }
+    }
+    out.append("]\n");
+}
+
+// ---- LSpRex ----
+
+LSpRex::LSpRex(LRexContext& ctx, int t, int rev, std::unique_ptr<LRex> b)
+    : type(t), reverse(rev), body(std::move(b)) {
+    adoptContext(this, ctx);
+}
+
+void LSpRex::reset() {
+    done = 0;
+    if (body) body->reset();
+}
+
+bool LSpRex::isZeroWidth() const {
+    switch (type) {
+        case '^': case '$': case rexTopOfLine: case rexEndOfLine:
+        case '=': case '!': case 'b': case 'B': case 'p': case 'P': case 'c': case 'C':
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool LSpRex::isClassEscape() const {
+    switch (type) {
+        case 'd': case 'D': case 's': case 'S': case 'w': case 'W':
+            return true;
+        default:
+            return false;
+    }
+}
+
+static bool isWordClass(unsigned char b) { return (g_charClass[b] & 0x17) != 0; }
+
+// Character types for \c and \C (Shift-JIS only): 0 none.
+static int charType(int code) {
+    if (g_charSet != 's') return 0;
+    if (code < 256) {
+        if (isWordClass(static_cast<unsigned char>(code))) return 1;
+        if (code >= 0xA1 && code <= 0xDF) return 2;
+        return 0;
+    }
+    if (code >= 0x889E) return 3;
+    if ((code >= 0x8340 && code <= 0x8396) || code == 0x815B) return 4;
+    if (code >= 0x829F && code <= 0x82F1) return 5;
+    if ((code >= 0x824F && code <= 0x829A) || code == 0x8151) return 6;
+    if (code >= 0x839E && code <= 0x83D6) return 7;
+    if (code >= 0x843F && code <= 0x8491) return 8;
+    return 0;
+}
+
+int LSpRex::match(LRexCursor& cur, int backward) {
+    if (done) return 0;
+    const char* p = cur.pos;
+    skipIgnorable(cur);
+    int ok = 0;
+    switch (type) {
+        case '^':
+            ok = cur.pos == cur.start;
+            break;
+        case '$':
+            ok = cur.pos == cur.end;
+            break;
+        case rexTopOfLine:
+            ok = cur.pos == cur.start || cur.pos[-1] == 13 || cur.pos[-1] == 10;
+            break;
+        case rexEndOfLine:
+            ok = cur.pos == cur.end || *cur.pos == 13 || *cur.pos == 10;
+            break;
+        case '=':
+        case '!': {
+            LRexCursor copy = cur;
+            int r = body ? body->match(copy, backward ^ reverse) : 1;
+            done = 1;
+            ok = type == '=' ? r : !r;
+            break;
+        }
+        case '>': {
+            ++cur.atomicDepth;
+            int r = body ? body->match(cur, backward) : 1;
+            --cur.atomicDepth;
+            done = 1;
+            if (!r) cur.pos = p;
+            return r;
+        }
+        case 'b':
+        case 'B':
+        case 'p':
+        case 'P': {
+            const bool prev = cur.pos > cur.start && !cur.isSecond(cur.pos - 1) &&
+                              isWordClass(static_cast<unsigned char>(cur.pos[-1]));
+            const bool next = cur.pos < cur.end && isWordClass(static_cast<unsigned char>(*cur.pos));
+            done = 1;
+            if (type == 'b') ok = prev != next;
+            else if (type == 'B') ok = prev == next;
+            else if (type == 'P') ok = prev && next;
+            else ok = !(prev && next);
+            break;
+        }
+        case 'c':
+        case 'C': {
+            int len;
+            const int prevCode = cur.pos == cur.start ? 0 : cur.codeBefore(cur.pos, &len);
+            const int nextCode = cur.pos >= cur.end ? 0 : cur.codeAt(cur.pos, &len);
+            const int a = charType(prevCode), b = charType(nextCode);
+            const bool same = a == b && a != 0;
+            done = 1;
+            ok = type == 'C' ? same : !same;
+            break;
+        }
+        case 'd': case 'D': case 's': case 'S': case 'w': case 'W': {
+            int len = 0;
+            int c = -1;
+            if (!backward) {
+                if (cur.pos < cur.end) c = cur.codeAt(cur.pos, &len);
+            } else if (cur.pos > cur.start) {
+                c = cur.codeBefore(cur.pos, &len);
+            }
+            if (c < 0 || c >= 256) break;
+            int earned;
+            if (type == 'd' || type == 'D') {
+                earned = (g_charClass[c] & 0x04) ? 'd' : 'D';
+            } else if (type == 's' || type == 'S') {
+                earned = (c == ' ' || c == 12 || c == 10 || c == 13 || c == 9 || c == 11 || c == 0) ? 's' : 'S';
+            } else {
+                earned = isWordClass(static_cast<unsigned char>(c)) ? 'w' : 'W';
+            }
+            if (earned != type) break;
+            cur.pos += backward ? -1 : 1;
+            done = 1;
+            return 1;
+        }
+        default:
+            internalErrorCode(699);
+    }
+    cur.pos = p;
+    if (ok) done = 1;
+    return ok;
+}
+
+void LSpRex::dump(LString& out, int depth) const {
+    indent(out, depth);
+    out.appendFormat("cmp: typ='%c' spRev=%d btc=%d\n", type, reverse, done);
+    if (body) body->dump(out, depth + 1);
+}
+
+void LSpRex::forEachChild(void (*fn)(const LRex*, void*), void* ctx) const {
+    if (body) fn(body.get(), ctx);
+}
+
+// ---- LBraceRex ----
+
+LBraceRex::LBraceRex(LRexContext& ctx, std::unique_ptr<LRex> b, int n) : body(std::move(b)), number(n) {
+    adoptContext(this, ctx);
+}
+
+LBraceRex::~LBraceRex() { blockFree(name); }
+
+void LBraceRex::setName(const char* text) {
+    blockFree(name);
+    name = blockStrdup(text);
+}
+
+int LBraceRex::match(LRexCursor& cur, int backward) {
+    const char* s = cur.pos;
+    const int r = body->match(cur, backward);
+    if (r && cur.captures && number >= 0) {
+        while (cur.captures->count() <= number) cur.captures->add(std::make_unique<LRexCapture>());
+        LRexCapture* e = (*cur.captures)[number];
+        e->start = s < cur.pos ? s : cur.pos;
+        e->length = static_cast<int32_t>(s < cur.pos ? cur.pos - s : s - cur.pos);
+        e->name = name;
+    }
+    return r;
+}
+
+void LBraceRex::dump(LString& out, int depth) const {
+    indent(out, depth);
+    out.appendFormat("brace: %d name='%s'\n", number, name ? name : "");
+    body->dump(out, depth + 1);
+}
+
+void LBraceRex::forEachChild(void (*fn)(const LRex*, void*), void* ctx) const { fn(body.get(), ctx); }
+
+// ---- LSeqRex ----
+
+void LSeqRex::adopt(LRexContext& ctx) { adoptContext(this, ctx); }
+
+LSeqRex::LSeqRex(LRexContext& ctx, std::vector<std::unique_ptr<LRex>> nodes) {
+    if (nodes.size() < 2) internalErrorCode(481);
+    adoptContext(this, ctx);
+    // The pairs are made outermost first, as a recursive build would make them.
+    const size_t n = nodes.size();
+    LSeqRex* cur = this;
+    cur->head = std::move(nodes[0]);
+    for (size_t i = 1; i + 1 < n; ++i) {
+        std::unique_ptr<LSeqRex> s(new LSeqRex(ctx));
+        s->head = std::move(nodes[i]);
+        s->parent_ = cur;
+        LSeqRex* raw = s.get();
+        cur->rest = std::move(s);
+        cur = raw;
+    }
+    cur->rest = std::move(nodes[n - 1]);
+    if (LSeqRex* tail = cur->next()) tail->parent_ = cur;
+}
+
+LSeqRex::~LSeqRex() {
+    // Unlink the chain first so that destruction never recurses along it.
+    std::unique_ptr<LRex> r = std::move(rest);
+    while (r && r->kind() == 3) {
+        std::unique_ptr<LRex> after = std::move(static_cast<LSeqRex*>(r.get())->rest);
+        r.reset();
+        r = std::move(after);
+    }
+}
+
+void LSeqRex::reset() {
+    for (LSeqRex* s = this; s; s = s->next()) {
+        if (s->clean_) return;
+        s->clean_ = true;
+        s->head->reset();
+        s->headMark.set = false;
+        s->restMark.set = false;
+        if (!s->next()) s->rest->reset();
+    }
+}
+
+int LSeqRex::isMulti() const {
+    for (const LSeqRex* s = this; s; s = s->next()) {
+        if (s->head->isMulti()) return 1;
+        if (!s->next()) return s->rest->isMulti();
+    }
+    return 0;
+}
+
+int LSeqRex::match(LRexCursor& cur, int backward) {
+    return backward ? matchBackward(cur) : matchForward(cur);
+}
+
+// Forward: the head is asked first, the rest (a further pair of the chain, or
+// the last node) varies fastest. The loop below is the recursive definition
+// with the chain's levels walked by n and its returns by parent_.
+int LSeqRex::matchForward(LRexCursor& cur) {
+    LSeqRex* n = this;
+    int ret;
+enter:
+    n->clean_ = false;
+    if (!n->headMark.set) n->headMark = cur.mark();
+next_way:
+    if (!n->restMark.set) {
+        if (!n->head->match(cur, 0)) {
+            ret = 0;
+            goto leave;
+        }
+        n->rest->reset();
+        n->restMark = cur.mark();
+    } else {
+        cur.restore(n->restMark);
+    }
+    if (n->next()) {
+        n = n->next();
+        goto enter;
+    }
+    ret = n->rest->match(cur, 0);
+after_rest:
+    if (ret) goto leave;
+    n->restMark.set = false;
+    cur.restore(n->headMark);
+    goto next_way;
+leave:
+    if (n == this) return ret;
+    n = n->parent_;
+    goto after_rest;
+}
+
+// Backward: the roles swap; the rest is matched first (moving back), then the head.
+int LSeqRex::matchBackward(LRexCursor& cur) {
+    LSeqRex* n = this;
+    int ret;
+enter:
+    n->clean_ = false;
+    if (!n->restMark.set) n->restMark = cur.mark();
+next_way:
+    if (n->headMark.set) {
+        cur.restore(n->headMark);
+        goto try_head;
+    }
+    if (n->next()) {
+        n = n->next();
+        goto enter;
+    }
+    ret = n->rest->match(cur, 1);
+after_rest:
+    if (!ret) goto leave;
+    n->head->reset();
+    n->headMark = cur.mark();
+try_head:
+    if (n->head->match(cur, 1)) {
+        ret = 1;
+        goto leave;
+    }
+    n->headMark.set = false;
+    cur.restore(n->restMark);
+    goto next_way;
+leave:
+    if (n == this) return ret;
+    n = n->parent_;
+    goto after_rest;
+}
+
+void LSeqRex::dump(LString& out, int depth) const {
+    for (const LSeqRex* s = this; s; s = s->next(), ++depth) {
+        indent(out, depth);
+        out.appendFormat("seq: st=%c,%c\n", s->headMark.set ? 'Y' : 'N', s->restMark.set ? 'Y' : 'N');
+        s->head->dump(out, depth + 1);
+        if (!s->next()) s->rest->dump(out, depth + 1);
+    }
+}
+
+void LSeqRex::forEachChild(void (*fn)(const LRex*, void*), void* ctx) const {
+    fn(head.get(), ctx);
+    fn(rest.get(), ctx);
+}
+
+// ---- LOrRex ----
+
+LOrRex::LOrRex(LRexContext& ctx, std::vector<std::unique_ptr<LRex>> alts) : alternatives(std::move(alts)) {
+    adoptContext(this, ctx);
+}
+
+void LOrRex::reset() {
+    next = 0;
+    for (auto& a : alternatives) a->reset();
+}
+
+int LOrRex::match(LRexCursor& cur, int backward) {
+    if (cur.atomicDepth > 0 && next >= 1) return 0;
+    for (int i = next; i < static_cast<int>(alternatives.size()); ++i) {
+        if (alternatives[i]->match(cur, backward)) {
+            next = i + 1;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void LOrRex::dump(LString& out, int depth) const {
+    indent(out, depth);
+    out.appendFormat("or: next_idx=%d\n", next);
+    for (auto& a : alternatives) a->dump(out, depth + 1);
+}
+
+void LOrRex::forEachChild(void (*fn)(const LRex*, void*), void* ctx) const {
+    for (auto& a : alternatives) fn(a.get(), ctx);
+}
+
+// ---- LRepRex ----
+
+bool rexIsPlainOneWay(const LRex* node) {
+    if (node->ignore) return false;
+    if (dynamic_cast<const LFlatRex*>(node) || dynamic_cast<const LCharsRex*>(node) ||
+        dynamic_cast<const LEmptyRex*>(node)) {
+        return true;
+    }
+    if (auto* sp = dynamic_cast<const LSpRex*>(node)) return !sp->body && sp->type != '>';
+    if (auto* br = dynamic_cast<const LBraceRex*>(node)) return br->number < 0 && rexIsPlainOneWay(br->body.get());
+    return false;
+}
+
+LRepRex::LRepRex(LRexContext& ctx, std::unique_ptr<LRex> b, int mn, int mx, int lz)
+    : body(std::move(b)), min(mn), max(mx), lazy(lz) {
+    adoptContext(this, ctx);
+    memo_ = rexIsPlainOneWay(body.get());
+    reset();
+}
+
+void LRepRex::reset() {
+    lazyCount = -1;
+    while (tries.count() > 1) tries.removeAt(tries.count() - 1);
+    if (tries.count() == 0) tries.add(0);
+    tries[0] = 0;
+    body->reset();
+    ends_.clear();
+    memoStop_ = -1;
+    memoCur_ = -1;
+    memoDone_ = false;
+    memoBase_ = nullptr;
+}
+
+int LRepRex::match(LRexCursor& cur, int backward) {
+    const bool memo = memo_ && g_rexShortcuts;
+    if (lazy && !backward) return memo ? matchLazyMemo(cur) : matchLazy(cur);
+    return memo ? matchGreedyMemo(cur, backward) : matchGreedy(cur, backward);
+}
+
+static void truncateTries(LArray& tries, int n) {
+    while (tries.count() > n) tries.removeAt(tries.count() - 1);
+}
+
+void LRepRex::replayFailed(const LRexCursor& cur, int entry, int calls) const {
+    LString d;
+    dump(d, 0);
+    msgPrint("this='%s'\n", d.data());
+    LString text(cur.start, static_cast<int>(cur.end - cur.start));
+    internalError("944: '%s': idx=%d, tryCnt=%d, tc=%d", text.data(), static_cast<int>(cur.pos - cur.start), entry,
+                  calls);
+}
+
+int LRepRex::matchGreedy(LRexCursor& cur, int backward) {
+    if (tries.count() == 0) return 0;
+    if (cur.atomicDepth > 0 && tries[0] >= 1) return 0;
+    tries[tries.count() - 1] += 1;
+    if (max < 1) {
+        truncateTries(tries, 0);
+        return min <= 0;
+    }
+    const char* p0 = cur.pos;
+    for (int i = 0;;) {
+        if (tries.count() <= i) tries.add(1);
+        const char* q = cur.pos;
+        body->reset();
+        const LRexMark m = cur.mark();
+        const int replays = static_cast<int>(tries[i]) - 1;
+        for (int t = 0; t < replays; ++t) {
+            if (!body->match(cur, backward)) replayFailed(cur, static_cast<int>(tries[i]), t);
+            cur.restore(m);
+        }
+        if (!body->match(cur, backward) || cur.pos == q) {
+            cur.pos = q;
+            truncateTries(tries, i);
+            if (i >= min) return 1;
+            cur.pos = p0;
+            return 0;
+        }
+        ++i;
+        if (i >= max) {
+            truncateTries(tries, i);
+            if (i >= min) return 1;
+            cur.pos = p0;
+            return 0;
+        }
+    }
+}
+
+int LRepRex::matchLazy(LRexCursor& cur) {
+    if (lazyCount >= 0 && lazyCount >= max) return 0;
+    lazyCount = lazyCount == -1 ? min : lazyCount + 1;
+    const char* p0 = cur.pos;
+    int count = 0;
+    while (count < lazyCount) {
+        body->reset();
+        const char* q = cur.pos;
+        if (!body->match(cur, 0)) break;
+        if (cur.pos == q) {
+            if (lazyCount >= min) count = min;
+            break;
+        }
+        ++count;
+    }
+    if (count == lazyCount) return 1;
+    lazyCount = max;
+    cur.pos = p0;
+    return 0;
+}
+
+int LRepRex::memoIteration(LRexCursor& cur, int i, int backward) {
+    if (i < static_cast<int>(ends_.size())) return 1;
+    if (i == memoStop_) return memoStopKind_;
+    // iteration i starts where iteration i - 1 ended
+    cur.pos = memoBase_ + (i == 0 ? 0 : ends_[i - 1]);
+    const char* q = cur.pos;
+    body->reset();
+    if (!body->match(cur, backward)) {
+        memoStop_ = i;
+        memoStopKind_ = 0;
+        return 0;
+    }
+    if (cur.pos == q) {
+        memoStop_ = i;
+        memoStopKind_ = 2;
+        return 2;
+    }
+    ends_.push_back(static_cast<int32_t>(cur.pos - memoBase_));
+    return 1;
+}
+
+// The designed greedy generator for a body with one way yields max-possible,
+// then one iteration less per call down to min, then nothing; each way is
+// produced here from the remembered iteration ends.
+int LRepRex::matchGreedyMemo(LRexCursor& cur, int backward) {
+    if (memoDone_) return 0;
+    const char* p0 = cur.pos;
+    if (memoCur_ < 0) {
+        memoBase_ = p0;
+        int k = 0;
+        if (max >= 1) {
+            while (k < max && memoIteration(cur, k, backward) == 1) ++k;
+        }
+        if (k < min) {
+            memoDone_ = true;
+            cur.pos = p0;
+            return 0;
+        }
+        memoCur_ = k;
+    } else {
+        if (cur.atomicDepth > 0 || memoCur_ <= min || memoCur_ == 0) {
+            memoDone_ = true;
+            cur.pos = p0;
+            return 0;
+        }
+        --memoCur_;
+    }
+    cur.pos = memoBase_ + (memoCur_ == 0 ? 0 : ends_[memoCur_ - 1]);
+    return 1;
+}
+
+int LRepRex::matchLazyMemo(LRexCursor& cur) {
+    if (lazyCount >= 0 && lazyCount >= max) return 0;
+    lazyCount = lazyCount == -1 ? min : lazyCount + 1;
+    const char* p0 = cur.pos;
+    if (!memoBase_) memoBase_ = p0;
+    int count = 0;
+    int moved = -1;
+    while (count < lazyCount) {
+        const int r = memoIteration(cur, count, 0);
+        if (r == 1) {
+            ++count;
+            continue;
+        }
+        moved = count;
+        if (r == 2 && lazyCount >= min) count = min;
+        break;
+    }
+    if (moved < 0) moved = count;
+    if (count == lazyCount) {
+        cur.pos = memoBase_ + (moved == 0 ? 0 : ends_[moved - 1]);
+        return 1;
+    }
+    lazyCount = max;
+    cur.pos = p0;
+    return 0;
+}
+
+void LRepRex::dump(LString& out, int depth) const {
+    indent(out, depth);
+    out.appendFormat("rep: modF=%d btRep=%d, %d-%d\n", lazy, lazyCount, min, max);
+    body->dump(out, depth + 1);
+}
+
+void LRepRex::forEachChild(void (*fn)(const LRex*, void*), void* ctx) const { fn(body.get(), ctx); }
+
+// ---- LRefRex ----
+
+LRefRex::LRefRex(LRexContext& ctx, const char* n) : name(blockStrdup(n)) { adoptContext(this, ctx); }
+
+LRefRex::~LRefRex() { blockFree(name); }
+
+int LRefRex::match(LRexCursor& cur, int backward) {
+    if (done) return 0;
+    const char* p = cur.pos;
+    skipIgnorable(cur);
+    const char* target = nullptr;
+    int targetLen = 0;
+    if (flags & rexCustom) {
+        if (g_rexCustomResolver) {
+            target = g_rexCustomResolver(name, &targetLen);
+            if (targetLen < 0) target = nullptr;
+        } else {
+            msg(35000, "missing custom function for {@r:%s}", name);
+        }
+    } else if (cur.captures) {
+        if (name[0] >= '0' && name[0] <= '9') {
+            const long idx = std::strtol(name, nullptr, 10) - 1;
+            if (idx >= 0 && idx < cur.captures->count() && (*cur.captures)[static_cast<int>(idx)]->start) {
+                const LRexCapture* e = (*cur.captures)[static_cast<int>(idx)];
+                target = e->start;
+                targetLen = e->length;
+            }
+        } else {
+            for (const LRexCapture* e : *cur.captures) {
+                if (e->start && e->name && std::strcmp(e->name, name) == 0) {
+                    target = e->start;
+                    targetLen = e->length;
+                    break;
+                }
+            }
+        }
+    }
+    if (target) {
+        const int consumed = rexCompareText(cur, target, targetLen, flags, backward);
+        if (consumed >= 0) {
+            cur.pos += backward ? -consumed : consumed;
+            done = 1;
+            return 1;
+        }
+    } else if (!warned) {
+        msg(35000, "missing reference target for '%s'", name);
+        warned = 1;
+    }
+    cur.pos = p;
+    return 0;
+}
+
+void LRefRex::dump(LString& out, int depth) const {
+    indent(out, depth);
+    out.appendFormat("ref: '%s' btc=%d\n", name, done);
+}
+
+// ---- LEmptyRex ----
+
+LEmptyRex::LEmptyRex(LRexContext& ctx) { adoptContext(this, ctx); }
+
+int LEmptyRex::match(LRexCursor&, int) {
+    if (done) return 0;
+    done = 1;
+    return 1;
+}
+
+void LEmptyRex::dump(LString& out, int depth) const {
+    indent(out, depth);
+    out.appendFormat("empty: btc=%d\n", done);
+}

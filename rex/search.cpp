@@ -1,0 +1,143 @@
+// The search over start positions, and rexFind.
+//
+// Candidates are the character starts from the first offset on (a start never
+// lies on the second byte of a double-byte character). The plan of the root
+// (rex/plan.h) rules out starts by their first three bytes; the next start whose
+// first byte is allowed is found by memchr or a table scan, and whether it is a
+// character start is decided from the run of lead bytes before it, which never
+// reaches back past the last known character start.
+#include "rex/search.h"
+
+#include <cstring>
+
+#include "rex/plan.h"
+
+LRexSearch::LRexSearch(LRex* r) : rex(r) {}
+
+namespace {
+
+// Next offset >= from and < limit whose byte is allowed at offset 0, or limit.
+class Scanner {
+public:
+    Scanner(const char* text, const LRexPlan& plan) : text_(text), plan_(plan) {}
+
+    int next(int from, int limit) {
+        if (from >= limit) return limit;
+        switch (plan_.scan) {
+            case LRexPlan::kScanOneByte: {
+                const void* p = std::memchr(text_ + from, plan_.scanBytes[0], limit - from);
+                return p ? static_cast<int>(static_cast<const char*>(p) - text_) : limit;
+            }
+            case LRexPlan::kScanTwoBytes: {
+                // Each byte's next position is kept until the scan passes it.
+                for (int i = 0; i < 2; ++i) {
+                    if (cache_[i] < from) {
+                        const void* p = std::memchr(text_ + from, plan_.scanBytes[i], limit - from);
+                        cache_[i] = p ? static_cast<int>(static_cast<const char*>(p) - text_) : limit;
+                    }
+                }
+                const int p = cache_[0] < cache_[1] ? cache_[0] : cache_[1];
+                return p < limit ? p : limit;
+            }
+            case LRexPlan::kScanTable: {
+                const LRexByteSet& t = plan_.table[0];
+                for (int i = from; i < limit; ++i) {
+                    if (t.has(static_cast<unsigned char>(text_[i]))) return i;
+                }
+                return limit;
+            }
+            default:
+                return from;
+        }
+    }
+
+private:
+    const char* text_;
+    const LRexPlan& plan_;
+    int cache_[2] = {-1, -1};
+};
+
+}  // namespace
+
+int LRexSearch::find(const char* text, int lastStart, int length, int nth, int from) {
+    matchStart = nullptr;
+    matchLength = 0;
+    captures.clear();
+    if (length < 0) length = static_cast<int>(std::strlen(text));
+    if (lastStart < 0 || lastStart > length) lastStart = length;
+    if (from < 0) from = 0;
+    if (!rex || rex->kind() == 2) return -1;
+    const LRexPlan& plan = rexPlan(rex);
+    if (g_rexShortcuts && !plan.required.empty()) {
+        if (from > length ||
+            !memmem(text + from, length - from, plan.required.data(), plan.required.len())) {
+            return -1;
+        }
+    }
+    LRexCursor cur(text, length, &captures);
+    const bool* lead = cur.lead;
+    auto step = [&](int at) { return at < length && lead[static_cast<unsigned char>(text[at])] ? 2 : 1; };
+    const bool filter = g_rexShortcuts && (!plan.hasRef || length >= 101);
+    Scanner scanner(text, plan);
+    int best = -1, bestLength = 0;
+    int remaining = nth;
+    int c = from;
+    while (c <= lastStart) {
+        if (filter && c < lastStart) {
+            if (!plan.allowAll[0] && !plan.table[0].has(static_cast<unsigned char>(text[c]))) {
+                // c is a character start; so is p unless the run of lead bytes
+                // before it (not before c) is odd, when p is a second byte.
+                const int p = scanner.next(c + 1, lastStart);
+                int run = 0;
+                while (p - run - 1 >= c && lead[static_cast<unsigned char>(text[p - run - 1])]) ++run;
+                c = (run & 1) ? p + 1 : p;
+                continue;
+            }
+            if ((!plan.allowAll[1] && c + 1 < lastStart && !plan.table[1].has(static_cast<unsigned char>(text[c + 1]))) ||
+                (!plan.allowAll[2] && c + 2 < lastStart && !plan.table[2].has(static_cast<unsigned char>(text[c + 2])))) {
+                c += step(c);
+                continue;
+            }
+        }
+        rex->reset();
+        cur.pos = text + c;
+        cur.atomicDepth = 0;
+        if (plan.rootIgnore) rex->skipIgnorable(cur);
+        const int s = static_cast<int>(cur.pos - text);
+        if (rex->match(cur, 0)) {
+            const int len = static_cast<int>(cur.pos - (text + s));
+            if (nth == -2) {
+                if (s + len > best + bestLength) {
+                    best = s;
+                    bestLength = len;
+                }
+            } else {
+                best = s;
+                bestLength = len;
+                if (nth > 0 && --remaining == 0) break;
+            }
+        }
+        c = s + step(s);
+    }
+    if (best >= 0) {
+        matchStart = text + best;
+        matchLength = bestLength;
+    }
+    if (nth > 0 && remaining != 0) return -1;
+    return best;
+}
+
+const char* rexFind(const char* text, int length, LRex* rex, int* matchLength, int nth) {
+    if (matchLength) *matchLength = 0;
+    if (!rex || !text) return nullptr;
+    if (length < 0) length = static_cast<int>(std::strlen(text));
+    LRexSearch search(rex);
+    const int at = search.find(text, length, length, nth, 0);
+    if (at < 0) return nullptr;
+    if (matchLength) *matchLength = search.matchLength;
+    return text + at;
+}
+
+const char* rexFind(const LString& text, LRex* rex, int* matchLength, int nth) {
+    return rexFind(text.data(), text.len(), rex, matchLength, nth);
+}

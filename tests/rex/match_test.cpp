@@ -1,0 +1,291 @@
+// Matching by construct: (pattern, flags, character set, text) gives the span
+// of the first match (or none) and the warnings raised. Every row is also run
+// with the search shortcuts off, and both runs must agree.
+#include <gtest/gtest.h>
+
+#include "rex_support.h"
+
+namespace {
+
+#define A_ "\x83\x41"   // katakana a (Shift-JIS)
+#define I_ "\x83\x43"   // katakana i
+#define KA_ "\x83\x4A"  // katakana ka
+#define N_ "\x83\x93"   // katakana n
+#define FA_ "\x82\x60"  // full-width A
+#define FB_ "\x82\x61"  // full-width B
+#define FC_ "\x82\x62"  // full-width C
+#define Fa_ "\x82\x81"  // full-width a
+#define Fx_ "\x82\x98"  // full-width x
+
+struct MatchCase {
+    const char* group;
+    const char* pattern;
+    uint32_t flags;
+    int charSet;
+    std::string text;
+    int start;   // -1: no match
+    int length;
+    const char* warnings;
+};
+
+const MatchCase kCases[] = {
+    // literals and line ends
+    {"literal", "#END#", 0, 's', "abc#END#\r\n", 3, 5, ""},
+    {"literal", "abc\\n", 0, 's', "xabc\r\n", 1, 5, ""},
+    {"literal", "abc\\n", 0, 's', "abc\n", -1, 0, ""},
+    {"literal", "+a", 0, 's', "x+a", 1, 2, ""},
+    {"literal", "a\\.b", 0, 's', "axb a.b", 4, 3, ""},
+    {"literal", "x{a}", 0, 's', "x{a}", 0, 4, ""},
+    {"literal", "x{2", 0, 's', "xx{2", 1, 3, "35000: illegal use of '{' in 'x{2'"},
+    {"literal", "\\q", 0, 's', "a\\q", 1, 2, "35000: unknown escape '\\q' in regular expression"},
+    {"literal", "\\x41\\u8341", 0, 's', "A" A_, 0, 3, ""},
+    // alternation
+    {"alternation", "a|", 0, 's', "ba", 1, 1, ""},
+    {"alternation", "|a", 0, 's', "a", -1, 0, "35000: extra char(s) '|a' in regular expression '|a'"},
+    {"alternation", "a||b", 0, 's', "ba", 1, 1,
+     "35000: empty item in regular expression 'a||b'\n35000: extra char(s) '|b' in regular expression 'a||b'"},
+    {"alternation", "(a|ab)c", 0, 's', "abc", 0, 3, ""},
+    {"alternation", "(a*|x)ab", 0, 's', "aab", -1, 0, ""},
+    {"alternation", "a*ab", 0, 's', "aab", 0, 3, ""},
+    {"alternation", "*", 0, 's', "*", -1, 0, "35000: extra char(s) '*' in regular expression '*'"},
+    // quantifiers
+    {"quantifier", "x{2,5}", 0, 's', "xxxxxx", 0, 5, ""},
+    {"quantifier", "x{2,5}?", 0, 's', "xxxxxx", 0, 2, ""},
+    {"quantifier", "x{2,5}?y", 0, 's', "xxxxy", 0, 5, ""},
+    {"quantifier", "x{5,2}", 0, 's', "xxxxxx", 0, 5, "35000: {m,n}: m > n in 'x{5,2}'"},
+    {"quantifier", "x{5,2}", 0, 's', "xxxx", -1, 0, "35000: {m,n}: m > n in 'x{5,2}'"},
+    {"quantifier", "x{,2}y", 0, 's', "xxxy", 1, 3, ""},
+    {"quantifier", "x{2,}", 0, 's', "x xxx", 2, 3, ""},
+    {"quantifier", "x{0}", 0, 's', "abc", 0, 0, ""},
+    {"quantifier", "x{0}y", 0, 's', "xy", 1, 1, ""},
+    {"quantifier", "(a*)*", 0, 's', "aaa", 0, 3, ""},
+    {"quantifier", "(a*)*b", 0, 's', "aab", 0, 3, ""},
+    {"quantifier", "a*?b", 0, 's', "aaab", 0, 4, ""},
+    {"quantifier", "a+?", 0, 's', "aaa", 0, 1, ""},
+    {"quantifier", "(ab)+?c", 0, 's', "ababc", 0, 5, ""},
+    {"quantifier", "(a|b)*c", 0, 's', "abbac", 0, 5, ""},
+    {"quantifier", "(a|ab)*c", 0, 's', "abac", 0, 4, ""},
+    {"quantifier", "(?:ab|a)*b", 0, 's', "abab", 0, 4, ""},
+    {"quantifier", "a?a?aa", 0, 's', "aa", 0, 2, ""},
+    {"quantifier", A_ "+", 0, 's', A_ A_ I_, 0, 4, ""},
+    {"quantifier", A_ "*" I_, 0, 's', A_ A_ I_, 0, 6, ""},
+    // case and width folding
+    {"folding", "{@ic}abc", 0, 's', "xABC", 1, 3, ""},
+    {"folding", "abc", rexIgnoreCase, 's', "xAbC", 1, 3, ""},
+    {"folding", "(A{@ic}b)B", 0, 's', "AbB", 0, 3, ""},
+    {"folding", "(A{@ic}b)B", 0, 's', "ABB", 0, 3, ""},
+    {"folding", "(A{@ic}b)B", 0, 's', "Abb", -1, 0, ""},
+    {"folding", "(A{@ic}b)B", 0, 's', "aBB", -1, 0, ""},
+    {"folding", "{@ic}a{@c}b", 0, 's', "AB Ab", 3, 2, ""},
+    {"folding", "{@ic}" Fa_, 0, 's', "x" FA_, 1, 2, ""},
+    {"folding", "{@ic}\x83\x9F", 0, 's', "\x83\xBF", 0, 2, ""},  // Greek capital and small alpha
+    {"folding", "{@ic}\x84\x40", 0, 's', "\x84\x70", 0, 2, ""},  // Cyrillic A
+    {"folding", "{@ic}\x84\x4F", 0, 's', "\x84\x80", 0, 2, ""},  // Cyrillic, past 847F
+    {"folding", "{@iz}ABC", 0, 's', FA_ FB_ FC_, 0, 6, ""},
+    {"folding", "{@iz}" FA_ "B", 0, 's', "AB", 0, 2, ""},
+    {"folding", "{@iz}[a-z]", 0, 's', Fx_, 0, 2, ""},
+    {"folding", "{@iz}[" Fx_ "]", 0, 's', "x", 0, 1, ""},
+    {"folding", "{@ic}{@iz}a", 0, 's', FA_, 0, 2, ""},
+    {"folding", "{@iz}" A_, 0, 's', "\xB1", 0, 1, ""},
+    {"folding", "{@ic}[a-c]", 0, 's', "xB", 1, 1, ""},
+    {"folding", "{@ic}[A-C]", 0, 's', "xb", 1, 1, ""},
+    {"folding", "{@ic}[" Fa_ "]", 0, 's', FA_, 0, 2, ""},
+    {"folding", "abc", rexIgnoreWidth, 's', "\x82\x81\x82\x82\x82\x83", 0, 6, ""},
+    // groups, names and references
+    {"reference", "(a)\\1", 0, 's', "aa", 0, 2, ""},
+    {"reference", "\\1(a)", 0, 's', "aa", -1, 0, "35000: missing reference target for '1'"},
+    {"reference", "(a)(?:b)(c){=last}{:last}\\1", 0, 's', "abcca", 0, 5, ""},
+    {"reference", "(a)(?:b)(c){=last}\\2", 0, 's', "abcc", 0, 4, ""},
+    {"reference", "(a)(b)\\2\\1", 0, 's', "abba", 0, 4, ""},
+    {"reference", "(\\w+) \\1", 0, 's', "ab abc abc", 0, 5, ""},
+    {"reference", "{@ic}(a)\\1", 0, 's', "aA", 0, 2, ""},
+    {"reference", "{:x}", 0, 's', "x", -1, 0, "35000: missing reference target for 'x'"},
+    {"reference", "{@r:host}", 0, 's', "a",
+     -1, 0, "35000: missing custom function for {@r:host}\n35000: missing reference target for 'host'\n"
+            "35000: missing custom function for {@r:host}"},
+    // sets
+    {"set", "[^]", 0, 's', "x", 0, 1, ""},
+    {"set", "[^]", 0, 's', A_, 0, 2, ""},
+    {"set", "[]", 0, 's', "x", -1, 0, ""},
+    {"set", "[-a]", 0, 's', "x-", 1, 1, ""},
+    {"set", "[a-c-e]", 0, 's', "d-", 1, 1, ""},
+    {"set", "[a-c-e]", 0, 's', "de", 1, 1, ""},
+    {"set", "[a-c-e]", 0, 's', "xb", 1, 1, ""},
+    {"set", "[z-a]", 0, 's', "m", -1, 0, "35000: illegal [a-b] expression: 7Ah > 61h: [z-a]"},
+    {"set", "[" A_ "-" N_ "]", 0, 's', "x" KA_, 1, 2, ""},
+    {"set", "[" A_ "-" I_ "]", 0, 's', KA_, -1, 0, ""},
+    {"set", "[\\n]", 0, 's', "a\r\n", 1, 1, ""},
+    {"set", "[\\n]", 0, 's', "a\r", -1, 0, ""},
+    {"set", "[^\\n]*", 0, 's', "ab\r\ncd", 0, 2, ""},
+    {"set", "[^\\r]", 0, 's', "\r\n", 0, 1, ""},
+    {"set", ".", 0, 's', "\r\n", 0, 1, ""},
+    {"set", "..", 0, 's', "\r\n", 0, 2, ""},
+    {"set", "[\\x80-\\xFF]", 0, 'a', "a\x90", 1, 1, ""},
+    // atomic groups and lookaround
+    {"atomic", "(?>a+)a", 0, 's', "aaa", -1, 0, ""},
+    {"atomic", "(?>ab)c", 0, 's', "abc", 0, 3, ""},
+    {"atomic", "(?>a|ab)c", 0, 's', "abc", -1, 0, ""},
+    {"atomic", "(?>x*)y", 0, 's', "xxy", 0, 3, ""},
+    {"lookaround", "(?<=" A_ ")" I_, 0, 's', A_ I_, 2, 2, ""},
+    {"lookaround", "(?<=a)b", 0, 's', "cb ab", 4, 1, ""},
+    {"lookaround", "(?<!a)b", 0, 's', "ab b", 3, 1, ""},
+    {"lookaround", "(*=a)b", 0, 's', "ab", 1, 1, ""},
+    {"lookaround", "(*!a)b", 0, 's', "ab", -1, 0, ""},
+    {"lookaround", "a(?=b)", 0, 's', "ac ab", 3, 1, ""},
+    {"lookaround", "a(?!b)", 0, 's', "ab ac", 3, 1, ""},
+    {"lookaround", "(?<=A)B", 0, 's', A_ "B", -1, 0, ""},  // A is the second byte of the katakana
+    {"lookaround", "(?<=A)B", 0, 'a', A_ "B", 2, 1, ""},
+    {"lookaround", "(?<=\\d\\d)x", 0, 's', "1x12x", 4, 1, ""},
+    {"lookaround", "(?<=a+)b", 0, 's', "aab", 2, 1, ""},
+    {"lookaround", "(?cx:a)", 0, 's', "ab", 1, 1, ""},
+    {"lookaround", "(?cx:" A_ ")", 0, 's', A_ I_, 2, 2, ""},
+    // classes
+    {"class", "\\d\\d", 0, 's', "a12", 1, 2, ""},
+    {"class", "\\D", 0, 's', A_, -1, 0, ""},
+    {"class", "\\D", 0, 's', A_ "x", 2, 1, ""},
+    {"class", "\\w+", 0, 's', A_ " ab_1", 3, 4, ""},
+    {"class", "\\W", 0, 's', A_ " ", 2, 1, ""},
+    {"class", "\\s\\S", 0, 's', "a b", 1, 2, ""},
+    {"class", "\\S", 0, 's', A_, -1, 0, ""},
+    // boundaries
+    {"boundary", "\\bab\\b", 0, 's', "x ab y", 2, 2, ""},
+    {"boundary", "\\bab\\b", 0, 's', "xab", -1, 0, ""},
+    {"boundary", "\\b", 0, 's', A_ I_, -1, 0, ""},
+    {"boundary", "\\Bb", 0, 's', "b ab", 3, 1, ""},
+    {"boundary", "a\\Pb", 0, 's', "ab", 0, 2, ""},
+    {"boundary", "a\\pb", 0, 's', "ab", -1, 0, ""},
+    {"boundary", "ab\\C", 0, 's', "abc", 0, 2, ""},
+    {"boundary", "ab\\c", 0, 's', "abc ab", 4, 2, ""},
+    {"boundary", "\\c" A_, 0, 's', I_ A_ "x" A_, 5, 2, ""},
+    {"boundary", "ab", rexTypeBoundary, 's', "xab ab", 4, 2, ""},
+    {"boundary", "ab", rexTypeBoundary, 'a', "xab ab", 1, 2, ""},
+    // anchors
+    {"anchor", "(?topl)b", 0, 's', "ab\nb", 3, 1, ""},
+    {"anchor", "(?topl)b", 0, 's', "a\r\nb", 3, 1, ""},
+    {"anchor", "(?topl)b", 0, 's', "b", 0, 1, ""},
+    {"anchor", "^b", 0, 's', "ab\nb", -1, 0, ""},
+    {"anchor", "(?tops)a", 0, 's', "aa", 0, 1, ""},
+    {"anchor", "b$", 0, 's', "b\n", -1, 0, ""},
+    {"anchor", "b$", 0, 's', "bab", 2, 1, ""},
+    {"anchor", "b(?endl)", 0, 's', "bab\r\n", 2, 1, ""},
+    {"anchor", "a(?ends)", 0, 's', "aa", 1, 1, ""},
+    // directives
+    {"directive", "{@foo}x", 0, 's', "{@foo}x", 6, 1, "35000: ignore illegal directive {@...} in '{@foo}x'"},
+    {"directive", "{@ign( )}abc", 0, 's', "xa b  c", 1, 6, ""},
+    {"directive", "{@ign(-)}a(b)c", 0, 's', "a-b-c", 0, 5, ""},
+    {"directive", "x(?:{@ign(-)}ab)c", 0, 's', "x-a-bc", 0, 6, ""},
+    {"directive", "x(?:{@ign(-)}ab)c", 0, 's', "xab-c", -1, 0, ""},
+    {"directive", "a(?#comment)b", 0, 's', "ab", 0, 2, ""},
+    {"directive", "{@r:abc", 0, 's', "{@r:abc", 0, 7, "35000: missing '}' after '{@r:': '{@r:abc'"},
+    // character sets of the search
+    {"charset", "A", 0, 's', A_, -1, 0, ""},
+    {"charset", "A", 0, 'a', A_, 1, 1, ""},
+    {"charset", "\\x83", 0, 's', "x\x83", 1, 1, ""},  // a lead byte as the last byte of the text
+    {"charset", "a\x83", 0, 's', "a\x83", 0, 2, ""},
+    {"charset", "a\x83", 0, 's', "a" A_, -1, 0, ""},
+};
+
+TEST(RexMatch, TableByConstruct) {
+    for (const MatchCase& c : kCases) {
+        for (bool shortcuts : {true, false}) {
+            CharSetGuard cs(c.charSet);
+            Warnings w;
+            auto rex = rexCompile(c.pattern, c.flags);
+            ASSERT_TRUE(rex) << c.pattern;
+            const FindResult r = findIn(rex.get(), c.text, 1, shortcuts);
+            SCOPED_TRACE(std::string(c.group) + ": " + c.pattern + (shortcuts ? "" : " (plain)"));
+            EXPECT_EQ(r.at, c.start);
+            if (c.start >= 0) {
+                EXPECT_EQ(r.length, c.length);
+            }
+            if (shortcuts) {
+                EXPECT_EQ(w.joined(), c.warnings);
+            }
+        }
+    }
+}
+
+TEST(RexMatch, ReferenceWarnsOncePerNode) {
+    Warnings w;
+    auto rex = rexCompile("\\1(a)", 0);
+    for (int i = 0; i < 3; ++i) findIn(rex.get(), "aaaa", 1);
+    EXPECT_EQ(w.joined(), "35000: missing reference target for '1'");
+}
+
+const char* resolveHost(const char* name, int* length) {
+    if (std::string(name) != "host") return nullptr;
+    *length = 3;
+    return "web";
+}
+
+TEST(RexMatch, CustomResolver) {
+    Warnings w;
+    const LRexCustomResolver old = rexSetCustomResolver(resolveHost);
+    auto rex = rexCompile("{@r:host}01", 0);
+    const FindResult r = findIn(rex.get(), "db01 web01", 1);
+    EXPECT_EQ(r.at, 5);
+    EXPECT_EQ(r.length, 5);
+    EXPECT_EQ(w.joined(), "");
+    rexSetCustomResolver(old);
+}
+
+TEST(RexMatch, LazyGrowsOneIterationAtATime) {
+    // the lazy repetition yields 0, 1, 2 ... iterations on backtracking
+    auto rex = rexCompile("a*?", 0);
+    LString text("aaab");
+    LRexCaptures caps;
+    LRexCursor cur(text.data(), text.len(), &caps);
+    rex->reset();
+    for (int expected = 0; expected <= 3; ++expected) {
+        cur.pos = text.data();
+        ASSERT_EQ(rex->match(cur, 0), 1);
+        EXPECT_EQ(cur.pos - text.data(), expected);
+    }
+    cur.pos = text.data();
+    EXPECT_EQ(rex->match(cur, 0), 0);
+    EXPECT_EQ(cur.pos, text.data());
+}
+
+TEST(RexMatch, GreedyCountsDownToMin) {
+    for (bool shortcuts : {true, false}) {
+        ShortcutGuard g(shortcuts);
+        auto rex = rexCompile("a{1,}", 0);
+        LString text("aaab");
+        LRexCaptures caps;
+        LRexCursor cur(text.data(), text.len(), &caps);
+        rex->reset();
+        for (int expected = 3; expected >= 1; --expected) {
+            cur.pos = text.data();
+            ASSERT_EQ(rex->match(cur, 0), 1);
+            EXPECT_EQ(cur.pos - text.data(), expected);
+        }
+        for (int i = 0; i < 3; ++i) {
+            cur.pos = text.data();
+            EXPECT_EQ(rex->match(cur, 0), 0);
+            EXPECT_EQ(cur.pos, text.data());
+        }
+    }
+}
+
+TEST(RexMatch, CapturesHoldTheLastIteration) {
+    auto rex = rexCompile("(?:(\\w)-)+(;){=tail}", 0);
+    LString text("a-b-c-;");
+    LRexSearch s(rex.get());
+    ASSERT_EQ(s.find(text.data(), -1, text.len(), 1, 0), 0);
+    ASSERT_EQ(s.captures.count(), 2);
+    EXPECT_EQ(std::string(s.captures[0]->start, s.captures[0]->length), "c");
+    EXPECT_EQ(std::string(s.captures[1]->start, s.captures[1]->length), ";");
+    EXPECT_STREQ(s.captures[1]->name, "tail");
+}
+
+TEST(RexMatch, DumpShowsMatchState) {
+    auto rex = rexCompile("a|b", 0);
+    findIn(rex.get(), "b", 1);
+    EXPECT_EQ(dumpOf(rex.get()), "or: next_idx=2\n flat: btc=0 {a} len=1\n flat: btc=1 {b} len=1\n");
+    auto seq = rexCompile("x*y", 0);
+    findIn(seq.get(), "xy", 1);
+    EXPECT_EQ(dumpOf(seq.get()),
+              "seq: st=Y,Y\n rep: modF=0 btRep=-1, 0-2147483647\n  flat: btc=0 {x} len=1\n flat: btc=1 {y} len=1\n");
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// Patterns that could exhaust the stack (deep nesting, very long sequences and
+// alternations, long runs of directives), the argument filter, and the
+// internal consistency failures that end the process.
+#include <gtest/gtest.h>
+
+#include "base/larray.h"
+#include "rex/compile.h"
+#include "rex_support.h"
+
+namespace {
+
+std::string repeat(const std::string& s, int n) {
+    std::string out;
+    out.reserve(s.size() * n);
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+TEST(RexNesting, TooDeepGivesUpWithOneWarning) {
+    for (int depth : {1001, 10000, 100000}) {
+        const std::string pattern = repeat("(", depth) + "a" + repeat(")", depth);
+        Warnings w;
+        auto rex = rexCompile(pattern.c_str(), 0);
+        ASSERT_EQ(w.list.size(), 1u);
+        EXPECT_EQ(w.list[0].rfind("35000: regular expression too deeply nested: '((((", 0), 0u);
+        EXPECT_EQ(rex->kind(), 2);
+        EXPECT_EQ(findIn(rex.get(), "a", 1).at, -1);
+    }
+    // unbalanced, and through lookarounds and ignore patterns
+    for (const char* unit : {"(?:", "(?=", "{@ign(", "(?>a|"}) {
+        const std::string pattern = repeat(unit, 5000);
+        Warnings w;
+        auto rex = rexCompile(pattern.c_str(), 0);
+        EXPECT_EQ(w.list.size(), 1u) << unit;
+    }
+}
+
+TEST(RexNesting, ThousandLevelsStillWork) {
+    const std::string pattern = repeat("(", 1000) + "a" + repeat(")", 1000) + "b";
+    Warnings w;
+    auto rex = rexCompile(pattern.c_str(), 0);
+    EXPECT_EQ(w.joined(), "");
+    const FindResult r = findIn(rex.get(), "xab", 1);
+    EXPECT_EQ(r.at, 1);
+    EXPECT_EQ(r.length, 2);
+    const std::string d = dumpOf(rex.get());
+    EXPECT_NE(d.find(std::string(1001, ' ') + "flat: btc=1 {a} len=1\n"), std::string::npos);
+    // alternations and repetitions nested deep
+    const std::string alts = repeat("(?:x|", 300) + "a" + repeat(")*", 300);
+    auto alt = rexCompile(alts.c_str(), 0);
+    EXPECT_EQ(w.joined(), "");
+    EXPECT_EQ(findIn(alt.get(), "aa", 1).at, 0);
+}
+
+TEST(RexNesting, HundredThousandAlternatives) {
+    std::string pattern;
+    for (int i = 0; i < 100000; ++i) {
+        if (i) pattern += "|";
+        pattern += "k" + std::to_string(i) + ";";
+    }
+    Warnings w;
+    auto rex = rexCompile(pattern.c_str(), 0);
+    EXPECT_EQ(w.joined(), "");
+    const FindResult r = findIn(rex.get(), std::string(200, '-') + "k99999;", 1);
+    EXPECT_EQ(r.at, 200);
+    EXPECT_EQ(r.length, 7);
+}
+
+TEST(RexNesting, HundredThousandPieces) {
+    // no literal merging under an ignore pattern: one node per character
+    const std::string body = repeat("\\d", 100000);
+    Warnings w;
+    auto rex = rexCompile(body.c_str(), 0);
+    const std::string digits(100000, '7');
+    FindResult r = findIn(rex.get(), "x" + digits, 1);
+    EXPECT_EQ(r.at, 1);
+    EXPECT_EQ(r.length, 100000);
+    EXPECT_EQ(findIn(rex.get(), "123", 1).at, -1);
+    const std::string spaced = "{@ign(-)}" + std::string(100000, 'a');
+    auto ign = rexCompile(spaced.c_str(), 0);
+    EXPECT_EQ(findIn(ign.get(), "a-" + std::string(99999, 'a'), 1).at, 0);
+    // backward through a long chain (lookbehind)
+    const std::string behind = "(?<=" + repeat("\\d", 20000) + ")x";
+    auto lb = rexCompile(behind.c_str(), 0);
+    EXPECT_EQ(findIn(lb.get(), std::string(20000, '1') + "x", 1).at, 20000);
+    // a dump of a long chain is written without recursion
+    auto mid = rexCompile(repeat("\\d", 3000).c_str(), 0);
+    EXPECT_GT(dumpOf(mid.get()).size(), 3000u * 3000u / 2);
+    // directives one after another
+    const std::string dirs = repeat("{@ic}", 100000) + "a";
+    auto d = rexCompile(dirs.c_str(), 0);
+    EXPECT_EQ(findIn(d.get(), "A", 1).at, 0);
+    EXPECT_EQ(w.joined(), "");
+}
+
+// ---- the argument filter ----
+
+std::vector<std::string> filtered(std::initializer_list<const char*> in) {
+    LStrList args;
+    for (const char* a : in) args.add(a);
+    filterArguments(args);
+    std::vector<std::string> out;
+    for (int i = 0; i < args.count(); ++i) out.push_back(args[i]);
+    return out;
+}
+
+using Args = std::vector<std::string>;
+
+TEST(RexArgumentFilter, Examples) {
+    CharSetGuard cs('s');
+    Warnings w;
+    EXPECT_EQ(filtered({"a.txt", "b.log", "-lro:\\.txt$"}), (Args{"a.txt"}));
+    EXPECT_EQ(filtered({"a.txt", "b.log", "-lrx:^b"}), (Args{"a.txt"}));
+    EXPECT_EQ(filtered({"a.txt", "b.log", "-lfx", "A.TXT"}), (Args{"b.log"}));
+    EXPECT_EQ(filtered({"-o", "a.txt", "/LRO:a", "bx"}), (Args{"-o", "a.txt"}));
+    EXPECT_EQ(filtered({"a", "b", "-lro:a|b", "-lrx:b"}), (Args{"a"}));
+    EXPECT_EQ(filtered({"a", "b"}), (Args{"a", "b"}));
+    EXPECT_EQ(filtered({"a", "-lfx"}), (Args{"a", "-lfx"}));  // a lone -lfx stays
+    EXPECT_EQ(w.joined(), "");
+}
+
+TEST(RexArgumentFilter, CharacterSetAndWarnings) {
+    CharSetGuard cs('s');
+    {
+        Warnings w;
+        EXPECT_EQ(filtered({"x", "-lfx", "-LFX", "y"}), (Args{"x"}));
+        EXPECT_EQ(w.joined(), "35000: ignore duplicated -lfx");
+    }
+    {
+        Warnings w;
+        EXPECT_EQ(filtered({"x", "-chrset:9"}), (Args{"x"}));
+        EXPECT_EQ(w.joined(), "35000: unknown -chrset value: '9'");
+        EXPECT_EQ(g_charSet, 's');
+    }
+    // the pattern is compiled before -chrset:0 and matched after it
+    EXPECT_EQ(filtered({"\x83\x41", "b", "-lro:A", "-chrset:0"}), (Args{"\x83\x41"}));
+    EXPECT_EQ(g_charSet, 'a');
+    EXPECT_EQ(filtered({"-chrset:1", "\x83\x41", "-lro:A"}), (Args{}));
+    EXPECT_EQ(g_charSet, 's');
+}
+
+// ---- internal consistency failures end the process ----
+
+TEST(RexInternalErrors, SequenceOfOneNode) {
+    EXPECT_EXIT(
+        {
+            LRexContext ctx;
+            std::vector<std::unique_ptr<LRex>> one;
+            one.push_back(std::make_unique<LEmptyRex>(ctx));
+            LSeqRex seq(ctx, std::move(one));
+        },
+        ::testing::ExitedWithCode(2), "");
+}
+
+TEST(RexInternalErrors, UnknownSpecialType) {
+    EXPECT_EXIT(
+        {
+            LRexContext ctx;
+            LSpRex sp(ctx, 'z', 0, nullptr);
+            LString text("a");
+            LRexCursor cur(text.data(), text.len(), nullptr);
+            sp.match(cur, 0);
+        },
+        ::testing::ExitedWithCode(2), "");
+}
+
+// A body that gives a different answer when replayed.
+class FlakyRex : public LRex {
+public:
+    void reset() override { calls_ = 0; }
+    int match(LRexCursor& cur, int) override {
+        if (++total_ >= 6) return 0;  // the sixth call is a replay of the second call
+        ++calls_;
+        cur.pos += 1;
+        return 1;
+    }
+    void dump(LString& out, int depth) const override {
+        out.appendChar(' ', depth);
+        out.append("flaky\n");
+    }
+
+private:
+    int calls_ = 0;
+    int total_ = 0;
+};
+
+TEST(RexInternalErrors, ReplayThatNoLongerMatches) {
+    EXPECT_EXIT(
+        {
+            LRexContext ctx;
+            std::unique_ptr<LRex> body(new FlakyRex);
+            LRepRex rep(ctx, std::move(body), 0, 3, 0);
+            LString text("aaaaaa");
+            LRexCursor cur(text.data(), text.len(), nullptr);
+            for (int i = 0; i < 2; ++i) {
+                cur.pos = text.data();
+                rep.match(cur, 0);
+            }
+        },
+        ::testing::ExitedWithCode(2), "");
+}
+
+}  // namespace

@@ -1,0 +1,245 @@
+// The search: nth modes, offsets, start positions on character boundaries,
+// the first-byte filter of long texts, rexFind, and a comparison of the
+// shortcuts with the plain search over many patterns and texts.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "rex/plan.h"
+#include "rex_support.h"
+
+namespace {
+
+#define A_ "\x83\x41"  // katakana a; its second byte is "A"
+
+struct ModeCase {
+    const char* pattern;
+    std::string text;
+    int nth;
+    int at;      // return value of find
+    int start;   // matchStart offset (-1: null)
+    int length;
+};
+
+const ModeCase kModes[] = {
+    {"ab", "ab ab ab", 1, 0, 0, 2},
+    {"ab", "ab ab ab", 2, 3, 3, 2},
+    {"ab", "ab ab ab", 3, 6, 6, 2},
+    {"ab", "ab ab ab", 4, -1, 6, 2},   // fewer than nth: -1, matchStart is the last found
+    {"ab", "xx ab", 2, -1, 3, 2},
+    {"ab", "ab ab ab", 0, 6, 6, 2},    // last start
+    {"ab", "ab ab ab", -1, 6, 6, 2},
+    {"a+", "aaa", -2, 0, 0, 3},        // furthest end, earliest start among equal ends
+    {"a+", "aaa", 0, 2, 2, 1},
+    {"a+|b+", "aab bbbb", -2, 4, 4, 4},
+    {"x*", "ab", 0, 2, 2, 0},          // an empty match at the end of the text
+    {"zz", "ab", 1, -1, -1, 0},
+    {"zz", "ab", -2, -1, -1, 0},
+};
+
+TEST(RexSearch, NthModes) {
+    for (const ModeCase& c : kModes) {
+        for (bool shortcuts : {true, false}) {
+            auto rex = rexCompile(c.pattern, 0);
+            const FindResult r = findIn(rex.get(), c.text, c.nth, shortcuts);
+            SCOPED_TRACE(std::string(c.pattern) + " nth " + std::to_string(c.nth));
+            EXPECT_EQ(r.at, c.at);
+            EXPECT_EQ(r.start, c.start);
+            EXPECT_EQ(r.length, c.length);
+        }
+    }
+}
+
+TEST(RexSearch, FromAndLastStart) {
+    auto rex = rexCompile("ab", 0);
+    EXPECT_EQ(findIn(rex.get(), "ab ab ab", 1, true, 1).at, 3);
+    EXPECT_EQ(findIn(rex.get(), "ab ab ab", 1, true, 4).at, 6);
+    EXPECT_EQ(findIn(rex.get(), "ab ab ab", 0, true, 0, 5).at, 3);   // no start after offset 5
+    EXPECT_EQ(findIn(rex.get(), "ab ab ab", 1, true, 7).at, -1);
+    // a match may run past lastStart
+    EXPECT_EQ(findIn(rex.get(), "xab", 1, true, 0, 1).at, 1);
+}
+
+TEST(RexSearch, RexFind) {
+    auto rex = rexCompile("#END#", 0);
+    const LString text("abc#END#\r\n");
+    int len = -1;
+    const char* at = rexFind(text, rex.get(), &len, 1);
+    ASSERT_EQ(at, text.data() + 3);
+    EXPECT_EQ(len, 5);
+    EXPECT_EQ(rexFind(text, nullptr, &len, 1), nullptr);
+    EXPECT_EQ(len, 0);
+    EXPECT_EQ(rexFind(LString("abc"), rex.get(), nullptr, 1), nullptr);
+    // 200 bytes with the marker at the very end: found through the filter tables
+    std::string big(195, 'x');
+    big += "#END#";
+    const LString bigText(big.data(), static_cast<int>(big.size()));
+    EXPECT_EQ(rexFind(bigText, rex.get(), &len, 1), bigText.data() + 195);
+    // a wholly illegal pattern and the empty one never match
+    Warnings w;
+    auto bad = rexCompile("*", 0);
+    EXPECT_EQ(rexFind(LString("***"), bad.get(), nullptr, 1), nullptr);
+    EXPECT_EQ(rexFind(LString("***"), rexCompile("", 0).get(), nullptr, 1), nullptr);
+}
+
+TEST(RexSearch, WindowIsNotReadPastItsEnd) {
+    // the window's bytes are followed by more text that must not be seen
+    const char buffer[] = "log: #END# more #END#";
+    auto rex = rexCompile("#END#", 0);
+    int len = 0;
+    EXPECT_EQ(rexFind(buffer, 8, rex.get(), &len, 1), nullptr);
+    EXPECT_EQ(rexFind(buffer, 10, rex.get(), &len, 1), buffer + 5);
+    auto end = rexCompile("#END#$", 0);
+    EXPECT_EQ(rexFind(buffer, 10, end.get(), &len, 1), buffer + 5);
+    // a lead byte as the last byte of the window is one character by itself
+    const char sjis[] = "ab\x83\x41";
+    auto any = rexCompile("b.$", 0);
+    EXPECT_EQ(rexFind(sjis, 3, any.get(), &len, 1), sjis + 1);
+    EXPECT_EQ(len, 2);
+}
+
+TEST(RexSearch, StartsOnCharacterBoundaries) {
+    auto rex = rexCompile("A", 0);
+    std::string shortText = A_;
+    std::string longText;
+    for (int i = 0; i < 80; ++i) longText += A_;
+    longText += "xA";
+    {
+        CharSetGuard cs('s');
+        EXPECT_EQ(findIn(rex.get(), shortText, 1).at, -1);
+        EXPECT_EQ(findIn(rex.get(), longText, 1).at, 161);
+    }
+    {
+        CharSetGuard cs('a');
+        EXPECT_EQ(findIn(rex.get(), shortText, 1).at, 1);
+        EXPECT_EQ(findIn(rex.get(), longText, 1).at, 1);
+    }
+    // runs of lead bytes: the second byte of a pair may itself be a lead-byte value
+    CharSetGuard cs('s');
+    auto lead = rexCompile("\\x83", 0);
+    std::string runs = std::string(120, 'x') + "\x83\x83\x83\x83" "\x83";
+    // pairs 83 83, 83 83, then a lone 83 at the very end
+    EXPECT_EQ(findIn(lead.get(), runs, 1).at, 124);
+    for (bool shortcuts : {true, false}) EXPECT_EQ(findIn(lead.get(), runs, 0, shortcuts).at, 124);
+}
+
+TEST(RexSearch, FilterNeverRejectsAMatchingStart) {
+    const std::string pad(120, '.');
+    struct Case {
+        const char* pattern;
+        std::string text;
+        int at;
+    };
+    const Case cases[] = {
+        // ignore pattern below the root: ignorable text at offsets 1 and 2
+        {"x(?:{@ign(-)}ab)", pad + "x-a-b", 120},
+        {"x(?:{@ign(-+)}ab)", pad + "x---ab", 120},
+        // sets containing LF match a CR of CR LF
+        {"[\\n]z", pad + "\r\nz", 121},
+        {"a[\\n]", pad + "a\r\n", 120},
+        {"[\\n]", pad + "\r\n", 120},
+        {"a[\\n]b", pad + "a\r\nb", -1},
+        // case folding of double-byte letters changes the second byte
+        {"{@ic}\x82\x81" "b", pad + "\x82\x60" "B", 120},
+        // a negated set may take a double-byte character
+        {"[^a]xy", pad + A_ "xy", 120},
+        {".xy", pad + A_ "xy", 120},
+        // a repetition that matches only the empty text
+        {"q|x{0}c", pad + "c", 120},
+        // ignore pattern at the root
+        {"{@ign( )}abc", pad + "  a b c", 122},  // the match starts after the skipped text
+        // references keep to the filter rules of the design
+        {"(a)\\1", pad + "aa", 120},
+        {"(?=\\d)\\w", pad + "5", 120},
+    };
+    CharSetGuard cs('s');
+    for (const Case& c : cases) {
+        Warnings w;
+        auto rex = rexCompile(c.pattern, 0);
+        for (bool shortcuts : {true, false}) {
+            EXPECT_EQ(findIn(rex.get(), c.text, 1, shortcuts).at, c.at) << c.pattern;
+        }
+    }
+}
+
+TEST(RexSearch, FilterTablesOfTheFirstBytes) {
+    CharSetGuard cs('s');
+    auto rex = rexCompile("#END#", 0);
+    LString bytes;
+    LArray rest;
+    EXPECT_EQ(rex->firstBytes(0, bytes, rest), 1);
+    EXPECT_TRUE(bytes.equals("#"));
+    bytes.clear();
+    EXPECT_EQ(rex->firstBytes(2, bytes, rest), 1);
+    EXPECT_TRUE(bytes.equals("N"));
+    bytes.clear();
+    EXPECT_EQ(rex->firstBytes(7, bytes, rest), 1);
+    EXPECT_EQ(rest.count(), 1);
+    EXPECT_EQ(rest[0], 2);
+    // class escapes, folded and negated sets and references give up
+    const char* unknown[] = {"\\w", "{@ic}[a]", "[^a]", "\\1", "{@iz}a"};
+    for (const char* p : unknown) {
+        auto r = rexCompile(p, 0);
+        LString b;
+        LArray left;
+        EXPECT_EQ(r->firstBytes(0, b, left), 0) << p;
+    }
+    // a set with LF admits CR; a double-byte range admits its lead bytes
+    auto set = rexCompile("[\\na\x83\x41-\x84\x40]", 0);
+    LString b;
+    LArray left;
+    EXPECT_EQ(set->firstBytes(0, b, left), 1);
+    EXPECT_TRUE(b.equals("\n\ra\x83\x84")) << b.data();
+    {
+        LRexByteSet table;
+        EXPECT_FALSE(rexFilterTable(rexCompile("[a-z0-9_]", 0).get(), 0, false, table));  // 37 bytes
+        LRexByteSet t2;
+        EXPECT_TRUE(rexFilterTable(rexCompile("[a-z0-9_]", 0).get(), 0, true, t2));
+    }
+}
+
+// ---- the shortcuts select exactly what the plain search selects ----
+
+const char* const kDiffPatterns[] = {
+    "#END#", "[a-z]+> $", "\\w+@\\w+", "{@ic}login:", ".*#END#", "\x8a\xae\x97\xb9",
+    "a*", "a+?b", "(a|ab)*c", "(?:ab|a)*?b", "x{2,3}", "x{0}", "(a*)*", "[^\\n]*\\n",
+    "(?>a*)b", "(?<=a)b+", "(?<!\\d)\\d+", "\\b\\w+\\b", "(?topl)#", "#(?endl)", "[\\n]+",
+    "{@ign( )}ab", "x(?:{@ign(-)}ab)", ".", "..", "[^a]b", "(a)\\1", "\\d{2,}", "a|b|c",
+    "(?cx:a)+", "\\B.", "\\cab", "a.*?b", "[" A_ "-\x83\x93]+", "{@iz}abc", "{@ic}[a-c]+",
+    "\\s+\\S", ".?.?.?x", "(?:a|)+b", "(a|b)*?c", "$", "^a", "(?=a)\\w\\w", "{@ic}\x82\x81",
+};
+
+std::string randomText(std::mt19937& rng, int length) {
+    static const char alphabet[] = "aabbcx#END #\r\n\n>@-_1 2 login:LOGIN:\x83\x41\x82\x81\x8a\xae\x97\xb9\x83";
+    std::string s;
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof alphabet) - 2);
+    for (int i = 0; i < length; ++i) s += alphabet[pick(rng)];
+    return s;
+}
+
+TEST(RexSearch, ShortcutsSelectThePlainResult) {
+    std::mt19937 rng(4);
+    const int modes[] = {1, 2, 3, 0, -1, -2};
+    for (int charSet : {'s', 'a'}) {
+        CharSetGuard cs(charSet);
+        Warnings w;
+        for (const char* pattern : kDiffPatterns) {
+            auto rex = rexCompile(pattern, 0);
+            auto bounded = rexCompile(pattern, rexTypeBoundary);
+            for (int round = 0; round < 20; ++round) {
+                const int length = round < 8 ? round * 3 : 60 + round * 6;
+                const std::string text = randomText(rng, length);
+                for (int nth : modes) {
+                    for (LRex* r : {rex.get(), bounded.get()}) {
+                        const FindResult fast = findIn(r, text, nth, true);
+                        const FindResult plain = findIn(r, text, nth, false);
+                        ASSERT_EQ(fast, plain) << "pattern " << pattern << " nth " << nth << " text "
+                                               << text.size() << " bytes, charset " << char(charSet);
+                    }
+                }
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 // written as ANSI SGR sequences only when standard output is a terminal.
 #pragma once
 
+#include "base/larray.h"
 #include "base/msg.h"
 
 // The sink: errors, warnings and notes are written whole in g_errorMsgColor; plain

@@ -2,9 +2,21 @@
 // (names and short forms as data, one handler per command; see commands.h).
 #pragma once
 
+#include "app/commands.h"
+
 class LineRecord;
 class PendingLines;
 class TSocket;
+
+// One entry of the command table.
+struct CommandEntry {
+    const char* name;       // the long name, without '!'
+    const char* shortName;  // the short form, or null
+    CommandHandler handler;
+};
+
+// The entry whose long name or short form is exactly name, or null.
+const CommandEntry* findCommand(const char* name);
 
 // Runs one line with connection as the current connection (may be null): text
 // goes to queueLine, a command to dispatchCommand. Without a connection only

@@ -1,7 +1,186 @@
-// The program's entry point.
-#include <cstdio>
+// The program's entry point: start-up in its fixed order, the main loop, the
+// shutdown, and the exit handler that runs after main() in every case.
+//
+// Exit codes: 2 after -??, -? or -ver; 0 after !quit.
+#include <cstdlib>
+#include <memory>
 
-int main() {
-    std::fputs("Vesperline - V1.11\r\n", stdout);
+#include "app/atoms.h"
+#include "app/connection.h"
+#include "app/console.h"
+#include "app/help.h"
+#include "app/input.h"
+#include "app/logfiles.h"
+#include "app/macros.h"
+#include "app/mainloop.h"
+#include "app/pending_lines.h"
+#include "app/reader.h"
+#include "app/settings.h"
+#include "app/socket.h"
+#include "base/cmdline.h"
+#include "base/lock.h"
+#include "base/msg.h"
+#include "base/options.h"
+#include "base/platform/process.h"
+#include "base/stream.h"
+#include "base/thread.h"
+#include "rex/rex.h"
+
+namespace {
+
+// The sink as installed (owned by the library once installed).
+TMsg* g_sink = nullptr;
+// The expanded arguments and the command files. Option values point into the
+// arguments (the message file name among them), so both outlive the exit
+// handler: being built before it is registered, they are destroyed after it.
+LStrList g_args;
+LStrList g_files;
+
+void exitCleanup() {
+    endThreads();
+    releaseMacros();
+    releaseAtoms();
+    setConsoleColor(7);
+    if (!inFatalExit()) libShutdown();
+}
+
+// The values of the program's options, read into plain ints first (the
+// settings themselves are atomics the option classes cannot point to).
+struct OptionValues {
+    int verbose = 1;
+    int openWait = 2000;
+    int receivePause = 100;
+    int onlineHelp = 0;
+    int usage = 0;
+    int version = 0;
+    const char* debugText = nullptr;
+    const char* outputDir = nullptr;
+    const char* outputFile = nullptr;
+    const char* msgFile = nullptr;
+    LStrList hosts;
+};
+
+// Matches the program's options; command files are collected in order, and an
+// argument that no option takes and that starts with '-' or '/' is error 10007.
+void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
+    LOptList options;
+    addIntOpt(options, "v", &v.verbose, 0, -1, 1);
+    addStrOpt(options, "dv", &v.debugText, nullptr);
+    addStrOpt(options, "mf", &v.msgFile, nullptr);
+    addIntOpt(options, "mfa", &g_sink->msgFileAppend, 0, 1, 1);
+    addIntOpt(options, "mfo", &g_sink->consoleLevel, 0, 1, 1);
+    addStrOpt(options, "od", &v.outputDir, nullptr);
+    addStrOpt(options, "of", &v.outputFile, nullptr);
+    addIntOpt(options, "??", &v.onlineHelp, 0, 1, 1);
+    addIntOpt(options, "?", &v.usage, 0, 1, 1);
+    addIntOpt(options, "ver", &v.version, 0, 1, 1);
+    addStrsOpt(options, "o", &v.hosts);
+    addIntOpt(options, "wo", &v.openWait, 0, -1, 1);
+    addIntOpt(options, "wr", &v.receivePause, 0, -1, 0);
+    for (int i = 0; i < args.count(); ++i) {
+        const char* arg = args[i];
+        if (tryOptions(options, arg)) continue;
+        if (isOptionArg(arg)) {
+            msg(10007, "不明なオプションです: '%s'", arg);
+            continue;
+        }
+        files.add(arg);
+    }
+    if (v.msgFile) g_sink->msgFile = v.msgFile;
+}
+
+void loadCommandFile(const char* path, PendingLines& pending) {
+    LIoFile file(path, 'r', true);
+    if (!file.isOpen()) return;
+    readCommandFile(file, pending);
+    file.close();
+}
+
+// After the main loop: stop the console thread, close every connection and wait
+// until all have gone, then release the shared state.
+void shutdown(std::unique_ptr<TInput> input, PendingLines& pending) {
+    if (input && input->isRunning()) input->shutdown(200);
+    closeAllConnections();
+    while (connectionCount() > 0) sleepMs(100);
+    if (input && input->isRunning()) {
+        msgPrint("Press Enter Key...");
+        while (input->isRunning()) sleepMs(500);
+    }
+    sleepMs(300);
+    input.reset();
+    writeSysLog("Exit Vesperline");
+    pending.clear();
+    closeAllLogFiles();
+    releaseMacros();
+    releaseWaitSet();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // 1-2: Japanese texts, the sink, the exit handler.
+    setLanguage('J');
+    g_sink = new TMsg(0);  // ownership passes to the library
+    installMsg(g_sink);
+    std::atexit(exitCleanup);
+    platformIgnoreBrokenPipe();
+
+    // 3: the argument list through response files, wildcards and the filter.
+    for (int i = 1; i < argc; ++i) g_args.add(argv[i]);
+    expandArgs(g_args, false);
+    expandWildcards(g_args);
+    filterArguments(g_args);
+    g_sink->fatal = 0;
+
+    // 4-6: shared objects, threads, sockets, the wait set.
+    resetColorList();
+    initAtoms();
+    initThreads();
+    winsockStartup();
+    initWaitSet();
+
+    // 7: the options.
+    OptionValues v;
+    readOptions(g_args, v, g_files);
+    g_verbose = v.verbose;
+    g_openWait = v.openWait;
+    g_receivePause = v.receivePause;
+
+    // 8: help, usage or version end the run.
+    if (v.onlineHelp) {
+        openOnlineHelp();
+        return 2;
+    }
+    if (v.usage) {
+        printUsage();
+        return 2;
+    }
+    if (v.version) {
+        printBanner();
+        return 2;
+    }
+
+    // 9: banner and hints.
+    if (g_verbose >= 1) {
+        printBanner();
+        writeStdout("ヘルプを表示するには !h または !oh と入力します。\r\n");
+        writeStdout("終了するには !q と入力します。\r\n");
+    }
+
+    // 10: every command file, completely, before any of its lines runs.
+    PendingLines pending;
+    for (int i = 0; i < g_files.count(); ++i) loadCommandFile(g_files[i], pending);
+
+    // 11: the connections of -o, then one wait.
+    if (!v.hosts.empty()) {
+        for (int i = 0; i < v.hosts.count(); ++i) openConnection(v.hosts[i], 0, "", false, -1);
+        sleepMs(g_openWait);
+    }
+
+    // 12-13: the console thread and the main loop.
+    auto input = std::make_unique<TInput>();
+    input->start(false);
+    runMainLoop(pending, input.get());
+    shutdown(std::move(input), pending);
     return 0;
 }

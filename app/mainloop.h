@@ -3,11 +3,14 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "base/larray.h"
 #include "base/thread.h"
 
+class LineRecord;
 class PendingLines;
+class TInput;
 
 // The events the main loop sleeps on: its own, the console thread's and one per
 // connection. Changed (and snapshot for the wait) under g_libLock.
@@ -16,5 +19,18 @@ extern LPtrArray<LEvent> g_waitSet;
 // Set by !!quit inside an atom: the program ends after the current pass.
 extern std::atomic<int> g_quitRequested;
 
-// Runs the main loop until !quit (or !!quit inside an atom); returns 0.
-int runMainLoop(PendingLines& pending);
+// Creates the main loop's own event and puts it into g_waitSet (start-up).
+void initWaitSet();
+// Removes and destroys the main loop's own event (shutdown).
+void releaseWaitSet();
+// Wakes the main loop's wait (any thread).
+void wakeMainLoop();
+
+// One pending line, taken out of the pending lines: recorded into the macro
+// being recorded (or ends that recording), recorded into the atom being
+// defined, or executed with the current connection. Returns 1 after a !quit.
+int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending);
+
+// Runs the main loop until !quit (or !!quit inside an atom); returns 0. input
+// (may be null) is the console thread whose lines join the pending lines.
+int runMainLoop(PendingLines& pending, TInput* input);

@@ -1,6 +1,7 @@
 // The main loop's pending lines.
 #pragma once
 
+#include <deque>
 #include <memory>
 
 #include "app/line_record.h"
@@ -23,6 +24,13 @@ public:
     std::unique_ptr<LineRecord> takeNext();
     int remaining() const;
 
+    // Releases every line not yet taken.
+    void clear();
+
 private:
-    // (the representation is the implementer's: executed lines must not stay)
+    // Lines not yet taken, next first. A line leaves the deque when it is taken,
+    // so executed lines never stay; both ends grow and shrink in constant time.
+    std::deque<std::unique_ptr<LineRecord>> lines_;
+    // Where the next insertNext() goes: lines inserted since beginInsert().
+    size_t insertAt_ = 0;
 };

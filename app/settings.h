@@ -19,3 +19,5 @@ extern std::atomic<int> g_errorMsgColor;   // !error-msg-color
 
 // Colours handed to new connections in turn (!color); main thread only.
 extern LArray g_colorList;
+// Sets g_colorList to its start-up content: 3, 6, 5, 2, 4.
+void resetColorList();

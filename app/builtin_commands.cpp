@@ -1,0 +1,103 @@
+// The commands the dispatcher handles itself: reading a further command file,
+// colours and input settings, clearing the screen, waiting, quitting, remarks.
+#include <cstdint>
+
+#include "app/args.h"
+#include "app/commands.h"
+#include "app/console.h"
+#include "app/line_record.h"
+#include "app/reader.h"
+#include "app/settings.h"
+#include "base/msg.h"
+#include "base/stream.h"
+#include "base/text.h"
+#include "base/thread.h"
+
+int cmdReadCommandFile(CommandContext& ctx) {
+    LString path;
+    warnTrailing(nextToken(ctx.args, path));
+    LIoFile file(path.data(), 'r', true);
+    if (file.isOpen()) {
+        readCommandFile(file, ctx.pending);
+        file.close();
+    }
+    return 0;
+}
+
+int cmdEndMacroOutside(CommandContext& ctx) {
+    msg(10010, "マクロ定義外に %s があります", displayText(ctx.line).data());
+    return 0;
+}
+
+int cmdColor(CommandContext& ctx) {
+    LStrList items;
+    warnTrailing(parseNameList(ctx.args, items, "!color"));
+    g_colorList.clear();
+    for (int i = 0; i < items.count(); ++i) {
+        const int c = parseInt(items[i], 0, 0);
+        if (c < 0 || c > 255) {
+            msg(10008, "%Xh は色として指定できません", c);
+            continue;
+        }
+        g_colorList.add(c);
+    }
+    if (g_colorList.empty()) {
+        msg(10009, "色の指定が１つもありません");
+        g_colorList.add(7);
+    }
+    return 0;
+}
+
+int cmdInputShow(CommandContext& ctx) {
+    g_inputShow = parseSwitch(ctx.args);
+    return 0;
+}
+
+int cmdInputHighlight(CommandContext& ctx) {
+    g_inputHighlight = parseSwitch(ctx.args);
+    return 0;
+}
+
+int cmdInputReverse(CommandContext& ctx) {
+    g_inputReverse = parseSwitch(ctx.args);
+    return 0;
+}
+
+int cmdSystemMsgColor(CommandContext& ctx) {
+    g_systemMsgColor = parseNumberArg(ctx.args, 0, 255, g_systemMsgColor);
+    return 0;
+}
+
+int cmdErrorMsgColor(CommandContext& ctx) {
+    g_errorMsgColor = parseNumberArg(ctx.args, 1, 255, g_errorMsgColor);
+    return 0;
+}
+
+int cmdCls(CommandContext&) {
+    clearScreen();
+    return 0;
+}
+
+int cmdQuit(CommandContext&) { return 1; }
+
+// A negative number of seconds is refused (10013) instead of being handed to
+// the sleep, which would wait for ever or not at all depending on the platform.
+int cmdWait(CommandContext& ctx) {
+    LString token;
+    const char* rest = nextToken(ctx.args, token);
+    const int seconds = parseInt(token.data(), 0, 0);
+    warnTrailing(rest);
+    if (seconds < 0) {
+        msg(10013, "数値が正しくありません: %d", seconds);
+        return 0;
+    }
+    int64_t ms = static_cast<int64_t>(seconds) * 1000;
+    while (ms > 0) {
+        const int step = ms > 0x40000000 ? 0x40000000 : static_cast<int>(ms);
+        sleepMs(step);
+        ms -= step;
+    }
+    return 0;
+}
+
+int cmdRem(CommandContext&) { return 0; }

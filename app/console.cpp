@@ -1,0 +1,96 @@
+// Console output: the sink, colours, system messages and name lists.
+//
+// Every coloured piece is one sequence under g_libLock (colour, text, colour 7),
+// so output of different threads never mixes colours.
+//
+// A failing colour change is reported (17000) at most once until a colour
+// change succeeds again, and never while such a report is being written: the
+// report itself goes through TMsg::output, which changes the colour too, and
+// without this rule a broken terminal would make the two call each other
+// without end. The flag is only read and written under g_libLock.
+#include "app/console.h"
+
+#include <cstdarg>
+
+#include "app/settings.h"
+#include "base/lock.h"
+#include "base/platform/terminal.h"
+#include "base/stream.h"
+
+namespace {
+// Under g_libLock: a colour failure has been reported and no change has
+// succeeded since; or a colour failure report is being written right now.
+bool g_colorFailureReported = false;
+bool g_reportingColorFailure = false;
+}  // namespace
+
+void TMsg::output(int code, const char* position, const char* kind, const char* text) {
+    LLockGuard guard;
+    if (code != 0) setConsoleColor(g_errorMsgColor);
+    LStdoutMsg::output(code, position, kind, text);
+    if (code != 0) setConsoleColor(7);
+    if (msgStream) msgStream->flush();
+}
+
+void setConsoleColor(int attribute) {
+    LLockGuard guard;
+    if (g_reportingColorFailure) return;  // no colour inside that report
+    if (terminalSetColor(attribute)) {
+        g_colorFailureReported = false;
+        return;
+    }
+    if (g_colorFailureReported) return;
+    g_colorFailureReported = true;
+    g_reportingColorFailure = true;
+    msg(17000, "SetConsoleTextAttribute() failed");
+    g_reportingColorFailure = false;
+}
+
+int echoColor(int c) {
+    if (g_inputReverse == 1) c = ((c >> 4) & 7) | ((c & 7) << 4) | (c & 0x88);
+    if (g_inputHighlight == 1) c |= 8;
+    return c;
+}
+
+void systemMessage(const char* fmt, ...) {
+    const int color = g_systemMsgColor;
+    if (color == 0) return;
+    LString text;
+    va_list args;
+    va_start(args, fmt);
+    text.appendFormatV(fmt, args);
+    va_end(args);
+    LLockGuard guard;
+    setConsoleColor(color);
+    msgPrintText(text.data());
+    setConsoleColor(7);
+    msgPrintText("\r\n");
+}
+
+void printNameList(const char* label, const LStrList& names) {
+    if (names.empty()) return;
+    LString text;
+    text.appendFormat(" %s ", label);
+    for (int i = 0; i < names.count(); ++i) {
+        if (i > 0) text.append(",");
+        text.append(names[i]);
+    }
+    msgPrintText(text.data());
+}
+
+void printColored(int attribute, const char* text, int n) {
+    LLockGuard guard;
+    setConsoleColor(attribute);
+    if (n < 0) {
+        msgPrintText(text);
+    } else {
+        const LString copy(text, n);
+        msgPrintText(copy.data());
+    }
+    setConsoleColor(7);
+}
+
+void clearScreen() {
+    LLockGuard guard;
+    terminalClear();
+}

@@ -1,0 +1,231 @@
+// Help texts as data: every entry is its syntax and its explanation lines, and
+// one layout routine writes them all: an explanation that starts on the same
+// line begins at column 19 (the syntax padded to 18, or two blanks after a
+// longer syntax); one that starts on the next line, and every further line,
+// is indented by 18 blanks.
+#include "app/help.h"
+
+#include "app/commands.h"
+#include "app/settings.h"
+#include "base/cmdline.h"
+#include "base/msg.h"
+#include "base/platform/launch.h"
+
+const char* const kOnlineHelpAddress = "https://www.example.org/vesperline/Vesperline.html";
+
+namespace {
+
+constexpr int kColumn = 18;
+
+struct HelpEntry {
+    const char* syntax;  // a second syntax line follows a '\n'
+    bool sameLine;       // the first explanation line shares the syntax line
+    const char* lines;   // explanation lines separated by '\n'
+};
+
+const HelpEntry kCommandEntries[] = {
+    {"!read-command-file <path>", false, "コマンドファイルを読み込む"},
+    {"!send <str>", true, "現在の接続に <str> を送信"},
+    {"!open <addr>[:<port>] [as <cname>] [nr] [wait <msec>] [color <c>]", false,
+     "リモートのテルネットサーバーに接続\n"
+     "<addr> は IP アドレス、URL、マシン名\n"
+     "<port> はポート番号 (既定値=23)\n"
+     "<cname> は接続名 (既定値=C<n>)\n"
+     "nr を指定すると占有状態で始まる\n"
+     "<msec> は接続オープン後の待機ミリ秒 (既定=-wo値)\n"
+     "color <c> で色を指定可 (<c> は 1～0xFF)"},
+    {"!close [<cname>]", true, "接続を閉じる"},
+    {"!close-on-ready [<cname>]", false, "レディ状態になったら接続を閉じる"},
+    {"!set-connection [<cname>] [current] [order <n>] [color <c>]", false,
+     "既存の接続に対する設定\n"
+     "current: 現在の接続にする\n"
+     "order <n>: 順番を指定 (先頭は 1)\n"
+     "color <c>: 色を指定 (<c> は 1～0xFF)"},
+    {"!list-connection", true, "有効な接続を一覧表示"},
+    {"!atom [<name>] [after <name>,...] [by <cname>,...]\n"
+     "      [except-by <cname>,...] [until <rex>]",
+     false,
+     "アトム定義開始。<name> はアトム名 (既定値=A<n>)\n"
+     "after: 指定アトム完了後にのみ実行可\n"
+     "by: 指定の接続でのみ実行可\n"
+     "except-by: 指定以外の接続でのみ実行可"},
+    {"!end-atom", true, "アトム定義終了"},
+    {"!atom-end-marker <rex>", false, "アトム完了指標の正規表現を指定 (既定値=/#END#/)"},
+    {"!delete-atom [<name>,...]", false, "待機中のアトムを削除"},
+    {"!delete-completed-atom [<name>,...]", false, "完了したアトムを削除"},
+    {"!set-atom <name> [order <n>]", false,
+     "待機中のアトムに対する設定\n"
+     "order <n>: 順番を指定 (先頭は 1)"},
+    {"!list-atom [d]", true, "アトムを一覧表示\nd: アトムの内容も表示"},
+    {"!ready [<cname>]", true, "指定の接続へのアトム送信を許可 (レディ状態にする)"},
+    {"!not-ready [<cname>]", false, "指定の接続へのアトム送信を不許可 (占有状態にする)"},
+    {"!open-log-file <path> [for <cname>,...] [cn] [sys] [xs] [xr]", false,
+     "ログファイルへの記録開始。<cname> は接続名\n"
+     "cn: 接続名と送受信の区別を付記\n"
+     "sys: システムメッセージを記録\n"
+     "xs: 送信文字列を記録しない\n"
+     "xr: 受信文字列を記録しない"},
+    {"!close-log-file [<path>]", true, "ログファイルへの記録終了"},
+    {"!macro <name> [<param>,...]", false, "マクロ定義開始"},
+    {"!end-macro", true, "マクロ定義終了"},
+    {"!call-macro <name> [<param>,...]", false, "マクロ呼び出し"},
+    {"!delete-macro <name>,...", false, "マクロを削除"},
+    {"!list-macro [d]", true, "マクロを一覧表示\nd: マクロの内容も表示"},
+    {"!color <c>,...", true, "色の指定 (<c> は 1～0xFF)"},
+};
+
+// The settings block; %02X places take the colours in force.
+const HelpEntry kSettingEntries[] = {
+    {"!input-show [0|1]", false, "コマンド ファイルからの入力文字列を表示 (既定=1)"},
+    {"!input-highlight [0|1]", false, "コマンド ファイルからの入力文字列を強調表示 (既定=1)"},
+    {"!input-reverse [0|1]", false, "コマンド ファイルからの入力文字列を反転表示 (既定=0)"},
+    {"!system-msg-color <c>", false, "システム メッセージ色 (0 なら非表示, 既定=0x%02X)"},
+    {"!error-msg-color <c>", false, "エラー メッセージ色 (既定=0x%02X)"},
+    {"!cls", true, "画面のクリア"},
+    {"!quit", true, "Vesperline を終了する"},
+    {"!wait <sec>", true, "<sec> 秒間待つ"},
+    {"!help", true, "使い方の要約を表示"},
+    {"!online-help", true, "詳細なオンライン ヘルプを表示"},
+    {"!ver", true, "バージョン番号等を表示"},
+    {"!rem <str>", true, "コメント"},
+    {";<str>", true, "コメント (コマンド ファイル内)"},
+};
+
+// Short forms in the order shown; the last line is ours (the stored summary had
+// no place for it).
+const char* const kShortForms[][2] = {
+    {"!o", "!open"},          {"!c", "!close"},
+    {"!cor", "!close-on-ready"}, {"!rcf", "!read-command-file"},
+    {"!sc", "!set-connection"}, {"!lc", "!list-connection"},
+    {"!a", "!atom"},          {"!ea", "!end-atom"},
+    {"!aem", "!atom-end-marker"}, {"!da", "!delete-atom"},
+    {"!dca", "!delete-completed-atom"}, {"!sa", "!set-atom"},
+    {"!la", "!list-atom"},    {"!r", "!ready"},
+    {"!nr", "!not-ready"},    {"!olf", "!open-log-file"},
+    {"!clf", "!close-log-file"}, {"!m", "!macro"},
+    {"!em", "!end-macro"},    {"!dm", "!delete-macro"},
+    {"!lm", "!list-macro"},   {"!cm", "!call-macro"},
+    {"!is", "!input-show"},   {"!ih", "!input-highlight"},
+    {"!ir", "!input-reverse"}, {"!smc", "!system-msg-color"},
+    {"!emc", "!error-msg-color"}, {"!q", "!quit"},
+    {"!h", "!help"},          {"!oh", "!online-help"},
+};
+
+// Command-line entries; -wr, -?? and -ver are ours (the stored usage text had
+// no place for the last two).
+const HelpEntry kUsageEntries[] = {
+    {"<cmd-files>", true, "読み込むコマンドファイル"},
+    {"-o:<addr>", true, "リモートのテルネットサーバーに接続"},
+    {"-wo:<msec>", true, "接続オープン後の待機ミリ秒 (既定=2000)"},
+    {"-wr:<msec>", true, "受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)"},
+    {"-?", true, "使い方を表示"},
+    {"-??", true, "ヘルプをブラウザで表示"},
+    {"-ver", true, "バージョン番号等を表示"},
+};
+
+void appendLines(LString& out, const char* text, bool indentFirst) {
+    bool first = true;
+    const char* p = text;
+    for (;;) {
+        const char* end = p;
+        while (*end && *end != '\n') ++end;
+        if (!first || indentFirst) out.appendChar(' ', kColumn);
+        out.append(p, static_cast<int>(end - p));
+        out.append("\r\n");
+        first = false;
+        if (!*end) break;
+        p = end + 1;
+    }
+}
+
+void appendEntry(LString& out, const HelpEntry& e, const char* explanation) {
+    // The syntax, with its second line when it has one.
+    const char* p = e.syntax;
+    const char* nl = p;
+    while (*nl && *nl != '\n') ++nl;
+    if (*nl) {
+        out.append(p, static_cast<int>(nl - p));
+        out.append("\r\n");
+        p = nl + 1;
+        nl = p + LString(p).len();
+    }
+    const int width = static_cast<int>(nl - p);
+    out.append(p, width);
+    if (e.sameLine) {
+        out.appendChar(' ', width < kColumn ? kColumn - width : 2);
+        appendLines(out, explanation, false);
+    } else {
+        out.append("\r\n");
+        appendLines(out, explanation, true);
+    }
+}
+
+}  // namespace
+
+void printBanner() { msgPrintText("Vesperline - V1.11\r\n"); }
+
+LString helpText() {
+    LString out;
+    out.append("制御コマンド一覧\r\n");
+    out.append("(先頭の ! を !! とすると待機実行)\r\n");
+    for (const HelpEntry& e : kCommandEntries) appendEntry(out, e, e.lines);
+    const int colors[] = {g_systemMsgColor, g_errorMsgColor};
+    int next = 0;
+    for (const HelpEntry& e : kSettingEntries) {
+        if (LString(e.lines).find("%02X") >= 0) {
+            const LString filled = LString::format(e.lines, colors[next++]);
+            appendEntry(out, e, filled.data());
+        } else {
+            appendEntry(out, e, e.lines);
+        }
+    }
+    out.append("\r\n");
+    out.append("制御コマンド略記一覧\r\n");
+    out.append("略記    意味\r\n");
+    for (const auto& s : kShortForms) {
+        const int n = LString(s[0]).len();
+        out.append(s[0]);
+        out.appendChar(' ', n < 8 ? 8 - n : 1);
+        out.append(s[1]);
+        out.append("\r\n");
+    }
+    return out;
+}
+
+LString usageText() {
+    LString out;
+    out.append("vesperline [<cmd-files>...] [-<options>...]\r\n");
+    for (const HelpEntry& e : kUsageEntries) appendEntry(out, e, e.lines);
+    return out;
+}
+
+void printHelp() { msgPrintText(helpText().data()); }
+
+void printUsage() {
+    printBanner();
+    msgPrintText(usageText().data());
+    printHelp();
+}
+
+void openOnlineHelp() {
+    LString page = programDir();
+    page.append("Vesperline.html");
+    const char* target = pathExists(page.data()) ? page.data() : kOnlineHelpAddress;
+    const char* const argv[] = {"xdg-open", target, nullptr};
+    runProgram("xdg-open", argv);
+}
+
+int cmdHelp(CommandContext&) {
+    printHelp();
+    return 0;
+}
+
+int cmdOnlineHelp(CommandContext&) {
+    openOnlineHelp();
+    return 0;
+}
+
+int cmdVer(CommandContext&) {
+    printBanner();
+    return 0;
+}

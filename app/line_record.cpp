@@ -1,0 +1,32 @@
+// LineRecord: construction, copies and the user's view of a stored line.
+#include "app/line_record.h"
+
+#include "base/msg.h"
+
+LineRecord::LineRecord(char kind, const char* text, int n)
+    : kind_(kind), text_(n < 0 ? LString(text) : LString(text, n)) {}
+
+std::unique_ptr<LineRecord> LineRecord::clone() const {
+    auto copy = std::make_unique<LineRecord>(kind_, text_.data(), text_.len());
+    copy->depth = depth;
+    return copy;
+}
+
+LString displayText(const LineRecord& line) {
+    LString out;
+    switch (line.lowerKind()) {
+    case 'i':
+        out.append("!");
+        break;
+    case 'w':
+        out.append("!!");
+        break;
+    case 'g':
+        break;
+    default:
+        msg(10000, "Internal 454");
+        break;
+    }
+    out.append(line.text());
+    return out;
+}

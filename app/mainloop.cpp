@@ -1,0 +1,88 @@
+// The main loop. Each iteration takes a typed line (if one waits) into the
+// pending lines, then runs or records at most one pending line, then lets the
+// close-on-ready sweep and the scheduler run, then sleeps until an event of
+// g_waitSet arrives. After a line it wakes itself, so pending lines flow one
+// per iteration with a scheduling pass between any two of them.
+#include "app/mainloop.h"
+
+#include <memory>
+
+#include "app/atoms.h"
+#include "app/connection.h"
+#include "app/console.h"
+#include "app/dispatcher.h"
+#include "app/input.h"
+#include "app/line_record.h"
+#include "app/macros.h"
+#include "app/pending_lines.h"
+#include "app/scheduler.h"
+#include "base/lock.h"
+
+LPtrArray<LEvent> g_waitSet;
+std::atomic<int> g_quitRequested{0};
+
+namespace {
+std::unique_ptr<LEvent> g_mainEvent;
+}  // namespace
+
+int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending) {
+    TSocket* current = nullptr;
+    {
+        LLockGuard guard;
+        current = currentConnection();
+    }
+    Atom* atom = openAtom();
+    // The recording state is decided before the line runs: the !macro line that
+    // starts a recording is not itself recorded.
+    if (Macro* macro = g_recordingMacro) {
+        const char kind = line->lowerKind();
+        if ((kind == 'i' || kind == 'w') &&
+            (line->text().equals("em") || line->text().equals("end-macro"))) {
+            g_recordingMacro = nullptr;
+        } else {
+            systemMessage("[Register in macro %s] %s", macro->name.data(), displayText(*line).data());
+            macro->lines.add(std::move(line));
+        }
+        return 0;
+    }
+    if (atom && line->lowerKind() != 'i') {
+        systemMessage("[Register in %s] %s", atom->name.data(), displayText(*line).data());
+        atom->lines.add(std::move(line));
+        return 0;
+    }
+    return executeLine(current, *line, pending);
+}
+
+void initWaitSet() {
+    g_mainEvent = std::make_unique<LEvent>();
+    LLockGuard guard;
+    g_waitSet.add(g_mainEvent.get());
+}
+
+void releaseWaitSet() {
+    {
+        LLockGuard guard;
+        if (g_mainEvent) g_waitSet.remove(g_mainEvent.get());
+    }
+    g_mainEvent.reset();
+}
+
+void wakeMainLoop() {
+    if (g_mainEvent) g_mainEvent->set();
+}
+
+int runMainLoop(PendingLines& pending, TInput* input) {
+    int quit = 0;
+    while (!quit) {
+        if (input) input->takeLine(pending);
+        if (pending.hasNext()) {
+            quit = handlePendingLine(pending.takeNext(), pending);
+            wakeMainLoop();
+        }
+        if (g_closeOnReadyPending.exchange(0)) closeMarkedConnections();
+        assignAtoms(pending);
+        if (g_quitRequested) break;
+        waitAny(g_waitSet, -1);
+    }
+    return 0;
+}

@@ -38,9 +38,24 @@ public:
     // id, never by a pointer that a later connection could reuse.
     const uint64_t id;
 
+    // The rest of a line that went out short: the head of the send queue, sent
+    // on the next kFdWrite before any queued line. Under g_libLock.
+    LString unsentRest;
+    // The connection thread is sending a line it took from the queue, so a new
+    // line must queue behind it. Under g_libLock.
+    bool draining = false;
+
     bool ready() const { return flags & kReady; }
 
     void onNetworkEvents(const NSocket::NetworkEvents& events) override;
+    // Echoes, logs and transmits one line now ("[send to %s] %s"); a rest that
+    // does not go out stays in unsentRest and the connection waits for kFdWrite.
+    void sendLine(const LineRecord& line);
+
+private:
+    void receive();
+    void drainQueue();
+    void transmit(const char* bytes, int n);
 };
 
 // All connections; last = current. Guarded by g_libLock.
@@ -57,8 +72,24 @@ TSocket* findConnectionById(uint64_t id);
 TSocket* currentConnection();
 // Number of connections in g_connections (under g_libLock).
 int connectionCount();
-void closeConnection(TSocket* c);  // close, then a 10 ms sleep
+// c when it is still in g_connections, else null. The caller holds g_libLock
+// and keeps holding it while it uses the result.
+TSocket* liveConnection(TSocket* c);
+// Prints "[", "Connection <name>" in c's colour, then tail (e.g. " closed]\r\n"),
+// as one unit of console output.
+void printConnectionNotice(const TSocket* c, const char* tail);
+void closeConnection(TSocket* c);  // close, then a 10 ms sleep; c must be live
+// Asks every connection to close (they leave g_connections from their threads).
 void closeAllConnections();
+
+// Connection settings: moves a ready connection to a 0-based position (clamped;
+// a large one makes it current) and reports the move; null (10005) when no
+// connection has the name, the connection unchanged (10027) when it is not ready.
+TSocket* moveConnection(const char* name, int position);
+// Makes c ready or occupied with its notice (nothing when it already is); ready
+// abandons a running atom and closes a close-on-ready connection. 10001 for null.
+// The caller holds g_libLock from finding c on.
+void setReady(bool ready, TSocket* c);
 // Hands a text line (kind G or g) to the connection: sent at once when the
 // connection is writable and nothing waits, else a copy is queued
 // ("[Register for %s] %s").

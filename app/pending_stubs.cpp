@@ -20,24 +20,6 @@ int notYet(const char* what) {
 }
 }  // namespace
 
-// ---- connections (connection.cpp) ----
-int cmdOpen(CommandContext&) { return notYet("!open"); }
-int cmdClose(CommandContext&) { return notYet("!close"); }
-int cmdCloseOnReady(CommandContext&) { return notYet("!close-on-ready"); }
-TSocket* currentConnection() { return nullptr; }
-int connectionCount() { return 0; }
-void queueLine(TSocket*, const LineRecord&) {}
-void closeAllConnections() {}
-void openConnection(const char* host, int, const char*, bool, int) { notYet(host); }
-void winsockStartup() {}
-
-// ---- connection settings (connection_settings.cpp) ----
-int cmdSetConnection(CommandContext&) { return notYet("!set-connection"); }
-int cmdCurrentConnection(CommandContext&) { return notYet("!current-connection"); }
-int cmdListConnection(CommandContext&) { return notYet("!list-connection"); }
-int cmdReady(CommandContext&) { return notYet("!ready"); }
-int cmdNotReady(CommandContext&) { return notYet("!not-ready"); }
-
 // ---- atoms (atoms.cpp) ----
 int cmdAtom(CommandContext&) { return notYet("!atom"); }
 int cmdEndAtom(CommandContext&) { return notYet("!end-atom"); }

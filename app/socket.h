@@ -9,6 +9,7 @@
 // been delivered. The object deletes itself on its own thread when run() returns.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/lstring.h"
@@ -36,24 +37,48 @@ public:
     LSocket();  // creates the socket (reports "socket() failed")
     ~LSocket() override;
 
-    // 0 on success, 1 on failure (reported, socket closed). Waits at most 20 s.
+    // 0 on success, 1 on failure (reported, socket closed). Waits at most
+    // connectLimitMs, then fails like a refused connection.
     int connectTo(uint32_t address, int port);
-    // Starts the event thread (auto-deleting). On failure the object stays closed.
-    void startEvents();
+    // Starts the event thread (auto-deleting): true when it runs; from then on
+    // the object belongs to its thread. On failure (reported) it stays closed,
+    // without a thread, and still belongs to the caller.
+    bool startEvents();
     // Bytes that remain unsent (0 when all went out); length < 0: up to the NUL.
     int sendAll(const char* bytes, int length);
-    // Appends what arrives to into until a silence of pauseMs (or 64 KiB); returns
-    // the bytes received.
+    // Appends what arrives to into until a silence of pauseMs, until the piece
+    // holds kPieceLimit bytes, or until it has been collecting for
+    // max(kPieceTimeMs, pauseMs); returns the bytes received. Notes the peer's end
+    // of data (or a lost connection), after which the thread delivers kFdClose.
     int receiveAll(LString& into, int pauseMs);
-    // "a.b.c.d:port" of the peer, or "" (reported) when it cannot be read.
+    // "a.b.c.d:port" of the peer; once the connection has gone, the address it
+    // was connected to ("" when it never was). Unexpected failures are reported.
     LString peerAddress() const;
     // Ends the connection from any thread; never waits for the thread.
     void close();
 
+    // Called on the connection's thread. A handler given kFdRead reads with
+    // receiveAll; what it leaves unread is discarded.
     virtual void onNetworkEvents(const NetworkEvents& events) { (void)events; }
+
+    static constexpr int kPieceLimit = 64 * 1024;
+    static constexpr int kPieceTimeMs = 1000;
+    // How long connectTo waits for the peer (tests shorten it).
+    static int connectLimitMs;
 
 protected:
     void run() override;
+
+private:
+    void deliver(uint32_t mask);
+
+    int fd_ = -1;      // changed only under g_libLock once the thread runs
+    LString peer_;     // the address connected to
+    std::atomic<bool> started_{false};
+    std::atomic<bool> closeRequested_{false};
+    std::atomic<bool> wantWrite_{true};  // the thread waits for writability
+    bool peerGone_ = false;              // connection thread only
+    int reads_ = 0;                      // receiveAll calls; connection thread only
 };
 
 }  // namespace NSocket
@@ -63,5 +88,8 @@ void winsockStartup();
 // IPv4 address in network byte order, 0 when the host cannot be resolved.
 // "name:port" stores the port through port (when not null).
 uint32_t resolveAddress(const char* host, int* port, bool report);
-// Reports code 17300 "Socket Error %d (%s): " + the formatted text.
+// Reports code 17300 "Socket Error %d (%s): " + the formatted text, with the
+// calling thread's last error number and its system text.
 void reportSocketError(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The same with a given error number.
+void reportSocketErrorNo(int err, const char* fmt, ...) __attribute__((format(printf, 2, 3)));

@@ -7,7 +7,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -15,11 +14,17 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+int64_t monotonicMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+}  // namespace
 
 int netLastError() { return errno; }
 
@@ -35,6 +40,10 @@ int netSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_T
 int netClose(int fd) { return fd < 0 ? 0 : ::close(fd); }
 
 int netConnect(int fd, uint32_t address, int port, int timeoutMs) {
+    if (port < 0 || port > 65535) {
+        errno = EINVAL;
+        return -1;
+    }
     const int fl = ::fcntl(fd, F_GETFL);
     if (fl < 0 || ::fcntl(fd, F_SETFL, fl | O_NONBLOCK) < 0) return -1;
     sockaddr_in sa{};
@@ -43,10 +52,10 @@ int netConnect(int fd, uint32_t address, int port, int timeoutMs) {
     sa.sin_addr.s_addr = address;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
         if (errno != EINPROGRESS) return -1;
-        const int64_t deadline = netNowMs() + timeoutMs;
+        const int64_t deadline = monotonicMs() + timeoutMs;
         for (;;) {
             pollfd p{fd, POLLOUT, 0};
-            const int64_t left = deadline - netNowMs();
+            const int64_t left = deadline - monotonicMs();
             const int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
             if (r < 0 && errno == EINTR) continue;
             if (r < 0) return -1;
@@ -110,58 +119,4 @@ uint32_t netLookup(const char* name) {
     }
     ::freeaddrinfo(list);
     return address;
-}
-
-int netWakeCreate() { return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
-
-void netWakeSignal(int fd) {
-    const uint64_t one = 1;
-    // A full counter (never reached in practice) still leaves the descriptor readable.
-    [[maybe_unused]] const ssize_t r = ::write(fd, &one, sizeof one);
-}
-
-void netWakeClear(int fd) {
-    uint64_t value = 0;
-    [[maybe_unused]] const ssize_t r = ::read(fd, &value, sizeof value);
-}
-
-int netWait(int fd, bool wantWrite, int wakeFd, int timeoutMs) {
-    pollfd p[2] = {{fd, static_cast<short>(POLLIN | POLLRDHUP | (wantWrite ? POLLOUT : 0)), 0},
-                   {wakeFd, POLLIN, 0}};
-    const nfds_t n = wakeFd >= 0 ? 2 : 1;
-    int r;
-    do {
-        r = ::poll(p, n, timeoutMs);
-    } while (r < 0 && errno == EINTR && timeoutMs < 0);
-    if (r < 0) return errno == EINTR ? 0 : -1;
-    int bits = 0;
-    const short ev = p[0].revents;
-    if (ev & POLLIN) bits |= kNetIn;
-    if (ev & POLLOUT) bits |= kNetOut;
-    if (ev & (POLLRDHUP | POLLHUP)) bits |= kNetHup;
-    if (ev & (POLLERR | POLLNVAL)) bits |= kNetErr;
-    if (n == 2 && (p[1].revents & POLLIN)) bits |= kNetWake;
-    return bits;
-}
-
-void netProcessStartup() {
-    rlimit lim{};
-    if (::getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
-        lim.rlim_cur = lim.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &lim);
-    }
-    ::signal(SIGPIPE, SIG_IGN);
-}
-
-void netSleepMs(int ms) {
-    if (ms <= 0) return;
-    timespec ts{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-    while (::nanosleep(&ts, &ts) < 0 && errno == EINTR) {
-    }
-}
-
-int64_t netNowMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }

@@ -1,6 +1,5 @@
-// Platform layer: IPv4 TCP sockets, the wait on a socket together with a wake-up
-// descriptor, and the process settings that many connections need (open-file
-// limit, SIGPIPE).
+// Platform layer: IPv4 TCP sockets. (Waiting on a socket together with an event
+// is waitFd of base/thread.h; the process ignores SIGPIPE from start-up on.)
 //
 // Descriptors are plain ints, -1 meaning none. A function that fails returns -1
 // (or the documented failure value) and leaves the reason in errno; read it with
@@ -25,7 +24,8 @@ int netClose(int fd);
 
 // Connects fd to address (network byte order) and port, waiting at most
 // timeoutMs. 0 on success; -1 on failure with errno set (ETIMEDOUT when the
-// limit passed). Leaves the socket non-blocking, with small writes not delayed.
+// limit passed, EINVAL for a port outside 0..65535). Leaves the socket
+// non-blocking, with small writes not delayed.
 int netConnect(int fd, uint32_t address, int port, int timeoutMs);
 
 // Sends up to n bytes without blocking and without SIGPIPE: the bytes taken, or
@@ -45,32 +45,3 @@ int netPeer(int fd, uint32_t* address, int* port);
 uint32_t netParseDotted(const char* text);
 // The first IPv4 address of a host name (getaddrinfo), or 0.
 uint32_t netLookup(const char* name);
-
-// Wake-up descriptors (eventfd): signal from any thread, clear on the waiting one.
-int netWakeCreate();
-void netWakeSignal(int fd);
-void netWakeClear(int fd);
-
-// What netWait saw.
-enum : int {
-    kNetIn = 1,     // data (or the end of data) can be read
-    kNetOut = 2,    // the socket can take data
-    kNetHup = 4,    // the peer has closed its side, or the connection is gone
-    kNetErr = 8,    // the socket has an error pending
-    kNetWake = 16,  // the wake-up descriptor was signalled
-};
-// Waits until fd can be read (and written, with wantWrite), or wakeFd (when not
-// -1) is signalled, or timeoutMs pass (< 0: no limit). Returns the kNet bits, 0
-// after the time limit, -1 on failure (errno).
-int netWait(int fd, bool wantWrite, int wakeFd, int timeoutMs);
-
-// Raises the soft limit of open descriptors to the hard limit (so that a
-// thousand connections do not run out of them) and makes the process ignore
-// SIGPIPE, so that writing to a closed pipe or socket returns an error instead
-// of ending the process. Called once at start.
-void netProcessStartup();
-
-// Sleeps ms milliseconds.
-void netSleepMs(int ms);
-// A monotonic clock in milliseconds.
-int64_t netNowMs();

@@ -1,0 +1,314 @@
+// Connections: TSocket, the connection list, opening and closing, and the
+// receive and send paths.
+//
+// Ownership: a TSocket is created by the main thread and, once its thread runs,
+// belongs to that thread, which deletes it after the single kFdClose. Its
+// destructor leaves g_connections under g_libLock, so any thread that holds the
+// lock and finds a connection in the list may use it until it releases the
+// lock; a pointer kept beyond that is checked again (liveConnection) before use.
+//
+// Sending keeps the order of lines: a line goes out at once only when the
+// connection is writable and nothing waits before it (no queued line, no unsent
+// rest of an earlier line, no line being sent by the connection thread);
+// otherwise it queues. The rest of a line that goes out short is kept at the
+// head of the queue and sent first on the next kFdWrite.
+#include "app/connection.h"
+
+#include <atomic>
+#include <climits>
+#include <cstring>
+
+#include "app/args.h"
+#include "app/commands.h"
+#include "app/console.h"
+#include "app/logfiles.h"
+#include "app/mainloop.h"
+#include "app/scheduler.h"
+#include "app/settings.h"
+#include "base/lock.h"
+#include "base/msg.h"
+#include "base/text.h"
+#include "rex/rex.h"
+
+LPtrArray<TSocket> g_connections;
+
+namespace {
+int g_connectionCounter = 1;  // number of the next default name; main thread
+int g_colorIndex = -1;        // index into g_colorList of the last colour given
+std::atomic<uint64_t> g_nextConnectionId{1};
+
+int nextAutomaticColor() {
+    const int n = g_colorList.count();
+    if (n == 0) return 7;
+    if (++g_colorIndex >= n) g_colorIndex = 0;
+    return static_cast<int>(g_colorList[g_colorIndex]);
+}
+}  // namespace
+
+void printConnectionNotice(const TSocket* c, const char* tail) {
+    LLockGuard guard;
+    msgPrintText("[");
+    const LString label = LString::format("Connection %s", c->name.data());
+    printColored(c->color, label.data(), label.len());
+    msgPrintText(tail);
+}
+
+TSocket::TSocket(int c) : id(g_nextConnectionId++) {
+    name = LString::format("C%d", g_connectionCounter++);
+    color = c > 0 ? c : nextAutomaticColor();
+    LLockGuard guard;
+    g_waitSet.add(&atomEvent);
+}
+
+TSocket::~TSocket() {
+    LLockGuard guard;
+    g_connections.remove(this);
+    g_waitSet.remove(&atomEvent);
+    // endMarker, the queue and the lists go with the members; the log files
+    // themselves belong to g_logFiles.
+}
+
+// ---- the receive and send paths (connection thread) ----
+
+void TSocket::onNetworkEvents(const NSocket::NetworkEvents& events) {
+    if (events.mask & NSocket::kFdConnect) writeSysLog("Connection %s opened", name.data());
+    if (events.mask & NSocket::kFdRead) receive();
+    if (events.mask & NSocket::kFdWrite) {
+        {
+            LLockGuard guard;
+            flags |= kWritable;
+        }
+        drainQueue();
+    }
+    if (events.mask & NSocket::kFdClose) {
+        LLockGuard guard;
+        flags &= ~kWritable;
+        printConnectionNotice(this, " closed]\r\n");
+        writeSysLog("Connection %s closed", name.data());
+        // Lines still queued go with the object; a running atom is lost with it.
+    }
+}
+
+void TSocket::receive() {
+    LString text;
+    const int n = receiveAll(text, g_receivePause);
+    if (n <= 0) return;
+    {
+        // The console shows every byte but NUL (telnet servers send CR NUL);
+        // log files and the completion check get the bytes as they came.
+        LLockGuard guard;
+        if (std::memchr(text.data(), 0, static_cast<size_t>(n)) == nullptr) {
+            printColored(color, text.data(), n);
+        } else {
+            LString shown;
+            shown.reserve(n);
+            for (const char* p = text.data(); p < text.data() + n;) {
+                const char* nul = static_cast<const char*>(std::memchr(p, 0, text.data() + n - p));
+                const char* end = nul ? nul : text.data() + n;
+                shown.append(p, static_cast<int>(end - p));
+                p = nul ? nul + 1 : end;
+            }
+            printColored(color, shown.data(), shown.len());
+        }
+    }
+    logReceived(this, text.data(), n);
+    checkCompletion(this, text.data(), n);
+}
+
+void TSocket::drainQueue() {
+    for (;;) {
+        std::unique_ptr<LineRecord> line;
+        LString rest;
+        {
+            LLockGuard guard;
+            if (!(flags & kWritable) || (unsentRest.empty() && sendQueue.empty())) {
+                draining = false;
+                return;
+            }
+            if (!unsentRest.empty()) {
+                rest = std::move(unsentRest);
+                unsentRest.clear();
+            } else {
+                line = sendQueue.takeAt(0);
+            }
+            draining = true;
+        }
+        if (line)
+            sendLine(*line);
+        else
+            transmit(rest.data(), rest.len());
+    }
+}
+
+void TSocket::transmit(const char* bytes, int n) {
+    const int left = sendAll(bytes, n);
+    if (left > 0) {
+        LLockGuard guard;
+        unsentRest.assign(bytes + (n - left), left);
+        flags &= ~kWritable;
+    }
+}
+
+void TSocket::sendLine(const LineRecord& line) {
+    const LString& text = line.text();
+    if (line.fromFile() && g_inputShow) {
+        LLockGuard guard;
+        printColored(echoColor(color), text.data(), text.len());
+        msgPrintText("\r\n");
+    }
+    logSent(this, text.data(), text.len());
+    LString wire(text);
+    wire.append("\r\n");
+    transmit(wire.data(), wire.len());
+    systemMessage("[send to %s] %s", name.data(), displayText(line).data());
+}
+
+// ---- the list ----
+
+TSocket* findConnection(const char* name) {
+    LLockGuard guard;
+    for (TSocket* c : g_connections)
+        if (c->name.equals(name)) return c;
+    return nullptr;
+}
+
+TSocket* findConnectionById(uint64_t id) {
+    LLockGuard guard;
+    for (TSocket* c : g_connections)
+        if (c->id == id) return c;
+    return nullptr;
+}
+
+TSocket* currentConnection() {
+    LLockGuard guard;
+    return g_connections.last();
+}
+
+int connectionCount() {
+    LLockGuard guard;
+    return g_connections.count();
+}
+
+TSocket* liveConnection(TSocket* c) {
+    LLockGuard guard;
+    return c != nullptr && g_connections.indexOf(c) >= 0 ? c : nullptr;
+}
+
+void closeConnection(TSocket* c) {
+    c->close();
+    sleepMs(10);
+}
+
+void closeAllConnections() {
+    {
+        LLockGuard guard;
+        for (TSocket* c : g_connections) c->close();
+    }
+    sleepMs(10);
+}
+
+void queueLine(TSocket* c, const LineRecord& line) {
+    LLockGuard guard;
+    if (liveConnection(c) == nullptr) {
+        msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(line).data());
+        return;
+    }
+    if ((c->flags & TSocket::kWritable) && c->sendQueue.empty() && c->unsentRest.empty() &&
+        !c->draining) {
+        c->sendLine(line);  // under the lock, so no later line can overtake it
+        return;
+    }
+    c->sendQueue.add(line.clone());
+    systemMessage("[Register for %s] %s", c->name.data(), displayText(line).data());
+}
+
+// ---- opening ----
+
+void openConnection(const char* host, int wait, const char* name, bool notReady, int color) {
+    int port = 23;
+    const uint32_t address = resolveAddress(host, &port, false);
+    if (address == 0) {
+        msg(10015, "「%s」を IP アドレスに変換できません", host);
+        return;
+    }
+    auto c = std::make_unique<TSocket>(color);
+    if (name != nullptr && *name != 0) c->name.assign(name);
+    if (notReady) c->flags &= ~TSocket::kReady;
+    if (c->connectTo(address, port) != 0) return;
+    attachLogFiles(c.get());
+    {
+        // Started and listed under one hold of the lock: the thread cannot end
+        // and delete the connection before it is in the list.
+        LLockGuard guard;
+        if (!c->startEvents()) return;
+        g_connections.add(c.release());  // from now on it belongs to its thread
+    }
+    if (wait > 0) sleepMs(wait);
+}
+
+// ---- commands ----
+
+int cmdOpen(CommandContext& ctx) {
+    LString host;
+    const char* p = nextToken(ctx.args, host);
+    LString name;
+    bool notReady = false;
+    int wait = g_openWait;
+    int color = -1;
+    for (;;) {
+        const char* at = p;
+        LString token;
+        p = nextToken(p, token);
+        if (token.empty()) break;
+        if (token.equals("as")) {
+            p = nextToken(p, name);
+        } else if (token.equals("nr")) {
+            notReady = true;
+        } else if (token.equals("wait")) {
+            LString value;
+            p = nextToken(p, value);
+            wait = parseInt(value.data());
+        } else if (token.equals("color")) {
+            LString value;
+            p = nextToken(p, value);
+            const int c = parseInt(value.data());
+            if (c < 0 || c > 255)
+                msg(10008, "接続「%s」に対する色指定 %Xh は正しくありません", name.data(), c);
+            else
+                color = c;
+        } else {
+            warnTrailing(at);
+            break;
+        }
+    }
+    if (!name.empty() && findConnection(name.data()) != nullptr) {
+        msg(10029, "接続「%s」はすでに存在します", name.data());
+        return 0;
+    }
+    openConnection(host.data(), wait, name.data(), notReady, color);
+    return 0;
+}
+
+namespace {
+// The connection a !close or !close-on-ready names, else the current one; null
+// (with error 10004) when there is none. Called under g_libLock.
+TSocket* closeTarget(CommandContext& ctx) {
+    LString token;
+    warnTrailing(nextToken(ctx.args, token));
+    TSocket* c = token.empty() ? liveConnection(ctx.connection) : findConnection(token.data());
+    if (c == nullptr) msg(10004, "閉じるべき接続が見つかりません");
+    return c;
+}
+}  // namespace
+
+int cmdClose(CommandContext& ctx) {
+    LLockGuard guard;
+    if (TSocket* c = closeTarget(ctx)) closeConnection(c);
+    return 0;
+}
+
+int cmdCloseOnReady(CommandContext& ctx) {
+    LLockGuard guard;
+    if (TSocket* c = closeTarget(ctx)) c->flags |= TSocket::kCloseOnReady;
+    return 0;
+}

@@ -41,6 +41,7 @@ protected:
         owned.clear();
         releaseAtoms();
         initAtoms();
+        vltest::resetShellState();
         g_quitRequested = 0;
         g_closeOnReadyPending = 0;
     }

@@ -15,7 +15,6 @@
 #include "app/connection.h"
 
 #include <atomic>
-#include <climits>
 #include <cstring>
 
 #include "app/args.h"
@@ -90,29 +89,34 @@ void TSocket::onNetworkEvents(const NSocket::NetworkEvents& events) {
 }
 
 void TSocket::receive() {
-    LString text;
-    const int n = receiveAll(text, g_receivePause);
+    // One buffer per connection, kept between pieces: a streaming server then
+    // costs no allocation per piece, and a quiet one keeps its buffer small.
+    received_.truncate(0);
+    const int n = receiveAll(received_, g_receivePause);
     if (n <= 0) return;
+    const char* text = received_.data();
     {
         // The console shows every byte but NUL (telnet servers send CR NUL);
         // log files and the completion check get the bytes as they came.
         LLockGuard guard;
-        if (std::memchr(text.data(), 0, static_cast<size_t>(n)) == nullptr) {
-            printColored(color, text.data(), n);
+        setConsoleColor(color);
+        if (std::memchr(text, 0, static_cast<size_t>(n)) == nullptr) {
+            msgPrintText(text);
         } else {
             LString shown;
             shown.reserve(n);
-            for (const char* p = text.data(); p < text.data() + n;) {
-                const char* nul = static_cast<const char*>(std::memchr(p, 0, text.data() + n - p));
-                const char* end = nul ? nul : text.data() + n;
+            for (const char* p = text; p < text + n;) {
+                const char* nul = static_cast<const char*>(std::memchr(p, 0, static_cast<size_t>(text + n - p)));
+                const char* end = nul != nullptr ? nul : text + n;
                 shown.append(p, static_cast<int>(end - p));
-                p = nul ? nul + 1 : end;
+                p = nul != nullptr ? nul + 1 : end;
             }
-            printColored(color, shown.data(), shown.len());
+            msgPrintText(shown.data());
         }
+        setConsoleColor(7);
     }
-    logReceived(this, text.data(), n);
-    checkCompletion(this, text.data(), n);
+    logReceived(this, text, n);
+    checkCompletion(this, text, n);
 }
 
 void TSocket::drainQueue() {

@@ -57,6 +57,7 @@ public:
     void sendLine(const LineRecord& line);
 
 private:
+    LString received_;  // the piece being received; connection thread only
     void receive();
     void drainQueue();
     void transmit(const char* bytes, int n);

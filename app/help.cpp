@@ -5,6 +5,8 @@
 // is indented by 18 blanks.
 #include "app/help.h"
 
+#include <cstring>
+
 #include "app/commands.h"
 #include "app/settings.h"
 #include "base/cmdline.h"
@@ -147,7 +149,7 @@ void appendEntry(LString& out, const HelpEntry& e, const char* explanation) {
         out.append(p, static_cast<int>(nl - p));
         out.append("\r\n");
         p = nl + 1;
-        nl = p + LString(p).len();
+        nl = p + std::strlen(p);
     }
     const int width = static_cast<int>(nl - p);
     out.append(p, width);
@@ -172,7 +174,7 @@ LString helpText() {
     const int colors[] = {g_systemMsgColor, g_errorMsgColor};
     int next = 0;
     for (const HelpEntry& e : kSettingEntries) {
-        if (LString(e.lines).find("%02X") >= 0) {
+        if (std::strstr(e.lines, "%02X")) {
             const LString filled = LString::format(e.lines, colors[next++]);
             appendEntry(out, e, filled.data());
         } else {
@@ -183,7 +185,7 @@ LString helpText() {
     out.append("制御コマンド略記一覧\r\n");
     out.append("略記    意味\r\n");
     for (const auto& s : kShortForms) {
-        const int n = LString(s[0]).len();
+        const int n = static_cast<int>(std::strlen(s[0]));
         out.append(s[0]);
         out.appendChar(' ', n < 8 ? 8 - n : 1);
         out.append(s[1]);

@@ -86,7 +86,9 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
         }
         files.add(arg);
     }
-    if (v.msgFile) g_sink->msgFile = v.msgFile;
+    // An empty name (-mf:) means no message file rather than a file that can
+    // never be opened and an error about it after every report.
+    if (v.msgFile && *v.msgFile) g_sink->msgFile = v.msgFile;
 }
 
 void loadCommandFile(const char* path, PendingLines& pending) {

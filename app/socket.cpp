@@ -206,7 +206,10 @@ void LSocket::run() {
 
 }  // namespace NSocket
 
-void winsockStartup() {}
+void winsockStartup() {
+    // Nothing to start on Linux; what many connections need is descriptors.
+    netRaiseFileLimit();
+}
 
 uint32_t resolveAddress(const char* host, int* port, bool report) {
     LString name(host);

@@ -83,7 +83,8 @@ private:
 
 }  // namespace NSocket
 
-// Nothing to start on Linux; kept so start-up reads as designed.
+// The socket library's start-up, called once by main before any connection:
+// on Linux only raises the limit of open descriptors to the hard limit.
 void winsockStartup();
 // IPv4 address in network byte order, 0 when the host cannot be resolved.
 // "name:port" stores the port through port (when not null).

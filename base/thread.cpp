@@ -262,7 +262,6 @@ void LThread::waitUnpinned() {
 void initThreads() {
     LLockGuard guard;
     if (g_mainThread) return;
-    platformRaiseFileLimit();
     // The main-thread object lives from here to endThreads().
     auto* main = new LThread;
     main->isMain = true;

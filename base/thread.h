@@ -180,8 +180,9 @@ private:
 extern LThread* g_mainThread;
 
 // Creates g_mainThread for the calling thread (isMain set, its id, itself the
-// first entry of threads) unless it exists. Also raises the limit of open
-// descriptors, since every event and connection takes some.
+// first entry of threads) unless it exists. Every event holds a descriptor
+// (three per thread object), so a program with many connections raises its
+// descriptor limit at start (netProcessStartup does).
 void initThreads();
 // Stops every registered thread but the main thread, from the last registered to
 // the second, each with stop(1000), then destroys g_mainThread. Threads that do

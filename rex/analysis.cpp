@@ -208,18 +208,26 @@ struct Walk {
     bool hasRef = false;
     std::vector<const LRex*> stack;
     std::vector<const LRex*> ignores;
+    std::vector<LRepRex*> heads;  // repetitions that start a sequence step
+    std::vector<const LRex*> rests;  // what follows each of them
 };
 
 void pushChild(const LRex* child, void* ctx) { static_cast<Walk*>(ctx)->stack.push_back(child); }
 
-// Whether any node of the tree (ignore patterns included) is a reference.
-bool treeHasRef(const LRex* root) {
-    Walk w;
+// Walks the whole tree (ignore patterns included, each once): notes whether it
+// holds a reference and which repetitions are followed by what.
+void walkTree(const LRex* root, Walk& w) {
     w.stack.push_back(root);
     while (!w.stack.empty()) {
         const LRex* n = w.stack.back();
         w.stack.pop_back();
-        if (dynamic_cast<const LRefRex*>(n)) return true;
+        if (dynamic_cast<const LRefRex*>(n)) w.hasRef = true;
+        if (auto* s = dynamic_cast<const LSeqRex*>(n)) {
+            if (auto* rep = dynamic_cast<LRepRex*>(s->head.get())) {
+                w.heads.push_back(rep);
+                w.rests.push_back(s->rest.get());
+            }
+        }
         if (n->ignore) {
             bool seen = false;
             for (const LRex* i : w.ignores) seen = seen || i == n->ignore;
@@ -230,7 +238,14 @@ bool treeHasRef(const LRex* root) {
         }
         n->forEachChild(pushChild, &w);
     }
-    return false;
+}
+
+// The bytes what follows must start with, looking at its first piece only;
+// false when it may match empty or is not described.
+bool followSet(const LRex* rest, LRexByteSet& set) {
+    const LRex* first = rest->kind() == 3 ? static_cast<const LSeqRex*>(rest)->head.get() : rest;
+    LRexOffsets left;
+    return first->analyzeFirst(0, set, left, true) && left.empty() && set.count() > 0;
 }
 
 // A literal that every match of node contains, consumed forward (never one
@@ -288,7 +303,14 @@ const LRexPlan& rexPlan(LRex* root) {
     if (root->plan && root->plan->charSet == g_charSet) return *root->plan;
     auto plan = std::make_unique<LRexPlan>();
     plan->charSet = g_charSet;
-    plan->hasRef = treeHasRef(root);
+    Walk walk;
+    walkTree(root, walk);
+    plan->hasRef = walk.hasRef;
+    for (size_t i = 0; i < walk.heads.size(); ++i) {
+        LRexByteSet set;
+        const bool ok = !plan->hasRef && !walk.heads[i]->lazy && followSet(walk.rests[i], set);
+        walk.heads[i]->setFollow(ok ? &set : nullptr);
+    }
     plan->rootIgnore = root->ignore != nullptr;
     // With references in the tree the search keeps to the filter rules exactly
     // (matching may warn); without, any sound skipping is unobservable.
@@ -309,6 +331,10 @@ const LRexPlan& rexPlan(LRex* root) {
         }
     }
     if (!plan->hasRef) requiredLiteral(root, plan->required);
+    if (!plan->hasRef && !plan->rootIgnore && root->kind() == 3) {
+        auto* rep = dynamic_cast<LRepRex*>(static_cast<LSeqRex*>(root)->head.get());
+        if (rep && !rep->lazy && rep->stepsOneCharacter() && rep->hasFollow()) plan->skipRep = rep;
+    }
     root->plan = std::move(plan);
     return *root->plan;
 }

@@ -20,6 +20,15 @@
 
 LRexCustomResolver g_rexCustomResolver = nullptr;
 bool g_rexShortcuts = true;
+int64_t g_rexStepBudget = -1;
+
+// Takes one step of the test budget; false when it is used up.
+static inline bool takeStep() {
+    if (g_rexStepBudget < 0) return true;
+    if (g_rexStepBudget == 0) return false;
+    --g_rexStepBudget;
+    return true;
+}
 
 LRexCustomResolver rexSetCustomResolver(LRexCustomResolver resolver) {
     LRexCustomResolver old = g_rexCustomResolver;
@@ -211,13 +220,17 @@ int LFlatRex::match(LRexCursor& cur, int backward) {
     int consumed;
     if (g_rexShortcuts && plainCompare()) {
         const int n = text.len();
-        if (backward) {
+        if (!backward) {
+            // the first byte decides most comparisons
+            consumed = (cur.end - cur.pos >= n && (n == 0 || *cur.pos == text[0]) &&
+                        std::memcmp(cur.pos, text.data(), n) == 0)
+                           ? n
+                           : -1;
+        } else {
             consumed = (cur.pos - cur.start >= n && std::memcmp(cur.pos - n, text.data(), n) == 0 &&
                         !(cur.pos - n > cur.start && cur.isSecond(cur.pos - n)))
                            ? n
                            : -1;
-        } else {
-            consumed = (cur.end - cur.pos >= n && std::memcmp(cur.pos, text.data(), n) == 0) ? n : -1;
         }
     } else {
         consumed = rexCompareText(cur, text.data(), text.len(), flags, backward);
@@ -260,33 +273,28 @@ void LFlatRex::dump(LString& out, int depth) const {
 
 LCharsRex::LCharsRex(LRexContext& ctx, int neg) : negated(neg) { adoptContext(this, ctx); }
 
-void LCharsRex::addRange(int lo, int hi) { ranges.push_back(Range{lo, hi}); }
+void LCharsRex::addRange(int lo, int hi) {
+    ranges.push_back(Range{lo, hi});
+    for (int b = lo < 0 ? 0 : lo; b <= hi && b < 256; ++b) single_[b] = true;
+}
 
 bool LCharsRex::contains(int c) const {
+    if (c >= 0 && c < 256) return single_[c];
     for (const Range& r : ranges) {
         if (r.lo <= c && c <= r.hi) return true;
     }
     return false;
 }
 
-int LCharsRex::match(LRexCursor& cur, int backward) {
-    if (done) return 0;
-    const char* p = cur.pos;
-    skipIgnorable(cur);
+int LCharsRex::consume(const LRexCursor& cur, const char* at, int backward) const {
     int c, len;
     if (!backward) {
-        if (cur.pos >= cur.end) {
-            cur.pos = p;
-            return 0;
-        }
-        c = cur.codeAt(cur.pos, &len);
-        if (c == 13 && cur.pos + 1 < cur.end && cur.pos[1] == 10) c = 10;  // CR LF reads as LF
+        if (at >= cur.end) return -1;
+        c = cur.codeAt(at, &len);
+        if (c == 13 && at + 1 < cur.end && at[1] == 10) c = 10;  // CR LF reads as LF
     } else {
-        if (cur.pos <= cur.start) {
-            cur.pos = p;
-            return 0;
-        }
-        c = cur.codeBefore(cur.pos, &len);
+        if (at <= cur.start) return -1;
+        c = cur.codeBefore(at, &len);
     }
     bool in = contains(c);
     if (!in && (flags & (rexIgnoreCase | rexIgnoreWidth))) {
@@ -305,12 +313,20 @@ int LCharsRex::match(LRexCursor& cur, int backward) {
         }
     }
     if (negated) in = !in;
-    if (!in) {
+    // len is the character's byte length, clamped at the end of the text
+    return in ? len : -1;
+}
+
+int LCharsRex::match(LRexCursor& cur, int backward) {
+    if (done) return 0;
+    const char* p = cur.pos;
+    skipIgnorable(cur);
+    const int n = consume(cur, cur.pos, backward);
+    if (n < 0) {
         cur.pos = p;
         return 0;
     }
-    // len is the character's byte length, clamped at the end of the text
-    cur.pos += backward ? -len : len;
+    cur.pos += backward ? -n : n;
     done = 1;
     return 1;
 }
@@ -382,6 +398,26 @@ static int charType(int code) {
     return 0;
 }
 
+int LSpRex::classConsume(const LRexCursor& cur, const char* at, int backward) const {
+    int len = 0;
+    int c = -1;
+    if (!backward) {
+        if (at < cur.end) c = cur.codeAt(at, &len);
+    } else if (at > cur.start) {
+        c = cur.codeBefore(at, &len);
+    }
+    if (c < 0 || c >= 256) return -1;
+    int earned;
+    if (type == 'd' || type == 'D') {
+        earned = (g_charClass[c] & 0x04) ? 'd' : 'D';
+    } else if (type == 's' || type == 'S') {
+        earned = (c == ' ' || c == 12 || c == 10 || c == 13 || c == 9 || c == 11 || c == 0) ? 's' : 'S';
+    } else {
+        earned = isWordClass(static_cast<unsigned char>(c)) ? 'w' : 'W';
+    }
+    return earned == type ? 1 : -1;
+}
+
 int LSpRex::match(LRexCursor& cur, int backward) {
     if (done) return 0;
     const char* p = cur.pos;
@@ -442,23 +478,7 @@ int LSpRex::match(LRexCursor& cur, int backward) {
             break;
         }
         case 'd': case 'D': case 's': case 'S': case 'w': case 'W': {
-            int len = 0;
-            int c = -1;
-            if (!backward) {
-                if (cur.pos < cur.end) c = cur.codeAt(cur.pos, &len);
-            } else if (cur.pos > cur.start) {
-                c = cur.codeBefore(cur.pos, &len);
-            }
-            if (c < 0 || c >= 256) break;
-            int earned;
-            if (type == 'd' || type == 'D') {
-                earned = (g_charClass[c] & 0x04) ? 'd' : 'D';
-            } else if (type == 's' || type == 'S') {
-                earned = (c == ' ' || c == 12 || c == 10 || c == 13 || c == 9 || c == 11 || c == 0) ? 's' : 'S';
-            } else {
-                earned = isWordClass(static_cast<unsigned char>(c)) ? 'w' : 'W';
-            }
-            if (earned != type) break;
+            if (classConsume(cur, cur.pos, backward) < 0) break;
             cur.pos += backward ? -1 : 1;
             done = 1;
             return 1;
@@ -532,16 +552,22 @@ LSeqRex::LSeqRex(LRexContext& ctx, std::vector<std::unique_ptr<LRex>> nodes) {
         s->parent_ = cur;
         LSeqRex* raw = s.get();
         cur->rest = std::move(s);
+        cur->next_ = raw;
         cur = raw;
     }
     cur->rest = std::move(nodes[n - 1]);
-    if (LSeqRex* tail = cur->next()) tail->parent_ = cur;
+    if (cur->rest->kind() == 3) {
+        cur->next_ = static_cast<LSeqRex*>(cur->rest.get());
+        cur->next_->parent_ = cur;
+    }
 }
 
 LSeqRex::~LSeqRex() {
     // Unlink the chain first so that destruction never recurses along it.
+    next_ = nullptr;
     std::unique_ptr<LRex> r = std::move(rest);
     while (r && r->kind() == 3) {
+        static_cast<LSeqRex*>(r.get())->next_ = nullptr;
         std::unique_ptr<LRex> after = std::move(static_cast<LSeqRex*>(r.get())->rest);
         r.reset();
         r = std::move(after);
@@ -568,6 +594,7 @@ int LSeqRex::isMulti() const {
 }
 
 int LSeqRex::match(LRexCursor& cur, int backward) {
+    if (!takeStep()) return 0;
     return backward ? matchBackward(cur) : matchForward(cur);
 }
 
@@ -668,6 +695,7 @@ void LOrRex::reset() {
 }
 
 int LOrRex::match(LRexCursor& cur, int backward) {
+    if (!takeStep()) return 0;
     if (cur.atomicDepth > 0 && next >= 1) return 0;
     for (int i = next; i < static_cast<int>(alternatives.size()); ++i) {
         if (alternatives[i]->match(cur, backward)) {
@@ -705,6 +733,11 @@ LRepRex::LRepRex(LRexContext& ctx, std::unique_ptr<LRex> b, int mn, int mx, int 
     : body(std::move(b)), min(mn), max(mx), lazy(lz) {
     adoptContext(this, ctx);
     memo_ = rexIsPlainOneWay(body.get());
+    if (memo_ && !body->ignore) {
+        memoChars_ = dynamic_cast<const LCharsRex*>(body.get());
+        auto* sp = dynamic_cast<const LSpRex*>(body.get());
+        if (sp && sp->isClassEscape()) memoClass_ = sp;
+    }
     reset();
 }
 
@@ -719,9 +752,18 @@ void LRepRex::reset() {
     memoCur_ = -1;
     memoDone_ = false;
     memoBase_ = nullptr;
+    yielded_ = false;
+}
+
+const char* LRepRex::deadRunEnd() const {
+    if (!stepsOneCharacter() || !hasFollow_ || !memoDone_ || yielded_ || !forward_) return nullptr;
+    const int k = static_cast<int>(ends_.size());
+    if (memoStop_ != k || memoStopKind_ != 0 || k >= max) return nullptr;
+    return memoBase_ + (k == 0 ? 0 : ends_[k - 1]);
 }
 
 int LRepRex::match(LRexCursor& cur, int backward) {
+    if (!takeStep()) return 0;
     const bool memo = memo_ && g_rexShortcuts;
     if (lazy && !backward) return memo ? matchLazyMemo(cur) : matchLazy(cur);
     return memo ? matchGreedyMemo(cur, backward) : matchGreedy(cur, backward);
@@ -756,7 +798,13 @@ int LRepRex::matchGreedy(LRexCursor& cur, int backward) {
         const LRexMark m = cur.mark();
         const int replays = static_cast<int>(tries[i]) - 1;
         for (int t = 0; t < replays; ++t) {
-            if (!body->match(cur, backward)) replayFailed(cur, static_cast<int>(tries[i]), t);
+            if (!body->match(cur, backward)) {
+                if (g_rexStepBudget == 0) {  // stopped by the test budget
+                    cur.pos = p0;
+                    return 0;
+                }
+                replayFailed(cur, static_cast<int>(tries[i]), t);
+            }
             cur.restore(m);
         }
         if (!body->match(cur, backward) || cur.pos == q) {
@@ -803,6 +851,18 @@ int LRepRex::memoIteration(LRexCursor& cur, int i, int backward) {
     // iteration i starts where iteration i - 1 ended
     cur.pos = memoBase_ + (i == 0 ? 0 : ends_[i - 1]);
     const char* q = cur.pos;
+    if (memoChars_ || memoClass_) {
+        // one character, without the node's match state
+        const int n = memoChars_ ? memoChars_->consume(cur, q, backward) : memoClass_->classConsume(cur, q, backward);
+        if (n < 0) {
+            memoStop_ = i;
+            memoStopKind_ = 0;
+            return 0;
+        }
+        cur.pos = backward ? q - n : q + n;
+        ends_.push_back(static_cast<int32_t>(cur.pos - memoBase_));
+        return 1;
+    }
     body->reset();
     if (!body->match(cur, backward)) {
         memoStop_ = i;
@@ -821,11 +881,29 @@ int LRepRex::memoIteration(LRexCursor& cur, int i, int backward) {
 // The designed greedy generator for a body with one way yields max-possible,
 // then one iteration less per call down to min, then nothing; each way is
 // produced here from the remembered iteration ends.
+void LRepRex::setFollow(const LRexByteSet* follow) {
+    hasFollow_ = follow != nullptr;
+    if (follow) follow_ = *follow;
+}
+
+// Whether what follows can start where the given number of iterations ends.
+bool LRepRex::viable(const LRexCursor& cur, int iterations) const {
+    const char* p = memoBase_ + (iterations == 0 ? 0 : ends_[iterations - 1]);
+    return p < cur.end && follow_.has(static_cast<unsigned char>(*p));
+}
+
+// The designed greedy generator for a body with one way yields max-possible,
+// then one iteration less per call down to min, then nothing; each way is
+// produced here from the remembered iteration ends. Ways after which what
+// follows cannot start are passed over (forward only), as the sequence would
+// reject each of them at once.
 int LRepRex::matchGreedyMemo(LRexCursor& cur, int backward) {
     if (memoDone_) return 0;
     const char* p0 = cur.pos;
+    const bool follow = hasFollow_ && !backward;
     if (memoCur_ < 0) {
         memoBase_ = p0;
+        forward_ = !backward;
         int k = 0;
         if (max >= 1) {
             while (k < max && memoIteration(cur, k, backward) == 1) ++k;
@@ -836,15 +914,28 @@ int LRepRex::matchGreedyMemo(LRexCursor& cur, int backward) {
             return 0;
         }
         memoCur_ = k;
-    } else {
-        if (cur.atomicDepth > 0 || memoCur_ <= min || memoCur_ == 0) {
-            memoDone_ = true;
-            cur.pos = p0;
-            return 0;
+        if (follow && !viable(cur, k)) {
+            if (cur.atomicDepth > 0) {
+                memoDone_ = true;
+                cur.pos = p0;
+                return 0;
+            }
+            goto next_way;
         }
-        --memoCur_;
+    } else {
+    next_way:
+        for (;;) {
+            if (cur.atomicDepth > 0 || memoCur_ <= min || memoCur_ == 0) {
+                memoDone_ = true;
+                cur.pos = p0;
+                return 0;
+            }
+            --memoCur_;
+            if (!follow || viable(cur, memoCur_)) break;
+        }
     }
     cur.pos = memoBase_ + (memoCur_ == 0 ? 0 : ends_[memoCur_ - 1]);
+    yielded_ = true;
     return 1;
 }
 

@@ -174,6 +174,7 @@ public:
         int32_t lo, hi;
     };
     LCharsRex(LRexContext& ctx, int negated);
+    // Adds the range lo..hi of character codes (empty when lo > hi).
     void addRange(int lo, int hi);
     void reset() override { done = 0; }
     int match(LRexCursor& cur, int backward) override;
@@ -181,10 +182,16 @@ public:
     void dump(LString& out, int depth) const override;
     int analyzeFirst(int offset, LRexByteSet& bytes, LRexOffsets& rest, bool extended) const override;
     bool contains(int code) const;
+    // The byte length of the character at (backward: before) at when it is in
+    // the set, else -1; no match state, no ignorable text.
+    int consume(const LRexCursor& cur, const char* at, int backward) const;
 
     std::vector<Range> ranges;
     int32_t negated = 0;
     int32_t done = 0;
+
+private:
+    bool single_[256] = {};  // membership of the single-byte codes
 };
 
 // Types of LSpRex beyond the characters: start and end of line.
@@ -201,6 +208,9 @@ public:
     void forEachChild(void (*fn)(const LRex*, void*), void* ctx) const override;
     bool isZeroWidth() const;
     bool isClassEscape() const;
+    // For \d \D \s \S \w \W: 1 when the character at (backward: before) at
+    // is of the class, else -1; no match state, no ignorable text.
+    int classConsume(const LRexCursor& cur, const char* at, int backward) const;
 
     int32_t type;
     int32_t reverse;
@@ -247,10 +257,11 @@ public:
 private:
     explicit LSeqRex(LRexContext& ctx) : LRex() { adopt(ctx); }
     void adopt(LRexContext& ctx);
-    LSeqRex* next() const { return rest && rest->kind() == 3 ? static_cast<LSeqRex*>(rest.get()) : nullptr; }
+    LSeqRex* next() const { return next_; }
     int matchForward(LRexCursor& cur);
     int matchBackward(LRexCursor& cur);
     LSeqRex* parent_ = nullptr;  // the sequence whose rest this one is
+    LSeqRex* next_ = nullptr;    // rest, when it is a sequence
     bool clean_ = true;          // no match since the last reset
     friend class LRexNodeFactory;
 };
@@ -284,6 +295,19 @@ public:
     int32_t lazyCount = -1;
     LArray tries;  // one entry per iteration level: which way of the body is used
 
+    // The bytes that what follows this repetition in its sequence must start
+    // with (it cannot match empty); a way ending elsewhere cannot lead to a
+    // match and is passed over. Set by the search plan of trees without
+    // references; forward matching only.
+    void setFollow(const LRexByteSet* follow);
+    // After a failed forward match of a one-character body with a follow set
+    // that yielded no way at all, because no way could be followed: where the
+    // run of the body ended (the body fails there), else null. Every start
+    // inside the run fails the same way.
+    const char* deadRunEnd() const;
+    bool stepsOneCharacter() const { return memoChars_ || memoClass_; }
+    bool hasFollow() const { return hasFollow_; }
+
 private:
     int matchGreedy(LRexCursor& cur, int backward);
     int matchLazy(LRexCursor& cur);
@@ -302,6 +326,13 @@ private:
     int memoCur_ = -1;         // greedy: iterations of the way last returned
     bool memoDone_ = false;
     const char* memoBase_ = nullptr;
+    const LCharsRex* memoChars_ = nullptr;  // body stepped without its match state
+    const LSpRex* memoClass_ = nullptr;
+    bool hasFollow_ = false;
+    bool yielded_ = false;     // a way was returned since the last reset
+    bool forward_ = false;     // the last memo run went forward
+    LRexByteSet follow_;
+    bool viable(const LRexCursor& cur, int iterations) const;
 };
 
 class LRefRex : public LRex {
@@ -334,6 +365,11 @@ public:
 // (every start tried, repetitions replayed), so tests can prove that the
 // shortcuts select the same matches. Always true in the program.
 extern bool g_rexShortcuts;
+
+// Test hook: when >= 0, the number of sequence, alternation and repetition
+// steps left; at 0 they all fail, so that a fuzzer can bound patterns whose
+// backtracking takes exponential time. Always -1 (no limit) in the program.
+extern int64_t g_rexStepBudget;
 
 // True when the node yields at most one way, that way depends only on where it
 // starts, and matching it changes nothing but the position (no captures, no

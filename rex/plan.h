@@ -16,6 +16,9 @@ struct LRexPlan {
     enum Scan { kScanNone, kScanOneByte, kScanTwoBytes, kScanTable } scan = kScanNone;
     unsigned char scanBytes[2] = {0, 0};
     LString required;      // every match contains these bytes (empty: none known)
+    // The repetition that starts the root sequence, when a failed start tells
+    // where the next start that can match lies (see LRepRex::deadRunEnd).
+    LRepRex* skipRep = nullptr;
 };
 
 // The plan of root for the character set in force (made on first use).

@@ -68,7 +68,8 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
     if (from < 0) from = 0;
     if (!rex || rex->kind() == 2) return -1;
     const LRexPlan& plan = rexPlan(rex);
-    if (g_rexShortcuts && !plan.required.empty()) {
+    // (a single possible first byte is scanned for with memchr instead)
+    if (g_rexShortcuts && !plan.required.empty() && plan.scan != LRexPlan::kScanOneByte) {
         if (from > length ||
             !memmem(text + from, length - from, plan.required.data(), plan.required.len())) {
             return -1;
@@ -104,7 +105,16 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
         cur.atomicDepth = 0;
         if (plan.rootIgnore) rex->skipIgnorable(cur);
         const int s = static_cast<int>(cur.pos - text);
-        if (rex->match(cur, 0)) {
+        const int matched = rex->match(cur, 0);
+        if (!matched && plan.skipRep && g_rexShortcuts) {
+            // the starts inside the run of the leading repetition fail as well
+            const char* e = plan.skipRep->deadRunEnd();
+            if (e && e > text + s) {
+                c = static_cast<int>(e - text);
+                continue;
+            }
+        }
+        if (matched) {
             const int len = static_cast<int>(cur.pos - (text + s));
             if (nth == -2) {
                 if (s + len > best + bestLength) {

@@ -1,5 +1,6 @@
-// Platform layer: IPv4 TCP sockets. (Waiting on a socket together with an event
-// is waitFd of base/thread.h; the process ignores SIGPIPE from start-up on.)
+// Platform layer: IPv4 TCP sockets, and the descriptor limit that many
+// connections need. (Waiting on a socket together with an event is waitFd of
+// base/thread.h; the process ignores SIGPIPE from start-up on.)
 //
 // Descriptors are plain ints, -1 meaning none. A function that fails returns -1
 // (or the documented failure value) and leaves the reason in errno; read it with
@@ -45,3 +46,8 @@ int netPeer(int fd, uint32_t* address, int* port);
 uint32_t netParseDotted(const char* text);
 // The first IPv4 address of a host name (getaddrinfo), or 0.
 uint32_t netLookup(const char* name);
+
+// Raises the soft limit of open descriptors to the hard limit, so that a
+// thousand connections (a socket and an event each) do not run out of them.
+// Silent when it cannot.
+void netRaiseFileLimit();

@@ -8,7 +8,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -105,14 +104,6 @@ int64_t platformMonotonicMs() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-void platformRaiseFileLimit() {
-    rlimit lim;
-    if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
-        lim.rlim_cur = lim.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &lim);
-    }
 }
 
 // ---- events ----

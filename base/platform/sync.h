@@ -32,10 +32,6 @@ void platformSleep(int ms);
 // Milliseconds of a monotonic clock (for time limits; unrelated to wall time).
 int64_t platformMonotonicMs();
 
-// Raises the soft limit of open descriptors to the hard limit, since every event
-// and every connection needs descriptors. Silent when it cannot.
-void platformRaiseFileLimit();
-
 // ---- events ----
 
 // A new auto-reset event, not signalled: a descriptor, or -1 (errno set).

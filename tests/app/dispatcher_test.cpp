@@ -142,28 +142,6 @@ TEST_F(Shell, QuitInBothFormsEndsTheRun) {
     EXPECT_TRUE(cap.reports().empty());
 }
 
-TEST_F(Shell, ColorList) {
-    const struct {
-        const char* line;
-        std::vector<int> colors;
-        std::vector<int> codes;
-    } cases[] = {
-        {"!color 1,2 3", {1, 2}, {30001}},
-        {"!color 300", {7}, {10008, 10009}},
-        {"!color", {7}, {10014, 10009}},
-        {"!color 0x1F, 0", {0x1F, 0}, {}},
-    };
-    for (const auto& c : cases) {
-        MsgCapture cap;
-        run({c.line});
-        EXPECT_EQ(vltest::colorList(), c.colors) << c.line;
-        EXPECT_EQ(cap.codes(), c.codes) << c.line;
-        if (std::string(c.line) == "!color 300") {
-            EXPECT_EQ(cap.textOf(10008), "12Ch は色として指定できません");
-        }
-    }
-}
-
 TEST_F(Shell, SwitchesAndMessageColours) {
     MsgCapture cap;
     run({"!is 0"});
@@ -251,26 +229,6 @@ TEST_F(Shell, RecordingAnnouncesLinesAndEndsOnlyOnEm) {
     EXPECT_EQ(cap.plain().find("[Register in macro rec] !!em"), std::string::npos);
 }
 
-TEST_F(Shell, CallWarningsAndExpansionErrors) {
-    MsgCapture cap;
-    g_systemMsgColor = 0;
-    run({"!m m x,y", "!rem ${x}|${y}|${$}5|${z}", "!rem echo ${x", "!em"});
-    cap.clear();
-    run({"!cm m a"});
-    EXPECT_EQ(cap.codes(), (std::vector<int>{30002, 10041, 10041, 10040}));
-    EXPECT_EQ(cap.textOf(30002), "マクロ m の実引数が足りません (仮引数=2個, 実引数=1個)");
-    EXPECT_EQ(cap.reports()[1].text, "マクロ引数 'y' は未定義です");
-    EXPECT_EQ(cap.reports()[2].text, "マクロ引数 'z' は未定義です");
-    EXPECT_EQ(cap.textOf(10040), "'${' の後に '}' がありません: !rem echo ${x");
-    EXPECT_NE(cap.plain().find("!rem a||$5|\r\n"), std::string::npos);
-    EXPECT_NE(cap.plain().find("!rem echo ${x\r\n"), std::string::npos);
-    cap.clear();
-    run({"!cm m 1,2,3", "!cm nope"});
-    EXPECT_EQ(cap.textOf(30003), "マクロ m の実引数が多すぎます (仮引数=2個, 実引数=3個)");
-    EXPECT_EQ(cap.textOf(10023), "マクロ nope が見つかりません");
-    EXPECT_NE(cap.plain().find("!rem 1|2|$5|\r\n"), std::string::npos);
-}
-
 TEST_F(Shell, NestedCallsRunBeforeTheRestOfTheCaller) {
     MsgCapture cap;
     g_systemMsgColor = 0;
@@ -292,28 +250,6 @@ TEST_F(Shell, SelfCallingMacroStopsAtTheDepthLimit) {
     ASSERT_EQ(cap.codes(), std::vector<int>{10042});
     EXPECT_EQ(cap.textOf(10042), "マクロ r の呼び出しが深すぎます (最大 100 段)");
     EXPECT_EQ(vltest::countOf(cap.plain(), "!rem in r\r\n"), kMaxMacroDepth);
-}
-
-TEST_F(Shell, DeleteAndListMacros) {
-    MsgCapture cap;
-    g_systemMsgColor = 0;
-    run({"!lm"});
-    EXPECT_EQ(cap.plain(), "!lm\r\n0 個のマクロがあります\r\n");
-    run({"!m a p,q", "hello", "!!wait 1", "!em", "!m d", "!em"});
-    cap.clear();
-    run({"!lm d"});
-    EXPECT_EQ(cap.plain(),
-              "!lm d\r\nMACRO 'a' p,q\r\n    hello\r\n    !!wait 1\r\nMACRO 'd'\r\n"
-              "2 個のマクロがあります\r\n");
-    cap.clear();
-    run({"!m a", "!em"});
-    EXPECT_EQ(cap.textOf(30004), "既存のマクロ a を置き換えます");
-    cap.clear();
-    run({"!dm a,b"});
-    EXPECT_EQ(cap.textOf(10023), "マクロ b が見つかりません");
-    EXPECT_NE(cap.plain().find("1 個のマクロを削除しました\r\n"), std::string::npos);
-    EXPECT_EQ(findMacro("a"), nullptr);
-    EXPECT_NE(findMacro("d"), nullptr);
 }
 
 TEST_F(Shell, DeletingTheMacroBeingRecordedEndsTheRecording) {

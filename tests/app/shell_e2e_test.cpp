@@ -241,6 +241,24 @@ TEST(ShellRun, ColoursOnlyOnATerminal) {
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
 }
 
+// Once the terminal has gone, colour changes find no terminal or fail; either
+// way the run goes on and a failure is reported at most once.
+TEST(ShellRun, AVanishedTerminalDoesNotStopTheRun) {
+    TempDir d;
+    const std::string mf = d.file("msg.txt");
+    const std::string f = d.write("v.txt", "!wait 1\n!emc 14\n!Quit\n!Quit\n!q\n");
+    RunOptions o;
+    o.args = {f, "-v:0", "-mf:" + mf};
+    o.terminal = true;
+    o.hangUpAfterMs = 300;  // while the program waits
+    const RunResult r = runVesperline(o);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    const std::string log = vltest::readFile(mf);
+    EXPECT_LE(countOf(log, "Error 17000: SetConsoleTextAttribute() failed"), 1) << log;
+    EXPECT_EQ(countOf(log, "Error 10011:"), 2) << log;
+}
+
 // A stand-in for xdg-open that writes its arguments into a file.
 std::string fakeOpener(const TempDir& d) {
     const std::string log = d.file("opened.txt");

@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -121,6 +122,19 @@ TEST(Net, ParsesDottedAddressesAndLooksUpNames) {
     EXPECT_EQ(netParseDotted("1.2.3.x"), 0xFFFFFFFFu);
     EXPECT_EQ(netLookup("localhost"), kLoopback);
     EXPECT_EQ(netLookup("no-such-host.invalid"), 0u);
+}
+
+TEST(Net, FileLimitIsRaisedToTheHardLimit) {
+    rlimit lim{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
+    const rlim_t hard = lim.rlim_max;
+    if (lim.rlim_cur > 64) {
+        lim.rlim_cur = 64;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lim), 0);
+    }
+    netRaiseFileLimit();
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
+    EXPECT_EQ(lim.rlim_cur, hard);
 }
 
 }  // namespace

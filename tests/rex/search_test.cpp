@@ -207,6 +207,8 @@ const char* const kDiffPatterns[] = {
     "{@ign( )}ab", "x(?:{@ign(-)}ab)", ".", "..", "[^a]b", "(a)\\1", "\\d{2,}", "a|b|c",
     "(?cx:a)+", "\\B.", "\\cab", "a.*?b", "[" A_ "-\x83\x93]+", "{@iz}abc", "{@ic}[a-c]+",
     "\\s+\\S", ".?.?.?x", "(?:a|)+b", "(a|b)*?c", "$", "^a", "(?=a)\\w\\w", "{@ic}\x82\x81",
+    "(?>[a-z]+)>", "x(?>a*b)", "[a-c]{2,3}b", "\\d+\\n", "[^#]+#", "[a-c]{2,}x", "[^ ]+ $", "\\w*@",
+    "\\S{3}E", "[a-z]+\\r", ".+N", "[^\\n]{2,4}\\n",
 };
 
 std::string randomText(std::mt19937& rng, int length) {
@@ -226,7 +228,7 @@ TEST(RexSearch, ShortcutsSelectThePlainResult) {
         for (const char* pattern : kDiffPatterns) {
             auto rex = rexCompile(pattern, 0);
             auto bounded = rexCompile(pattern, rexTypeBoundary);
-            for (int round = 0; round < 20; ++round) {
+            for (int round = 0; round < 14; ++round) {
                 const int length = round < 8 ? round * 3 : 60 + round * 6;
                 const std::string text = randomText(rng, length);
                 for (int nth : modes) {

@@ -149,8 +149,23 @@ void LoopbackServer::acceptClients() {
     }
 }
 
+namespace {
+// The generated stream repeats every 64 * 26 bytes; one table of a period plus
+// a chunk lets every chunk be copied from it.
+constexpr size_t kPeriod = 64 * 26;
+constexpr size_t kChunk = 65536;
+const char* streamTable() {
+    static const std::string table = [] {
+        std::string t(kPeriod + kChunk, 0);
+        for (size_t i = 0; i < t.size(); ++i) t[i] = LoopbackServer::streamByte(i);
+        return t;
+    }();
+    return table.data();
+}
+}  // namespace
+
 bool LoopbackServer::fillAndWrite(Client& c) {
-    char chunk[65536];
+    const char* table = streamTable();
     for (;;) {
         const char* p;
         size_t n;
@@ -158,9 +173,8 @@ bool LoopbackServer::fillAndWrite(Client& c) {
             p = c.out.data() + c.outPos;
             n = c.out.size() - c.outPos;
         } else if (c.streamLeft > 0) {
-            n = static_cast<size_t>(std::min<uint64_t>(sizeof chunk, c.streamLeft));
-            for (size_t i = 0; i < n; ++i) chunk[i] = streamByte(c.streamPos + i);
-            p = chunk;
+            n = static_cast<size_t>(std::min<uint64_t>(kChunk, c.streamLeft));
+            p = table + c.streamPos % kPeriod;
         } else {
             c.out.clear();
             c.outPos = 0;
@@ -168,7 +182,7 @@ bool LoopbackServer::fillAndWrite(Client& c) {
         }
         const ssize_t w = send(c.fd, p, n, MSG_NOSIGNAL);
         if (w < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-        if (p == chunk) {
+        if (c.outPos >= c.out.size()) {
             c.streamLeft -= static_cast<uint64_t>(w);
             c.streamPos += static_cast<uint64_t>(w);
         } else {

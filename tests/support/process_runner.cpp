@@ -118,12 +118,13 @@ RunResult runProcess(const std::string& program, const RunOptions& options) {
     size_t written = 0;
     if (options.input.empty() && options.closeInput) closeFd(inFd);
 
-    const int64_t deadline = nowMs() + options.timeoutMs;
+    const int64_t startedAt = nowMs();
+    const int64_t deadline = startedAt + options.timeoutMs;
     int64_t exitedAt = -1;
     bool exited = false;
     int status = 0;
     static thread_local char buf[65536];
-    while (outFd >= 0 || errFd >= 0) {
+    while (outFd >= 0 || errFd >= 0 || !exited) {
         if (!exited && ::waitpid(pid, &status, WNOHANG) == pid) {
             exited = true;
             exitedAt = nowMs();
@@ -150,6 +151,12 @@ RunResult runProcess(const std::string& program, const RunOptions& options) {
         }
         // Output still held open by something the program left behind.
         if (exited && now - exitedAt > 2000) break;
+        if (options.terminal && options.hangUpAfterMs >= 0 && outFd >= 0 &&
+            now >= startedAt + options.hangUpAfterMs) {
+            // The terminal goes away: the program's writes to it fail from now on.
+            closeFd(outFd);
+            closeFd(slave);
+        }
         pollfd fds[3];
         int n = 0;
         int outIdx = -1, errIdx = -1, inIdx = -1;

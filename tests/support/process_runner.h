@@ -20,6 +20,7 @@ struct RunOptions {
     std::string workDir;             // empty: the current folder
     std::vector<std::string> env;    // "NAME=value" entries added to (or replacing in) the environment
     bool terminal = false;           // standard output and error on a pseudo-terminal
+    int hangUpAfterMs = -1;          // with terminal: close the terminal's other side then
 };
 
 struct RunResult {

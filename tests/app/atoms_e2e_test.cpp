@@ -194,29 +194,6 @@ TEST(Scheduling, AfterHoldsUpNothingWhileAnAtomNoConnectionMayTakeHoldsUpEveryth
     EXPECT_EQ(echo.received().find("b1"), std::string::npos);
 }
 
-TEST(Scheduling, AfterStartsTheWaitingAtomWhenItsPredecessorCompletes) {
-    LoopbackServer silent(ServerBehaviour::greet(""));
-    LoopbackServer echo(ServerBehaviour::echoing());
-    TempDir d;
-    BackgroundRun p(commandFile(d, "!olf sys.log sys\n" + openLine(silent) + openLine(echo) +
-                                       "!atom A1\none\n!end-atom\n"
-                                       "!atom A2 after A1\ntwo\n!end-atom\n"
-                                       "!atom A3\nthree #END#\n!end-atom\n"
-                                       "!atom Q after A2,A3\n!!quit\n!end-atom\n"));
-    // A1 runs on C1 and A3 beside it on C2, while A2 waits for A1.
-    ASSERT_TRUE(silent.waitReceived("one\r\n", kWait));
-    ASSERT_TRUE(vltest::waitFileContains(d.file("sys.log"), "Atom A3 completed", kWait));
-    EXPECT_EQ(echo.received(), "three #END#\r\n");
-    EXPECT_EQ(silent.received(), "one\r\n");
-    silent.sendToAll("#END#\r\n");
-    ASSERT_TRUE(silent.waitReceived("two\r\n", kWait));  // C1 is first in list order
-    silent.sendToAll("#END#\r\n");
-    const RunResult& r = p.wait();
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(inOrder(r.out, {"[Atom A1 => Connection C1]", "[Atom A3 => Connection C2]",
-                                "[Atom A2 => Connection C1]"}));
-}
-
 TEST(Completion, MarkerSplitBetweenTwoPiecesCompletesTheAtom) {
     LoopbackServer s(ServerBehaviour::greet(""));
     TempDir d;

@@ -156,28 +156,6 @@ TEST_F(Scheduler, AfterSkipsAnAtomWhileTheFirstEligibleOneHoldsTheQueue) {
     EXPECT_EQ(completed(), (Names{"A1", "A3"}));
 }
 
-TEST_F(Scheduler, UntilBecomesTheConnectionsPatternAndStaysInForce) {
-    TSocket* c1 = add("C1");
-    file({"!atom U until /prompt>/", "!!close-on-ready", "u", "!end-atom", "!atom V", "v", "!end-atom"});
-    pass();
-    EXPECT_EQ(running(c1), "U");
-    ASSERT_NE(c1->endMarker, nullptr);
-    EXPECT_TRUE(c1->flags & TSocket::kCloseOnReady);  // the deferred command ran on C1
-
-    receive(c1, "#END#\r\n");
-    EXPECT_EQ(running(c1), "U");
-    receive(c1, "prompt>");
-    EXPECT_EQ(completed(), Names{"U"});
-    EXPECT_EQ(g_closeOnReadyPending.exchange(0), 1);
-
-    pass();
-    EXPECT_EQ(running(c1), "V");
-    receive(c1, "#END#\r\n");
-    EXPECT_EQ(running(c1), "V");  // the global marker no longer applies on C1
-    receive(c1, "x prompt> y");
-    EXPECT_EQ(completed(), (Names{"U", "V"}));
-}
-
 TEST_F(Scheduler, MarkerSplitBetweenPiecesCompletesButEarlierTextNeverCounts) {
     TSocket* c1 = add("C1");
     // Text that arrives while no atom runs is not kept for the next one.
@@ -221,19 +199,6 @@ TEST_F(Scheduler, EndMarkerCommandAndNamesCompletedTwice) {
     EXPECT_EQ(running(c1), "twin");
     receive(c1, "#DONE/#");
     EXPECT_EQ(completed(), Names{"twin"});
-}
-
-TEST_F(Scheduler, DeferredQuitAndMacroCallsInsideAnAtom) {
-    add("C1");
-    file({"!macro m x", "!rem from ${x}", "!end-macro", "!atom Q", "!!call-macro m macro", "!!quit", "q",
-          "!end-atom"});
-    vltest::addFileLine(pending, "!rem next");
-    pass();
-    EXPECT_EQ(g_quitRequested, 1);
-    // The macro's lines come before the line that was next.
-    ASSERT_TRUE(pending.hasNext());
-    EXPECT_STREQ(pending.takeNext()->text().data(), "rem from macro");
-    EXPECT_STREQ(pending.takeNext()->text().data(), "rem next");
 }
 
 TEST_F(Scheduler, LinesForAConnectionThatHasGoneAreDroppedEvenWhenItsMemoryIsReused) {

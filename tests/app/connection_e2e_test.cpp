@@ -1,6 +1,6 @@
-// Connections through the built program: -o and -wo at start, !open from a
-// command file, received text and the closed notice, the echo of file lines in
-// the highlighted colour (and none for typed lines), the listing, and -wr.
+// Connections through the built program: -o, -wo and -wr at start, !open from a
+// command file, the listing, the echo of file lines in the highlighted colour
+// (and none for typed lines), and colours on a terminal.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -76,11 +76,11 @@ TEST(ConnectionRun, ColoursOnATerminal) {
     LoopbackServer server(ServerBehaviour::greet("hello"));
     TempDir d;
     const RunResult r = runWith(d,
-                                "!open " + server.address() + " color 3 wait 300\n"
+                                "!open " + server.address() + " color 3 wait 500\n"
                                 "echoed\n"
                                 "!sc color 0x1E\n"
                                 "!q\n",
-                                {}, "", true);
+                                {"-wr:0"}, "", true);
     EXPECT_EQ(r.exitCode, 0) << r.out;
     // Received text in the connection's colour 3 (cyan), the echo of a file line
     // in its highlighted form 11 (bright cyan), both followed by the reset.
@@ -88,50 +88,6 @@ TEST(ConnectionRun, ColoursOnATerminal) {
     EXPECT_NE(at(r, "\x1b[96;49mechoed\x1b[0m"), std::string::npos) << r.out;
     // The sentence of !sc color shows the words "この色" in the new colour.
     EXPECT_NE(at(r, "接続「C1」を\x1b[93;44mこの色\x1b[0mに設定しました"), std::string::npos) << r.out;
-}
-
-TEST(ConnectionRun, AServerThatHangsUpIsShownWholeThenTheNoticeAndThePreviousIsCurrent) {
-    LoopbackServer stay(ServerBehaviour::greet(""));
-    std::string farewell;
-    for (int i = 0; i < 3000; ++i) farewell += "bye " + std::to_string(i) + "\r\n";
-    LoopbackServer leave(ServerBehaviour::sendAndClose(std::string("a\0b\r\0", 5) + farewell));
-    TempDir d;
-    const RunResult r = runWith(d,
-                                "!open " + stay.address() + " as stay wait 0\n"
-                                "!open " + leave.address() + " as leave wait 1000\n"
-                                "!lc\n"
-                                "to the previous one\n"
-                                "!q\n");
-    EXPECT_EQ(r.exitCode, 0) << r.out;
-    // NUL bytes are not shown; everything else is, before the notice.
-    const size_t text = at(r, "ab\r" + farewell);
-    ASSERT_NE(text, std::string::npos) << r.out.substr(0, 300);
-    EXPECT_EQ(at(r, "[Connection leave closed]\r\n"), text + 3 + farewell.size());
-    EXPECT_NE(at(r, "[1] CONNECTION 'stay' -> 127.0.0.1:" + std::to_string(stay.port()) +
-                        " [ready]\r\n1 個の接続があります\r\n"),
-              std::string::npos);
-    EXPECT_TRUE(stay.waitReceived("to the previous one\r\n", 3000));
-}
-
-TEST(ConnectionRun, RefusedUnresolvableAndCommandsWithoutAConnection) {
-    TempDir d;
-    const RunResult r = runWith(d,
-                                "!open 127.0.0.1:" + std::to_string(vltest::refusedPort()) + " wait 0\n"
-                                "!open no-such-host.invalid wait 0\n"
-                                "!close\n"
-                                "!r\n"
-                                "!cc C1\n"
-                                "!lc\n"
-                                "!q\n");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(at(r, "Error 17300: Socket Error 111 (Connection refused): failed to connect() to 127.0.0.1\n"),
-              std::string::npos)
-        << r.out;
-    EXPECT_NE(at(r, "Error 10015: 「no-such-host.invalid」を IP アドレスに変換できません\n"), std::string::npos);
-    EXPECT_NE(at(r, "Error 10004: 閉じるべき接続が見つかりません\n"), std::string::npos);
-    EXPECT_NE(at(r, "Error 10001: 接続が見つかりません\n"), std::string::npos);
-    EXPECT_NE(at(r, "Error 10005: 接続「C1」が見つかりません\n"), std::string::npos);
-    EXPECT_NE(at(r, "0 個の接続があります\r\n"), std::string::npos);
 }
 
 }  // namespace

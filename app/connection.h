@@ -31,6 +31,10 @@ public:
     uint32_t flags = kReady;          // under g_libLock
     LOwnedArray<LineRecord> sendQueue;  // oldest first; under g_libLock
     LString currentAtom;              // running atom's name; empty when none
+    // What arrived since the running atom's lines were handed out (at most the
+    // last 64 KiB), searched together with each new piece so that a marker split
+    // between two pieces is found. Under g_libLock.
+    LString atomText;
     std::unique_ptr<LRex> endMarker;  // taken over from an atom's until; null: global
     LPtrArray<LogFile> logFiles;      // not owned
     LEvent atomEvent;                 // set when an atom completes here; in g_waitSet

@@ -11,6 +11,7 @@
 
 #include "base/larray.h"
 #include "base/lhash.h"
+#include "base/obj.h"
 
 class LIoFile;
 class TSocket;

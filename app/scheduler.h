@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 class TSocket;
 class PendingLines;
@@ -20,7 +21,17 @@ extern std::atomic<int> g_closeOnReadyPending;
 void assignAtoms(PendingLines& pending);
 // First ready connection in list order allowed by the atom's by/except-by.
 TSocket* findReadyConnectionFor(const Atom& atom);
-// Searches received text for the connection's completion pattern (connection thread).
+// Runs the atom's lines in order on the connection with this id (text is sent
+// or queued, deferred commands run there in their place), each under g_libLock
+// and only while that connection is still listed: the first line that finds it
+// gone reports 10006 and the rest are dropped. Then records the atom as running
+// there (currentAtom; its until becomes the connection's pattern). A !!quit
+// among the lines sets g_quitRequested. Part of assignAtoms.
+void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending);
+// Searches received text, together with what arrived before it for the same
+// running atom (at most 64 KiB), for the connection's completion pattern; on a
+// match records the completion and sets the connection's atomEvent
+// (connection thread).
 void checkCompletion(TSocket* c, const char* text, int length);
 // Closes every connection marked close-on-ready (main thread).
 void closeMarkedConnections();

@@ -1,0 +1,256 @@
+// Atoms: the waiting queue g_atoms, the completed collections, the global end
+// marker, and the commands that define, list, reorder and delete atoms.
+//
+// Key choice: the atom being defined is remembered by pointer rather than
+// assumed to be the last of g_atoms, so moving atoms with !set-atom (the open
+// one or another one behind it) never strands a definition: the open atom keeps
+// taking lines wherever it stands, and the scheduler skips it until !end-atom.
+// g_atoms and that pointer belong to the main thread; the completed collections
+// and g_endMarker are read by connection threads and change under g_libLock.
+#include "app/atoms.h"
+
+#include <cstdint>
+
+#include "app/args.h"
+#include "app/commands.h"
+#include "app/connection.h"
+#include "app/console.h"
+#include "app/logfiles.h"
+#include "base/block.h"
+#include "base/lock.h"
+#include "base/msg.h"
+#include "base/text.h"
+#include "rex/rex.h"
+
+LOwnedArray<Atom> g_atoms;
+int g_atomCounter = 1;
+std::unique_ptr<LRex> g_endMarker;
+LHashTable g_completedSet;
+LStrList g_completedAtoms;
+
+namespace {
+
+Atom* g_openAtom = nullptr;  // the atom being defined; main thread only
+
+// True when text holds anything but blanks: a further token to read.
+bool moreTokens(const char* p) {
+    while (*p == ' ' || *p == '\t') ++p;
+    return *p != 0;
+}
+
+// Ends the definition of the open atom, if any.
+void closeOpenAtom() {
+    if (g_openAtom == nullptr) return;
+    g_openAtom->open = 0;
+    writeSysLog("Atom %s defined", g_openAtom->name.data());
+    g_openAtom = nullptr;
+}
+
+// Index of the first waiting atom named exactly name, or -1.
+int findAtom(const char* name) {
+    for (int i = 0; i < g_atoms.count(); ++i)
+        if (g_atoms[i]->name.equals(name)) return i;
+    return -1;
+}
+
+// Takes atom i out of g_atoms and releases it.
+void removeAtom(int i) {
+    if (g_atoms[i] == g_openAtom) g_openAtom = nullptr;
+    deleteAtom(g_atoms.takeAt(i));
+}
+
+// Moves the first atom named name to the 1-based position n (clamped).
+void moveAtom(const char* name, int n) {
+    const int count = g_atoms.count();
+    int64_t target = static_cast<int64_t>(n) - 1;
+    if (target >= count) target = count - 1;
+    if (target < 0) target = 0;
+    const int i = findAtom(name);
+    if (i < 0) {
+        msg(10018, "アトム「%s」が見つかりません", name);
+        return;
+    }
+    g_atoms.insert(static_cast<int>(target), g_atoms.takeAt(i));
+    msgPrint("アトム「%s」を %d/%d 番目に移動しました\r\n", name, static_cast<int>(target) + 1, count);
+}
+
+void printJoined(const char* label, const LStrList& names) {
+    LString text(label);
+    for (int i = 0; i < names.count(); ++i) {
+        if (i > 0) text.append(",");
+        text.append(names[i]);
+    }
+    text.append("\r\n");
+    msgPrintText(text.data());
+}
+
+}  // namespace
+
+Atom* openAtom() { return g_openAtom; }
+
+void deleteAtom(std::unique_ptr<Atom> atom) { atom.reset(); }
+
+void initAtoms() {
+    auto marker = rexCompile("#END#", 0);
+    LLockGuard guard;
+    g_endMarker = std::move(marker);
+}
+
+void releaseAtoms() {
+    g_openAtom = nullptr;
+    g_atoms.clear();
+    LLockGuard guard;
+    g_endMarker.reset();
+    g_completedSet.clearKeys();
+    g_completedAtoms.clear();
+}
+
+int cmdAtom(CommandContext& ctx) {
+    closeOpenAtom();
+    auto created = std::make_unique<Atom>();
+    created->name = LString::format("A%d", g_atomCounter++);
+    Atom* atom = created.get();
+    g_atoms.add(std::move(created));
+    g_openAtom = atom;
+
+    const char* p = ctx.args;
+    for (int n = 1; moreTokens(p); ++n) {
+        const char* at = p;
+        LString token;
+        p = nextToken(p, token);
+        if (token.equals("after")) {
+            p = parseNameList(p, atom->after, "after");
+        } else if (token.equals("by")) {
+            p = parseNameList(p, atom->by, "by");
+        } else if (token.equals("except-by")) {
+            p = parseNameList(p, atom->exceptBy, "except-by");
+        } else if (token.equals("until")) {
+            LString pattern;
+            p = nextToken(p, pattern);
+            atom->until = rexCompile(pattern.data(), 0);
+        } else if (n == 1) {
+            atom->name = token;
+        } else {
+            warnTrailing(at);
+            break;
+        }
+    }
+    return 0;
+}
+
+int cmdEndAtom(CommandContext&) {
+    if (g_openAtom == nullptr) {
+        msg(10017, "入力受付中のアトムがありません");
+        return 0;
+    }
+    closeOpenAtom();
+    return 0;
+}
+
+int cmdAtomEndMarker(CommandContext& ctx) {
+    LString token;
+    warnTrailing(nextToken(ctx.args, token));
+    auto marker = rexCompile(token.data(), 0);
+    // Connection threads search with the marker under the lock, so the old tree
+    // is released only while nobody can be searching with it.
+    LLockGuard guard;
+    g_endMarker = std::move(marker);
+    return 0;
+}
+
+int cmdListAtom(CommandContext& ctx) {
+    LLockGuard guard;
+    LString token;
+    warnTrailing(nextToken(ctx.args, token));
+    const bool detail = token.equals("d");
+    for (int i = 0; i < g_atoms.count(); ++i) {
+        const Atom* a = g_atoms[i];
+        msgPrint("[%d] ATOM '%s'", i + 1, a->name.data());
+        printNameList("after", a->after);
+        printNameList("by", a->by);
+        printNameList("except-by", a->exceptBy);
+        msgPrintText(a->open ? " [open]\r\n" : "\r\n");
+        if (detail)
+            for (const LineRecord* line : a->lines) msgPrint("    %s\r\n", displayText(*line).data());
+    }
+    msgPrint("%d 個のアトムが待機中です\r\n", g_atoms.count());
+    LStrList running;
+    for (const TSocket* c : g_connections)
+        if (!c->currentAtom.empty()) running.add(c->currentAtom.data());
+    if (!running.empty()) printJoined("実行中のアトム: ", running);
+    if (!g_completedAtoms.empty()) printJoined("完了したアトム: ", g_completedAtoms);
+    return 0;
+}
+
+int cmdSetAtom(CommandContext& ctx) {
+    LString name;
+    const char* p = nextToken(ctx.args, name);
+    while (moreTokens(p)) {
+        const char* at = p;
+        LString token;
+        p = nextToken(p, token);
+        if (!token.equals("order")) {
+            warnTrailing(at);
+            break;
+        }
+        LString number;
+        p = nextToken(p, number);
+        moveAtom(name.data(), parseInt(number.data()));
+    }
+    return 0;
+}
+
+int cmdDeleteAtom(CommandContext& ctx) {
+    LStrList names;
+    warnTrailing(parseNameList(ctx.args, names, nullptr));
+    int count = 0;
+    if (names.empty()) {
+        count = g_atoms.count();
+        g_openAtom = nullptr;
+        g_atoms.clear();
+    }
+    for (int k = 0; k < names.count(); ++k) {
+        const int i = findAtom(names[k]);
+        if (i < 0) {
+            msg(10018, "アトム「%s」が見つかりません", names[k]);
+            continue;
+        }
+        writeSysLog("Delete atom %s", names[k]);
+        removeAtom(i);
+        ++count;
+    }
+    msgPrint("%d 個のアトムを削除しました\r\n", count);
+    writeSysLog("%d atom(s) deleted", count);
+    return 0;
+}
+
+int cmdDeleteCompletedAtom(CommandContext& ctx) {
+    LStrList names;
+    warnTrailing(parseNameList(ctx.args, names, nullptr));
+    int count = 0;
+    {
+        LLockGuard guard;
+        if (names.empty()) {
+            count = g_completedSet.count();
+            g_completedSet.clearKeys();
+            g_completedAtoms.clear();
+        }
+        for (int k = 0; k < names.count(); ++k) {
+            const char* name = names[k];
+            bool removed = false;
+            while (const char* key = g_completedSet.remove(name)) {
+                blockFree(const_cast<char*>(key));
+                removed = true;
+            }
+            for (int i = g_completedAtoms.indexOf(name); i >= 0; i = g_completedAtoms.indexOf(name)) {
+                g_completedAtoms.removeAt(i);
+                removed = true;
+                ++count;
+            }
+            if (!removed) msg(10018, "完了したアトム「%s」が見つかりません", name);
+        }
+    }
+    msgPrint("%d 個の完了アトムを削除しました\r\n", count);
+    writeSysLog("%d completed atom(s) deleted", count);
+    return 0;
+}

@@ -1,0 +1,171 @@
+// The scheduler: the pass that hands waiting atoms to ready connections (main
+// thread) and the completion check that runs on every piece of received text
+// (connection threads).
+//
+// Key choices:
+// - A connection is followed through the hand-out by its id, never by its
+//   pointer: a connection that closes meanwhile may have its memory reused by a
+//   new one, which must not receive lines meant for another host.
+// - The atom leaves the queue before its lines run, so a deferred command among
+//   them that changes the queue (!!delete-atom, !!set-atom) cannot reach it.
+// - The last line and the record of the running atom (currentAtom, the until
+//   pattern) happen under one hold of g_libLock: an answer to the last line
+//   cannot be checked before the atom is known to run, however fast it comes.
+// - The completion check searches the new piece together with what arrived for
+//   the same running atom before it (at most the last 64 KiB), so a marker split
+//   between two pieces completes the atom. Text from before the hand-out ended
+//   never counts.
+#include "app/scheduler.h"
+
+#include <cstdint>
+
+#include "app/atoms.h"
+#include "app/connection.h"
+#include "app/console.h"
+#include "app/dispatcher.h"
+#include "app/logfiles.h"
+#include "app/mainloop.h"
+#include "base/lock.h"
+#include "base/msg.h"
+#include "rex/rex.h"
+
+std::atomic<int> g_closeOnReadyPending{0};
+
+namespace {
+
+// How much earlier text of a running atom is searched with each new piece.
+constexpr int kCarriedText = 64 * 1024;
+
+// Holds g_libLock while held() and releases it at the end of its scope.
+class LockHold {
+public:
+    LockHold() = default;
+    LockHold(const LockHold&) = delete;
+    LockHold& operator=(const LockHold&) = delete;
+    ~LockHold() {
+        if (held_) g_libLock.unlock();
+    }
+    void acquire() {
+        if (!held_) g_libLock.lock();
+        held_ = true;
+    }
+    void release() {
+        if (held_) g_libLock.unlock();
+        held_ = false;
+    }
+
+private:
+    bool held_ = false;
+};
+
+// Every name of the atom's after list has completed.
+bool afterMet(const Atom& atom) {
+    LLockGuard guard;
+    for (int i = 0; i < atom.after.count(); ++i)
+        if (!g_completedSet.contains(atom.after[i])) return false;
+    return true;
+}
+
+// Records a completed atom name once; writes the event for a new one. Under g_libLock.
+void recordCompletion(const LString& name) {
+    if (g_completedSet.contains(name.data())) return;
+    g_completedSet.add(blockStrdup(name.data()));
+    g_completedAtoms.add(name.data());
+    writeSysLog("Atom %s completed", name.data());
+}
+
+}  // namespace
+
+TSocket* findReadyConnectionFor(const Atom& atom) {
+    LLockGuard guard;
+    for (TSocket* c : g_connections) {
+        if (!c->ready()) continue;
+        if (!atom.by.empty() && !atom.by.contains(c->name.data())) continue;
+        if (atom.exceptBy.contains(c->name.data())) continue;
+        return c;
+    }
+    return nullptr;
+}
+
+void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending) {
+    LockHold lock;
+    const int n = atom.lines.count();
+    for (int k = 0; k < n; ++k) {
+        lock.acquire();
+        const LineRecord& line = *atom.lines[k];
+        TSocket* c = findConnectionById(connectionId);
+        if (c == nullptr) {
+            msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(line).data());
+            break;
+        }
+        if (executeLine(c, line, pending) == 1) g_quitRequested = 1;
+        if (k + 1 < n) lock.release();
+    }
+    lock.acquire();
+    // A connection that has gone takes the atom with it: it is lost, as an atom
+    // running on a connection that closes is.
+    if (TSocket* c = findConnectionById(connectionId)) {
+        c->currentAtom = atom.name;
+        c->atomText.clear();
+        if (atom.until) c->endMarker = std::move(atom.until);
+    }
+}
+
+void assignAtoms(PendingLines& pending) {
+    int i = 0;
+    while (i < g_atoms.count()) {
+        Atom* a = g_atoms[i];
+        if (a->open || !afterMet(*a)) {
+            ++i;  // an atom that may not run yet holds up nothing
+            continue;
+        }
+        uint64_t id = 0;
+        LString connectionName;
+        {
+            LLockGuard guard;
+            TSocket* c = findReadyConnectionFor(*a);
+            if (c == nullptr) return;  // strict queue order: nothing behind a runs now
+            c->flags &= ~TSocket::kReady;
+            msgPrint("[Atom %s => ", a->name.data());
+            const LString label = LString::format("Connection %s", c->name.data());
+            printColored(c->color, label.data(), label.len());
+            msgPrintText("]\r\n");
+            id = c->id;
+            connectionName = c->name;
+        }
+        std::unique_ptr<Atom> atom = g_atoms.takeAt(i);  // the next atom moves up to i
+        writeSysLog("Assigned atom %s to connection %s", atom->name.data(), connectionName.data());
+        handOutAtom(*atom, id, pending);
+        deleteAtom(std::move(atom));
+    }
+}
+
+void checkCompletion(TSocket* c, const char* text, int length) {
+    {
+        LLockGuard guard;
+        if (c->currentAtom.empty()) {
+            c->atomText.clear();
+            return;
+        }
+        LString& seen = c->atomText;
+        seen.append(text, length);
+        LRex* pattern = c->endMarker ? c->endMarker.get() : g_endMarker.get();
+        if (pattern == nullptr || rexFind(seen.data(), seen.len(), pattern, nullptr, 1) == nullptr) {
+            if (seen.len() > kCarriedText) seen.erase(0, seen.len() - kCarriedText);
+            return;
+        }
+        seen.clear();
+        const LString name = c->currentAtom;
+        c->flags |= TSocket::kReady;
+        c->currentAtom.clear();
+        recordCompletion(name);
+        if (c->flags & TSocket::kCloseOnReady) g_closeOnReadyPending = 1;
+    }
+    c->atomEvent.set();
+}
+
+void closeMarkedConnections() {
+    LLockGuard guard;
+    for (TSocket* c : g_connections)
+        if (c->flags & TSocket::kCloseOnReady) closeConnection(c);
+}

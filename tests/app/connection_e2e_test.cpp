@@ -1,6 +1,7 @@
 // Connections through the built program: -o, -wo and -wr at start, !open from a
 // command file, the listing, the echo of file lines in the highlighted colour
-// (and none for typed lines), and colours on a terminal.
+// (and none for typed lines), colours on a terminal, and NUL bytes: left out on
+// the console, kept in log files.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -88,6 +89,17 @@ TEST(ConnectionRun, ColoursOnATerminal) {
     EXPECT_NE(at(r, "\x1b[96;49mechoed\x1b[0m"), std::string::npos) << r.out;
     // The sentence of !sc color shows the words "この色" in the new colour.
     EXPECT_NE(at(r, "接続「C1」を\x1b[93;44mこの色\x1b[0mに設定しました"), std::string::npos) << r.out;
+}
+
+TEST(ConnectionRun, LogFilesGetEveryByteTheConsoleLeavesOutNul) {
+    const char bytes[] = "login:\r\0\r\nok\0\r\n";
+    const std::string sent(bytes, sizeof bytes - 1);
+    LoopbackServer talker(ServerBehaviour::sendAndClose(sent));
+    TempDir d;
+    const RunResult r = runWith(d, "!olf log.txt\n!open " + talker.address() + " as t wait 500\n!q\n");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(at(r, "login:\r\r\nok\r\n[Connection t closed]\r\n"), std::string::npos) << r.out;
+    EXPECT_EQ(vltest::readFile(d.file("log.txt")), sent);
 }
 
 }  // namespace

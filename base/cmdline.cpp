@@ -104,7 +104,7 @@ public:
 private:
     const Macro* findMacro(const LString& name) const;
     void expandMacros(const char* text, LString& result) const;
-    void defineMacro(const char* spec);
+    void defineMacro(const char* definition);
     void readResponseFile(const char* path, LStrList& out, const char* basePath);
     void readResponse(LSrmBase& in, LStrList& out, const char* basePath);
     void readToken(LSrmBase& in, int c, LString& token) const;
@@ -169,9 +169,9 @@ void Expander::expandMacros(const char* text, LString& result) const {
 }
 
 // name[,param...][=value]; "==" in the name part stands for one '='.
-void Expander::defineMacro(const char* spec) {
+void Expander::defineMacro(const char* definition) {
     LString nameSpec;
-    const char* p = spec;
+    const char* p = definition;
     const char* value = "";
     for (; *p; ++p) {
         if (*p == '=') {
@@ -225,10 +225,10 @@ void Expander::expandArg(const char* arg, LStrList& out, const char* basePath) {
         ext_.assign(ext);
         return;
     }
-    const char* spec = optionValue(arg, "mdef");
-    if (!spec) spec = optionValue(arg, "rspdef");
-    if (spec) {
-        defineMacro(spec);
+    const char* definition = optionValue(arg, "mdef");
+    if (!definition) definition = optionValue(arg, "rspdef");
+    if (definition) {
+        defineMacro(definition);
         return;
     }
     if (isOptionArg(arg)) {

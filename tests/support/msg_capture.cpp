@@ -9,21 +9,17 @@ namespace vltest {
 
 namespace {
 
-struct Captured {
-    std::vector<Report> reports;
-    std::string plain;
-};
-Captured g_captured;
+std::vector<Report> g_reports;
+std::string g_plain;
 
 class CaptureSink : public LMsg {
 public:
     void output(int code, const char*, const char*, const char* text) override {
         LLockGuard guard;
-        if (code == 0) {
-            g_captured.plain += text;
-        } else {
-            g_captured.reports.push_back({code, text});
-        }
+        if (code == 0)
+            g_plain += text;
+        else
+            g_reports.push_back({code, text});
     }
 };
 
@@ -38,7 +34,7 @@ MsgCapture::~MsgCapture() { installMsg(new LMsg(0)); }
 
 std::vector<Report> MsgCapture::reports() const {
     LLockGuard guard;
-    return g_captured.reports;
+    return g_reports;
 }
 
 std::vector<int> MsgCapture::codes() const {
@@ -55,13 +51,13 @@ std::string MsgCapture::textOf(int code) const {
 
 std::string MsgCapture::plain() const {
     LLockGuard guard;
-    return g_captured.plain;
+    return g_plain;
 }
 
 void MsgCapture::clear() {
     LLockGuard guard;
-    g_captured.reports.clear();
-    g_captured.plain.clear();
+    g_reports.clear();
+    g_plain.clear();
 }
 
 }  // namespace vltest

@@ -17,14 +17,10 @@ public:
     MsgCapture();   // installs the capturing sink
     ~MsgCapture();  // installs a plain sink again
 
-    // Reports with a code other than 0, in order.
-    std::vector<Report> reports() const;
-    // The codes of reports(), in order.
-    std::vector<int> codes() const;
-    // The text of the first report with this code ("" when there is none).
-    std::string textOf(int code) const;
-    // Everything printed with code 0, concatenated.
-    std::string plain() const;
+    std::vector<Report> reports() const;  // with a code other than 0, in order
+    std::vector<int> codes() const;       // their codes
+    std::string textOf(int code) const;   // the text of the first one with code ("" when none)
+    std::string plain() const;            // everything printed with code 0
     void clear();
 };
 

@@ -1,6 +1,7 @@
 // Process runner for end-to-end tests: posix_spawn with pipes (or a
-// pseudo-terminal for standard output), one poll loop that writes the input and
-// reads both outputs, and a deadline after which the program is killed.
+// pseudo-terminal for the output), one poll loop that writes the input and
+// reads the output, and a deadline after which the program is killed.
+// Test code, so it uses POSIX directly.
 #include "tests/support/process_runner.h"
 
 #include <fcntl.h>
@@ -8,45 +9,49 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
 namespace vltest {
 
-namespace {
-
-int64_t nowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+void LiveIo::type(const std::string& text) {
+    std::lock_guard<std::mutex> g(m_);
+    typed_ += text;
 }
+
+std::string LiveIo::output() const {
+    std::lock_guard<std::mutex> g(m_);
+    return out_;
+}
+
+int64_t monoMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool waitUntil(const std::function<bool()>& cond, int timeoutMs) {
+    for (const int64_t end = monoMs() + timeoutMs; !cond();) {
+        if (monoMs() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+namespace {
 
 void closeFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
-}
-
-std::vector<std::string> buildEnv(const std::vector<std::string>& extra) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const std::string& x : extra)
-            if (x.substr(0, x.find('=')) == name) replaced = true;
-        if (!replaced) env.push_back(entry);
-    }
-    for (const std::string& x : extra) env.push_back(x);
-    return env;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
@@ -58,140 +63,108 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 
 }  // namespace
 
-RunResult runProcess(const std::string& program, const RunOptions& options) {
+RunResult runProcess(const std::string& program, const RunOptions& o) {
     RunResult result;
-    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-    int master = -1;
-    int slave = -1;
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, slave = -1;
     std::string slaveName;
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return result;
-    if (options.terminal) {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return result;
-        slaveName = ::ptsname(master);
+    if (::pipe2(in, O_CLOEXEC) != 0) return result;
+    if (o.terminal) {
+        out[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (out[0] < 0 || ::grantpt(out[0]) != 0 || ::unlockpt(out[0]) != 0) return result;
+        slaveName = ::ptsname(out[0]);
         // Held open here too, so the master never reports a hang-up before the
         // program has opened its side; the output is drained once it has ended.
         slave = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     } else if (::pipe2(out, O_CLOEXEC) != 0) {
         return result;
     }
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    if (options.terminal) {
+    if (o.terminal)
         posix_spawn_file_actions_addopen(&actions, 1, slaveName.c_str(), O_RDWR | O_NOCTTY, 0);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    } else {
+    else
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (!o.workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, o.workDir.c_str());
+    std::vector<std::string> args{program}, env;
+    args.insert(args.end(), o.args.begin(), o.args.end());
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        bool replaced = false;
+        for (const std::string& x : o.env) replaced |= x.substr(0, x.find('=')) == entry.substr(0, entry.find('='));
+        if (!replaced) env.push_back(entry);
     }
-    if (!options.workDir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, options.workDir.c_str());
-
-    std::vector<std::string> argStrings;
-    argStrings.push_back(program);
-    for (const std::string& a : options.args) argStrings.push_back(a);
-    std::vector<char*> argv = pointers(argStrings);
-    std::vector<std::string> envStrings = buildEnv(options.env);
-    std::vector<char*> envp = pointers(envStrings);
-
+    env.insert(env.end(), o.env.begin(), o.env.end());
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, pointers(args).data(), pointers(env).data());
     posix_spawn_file_actions_destroy(&actions);
     closeFd(in[0]);
     closeFd(out[1]);
-    closeFd(err[1]);
-    if (rc != 0) {
-        closeFd(in[1]);
-        closeFd(out[0]);
-        closeFd(err[0]);
-        closeFd(master);
-        closeFd(slave);
-        return result;
-    }
-
-    int outFd = options.terminal ? master : out[0];
-    int errFd = err[0];
-    int inFd = in[1];
+    int& inFd = in[1];
+    int& outFd = out[0];
     ::fcntl(inFd, F_SETFL, O_NONBLOCK);
-    size_t written = 0;
-    if (options.input.empty() && options.closeInput) closeFd(inFd);
+    std::string toWrite = o.input;
+    if (rc != 0 || (toWrite.empty() && !o.live)) closeFd(inFd);
 
-    const int64_t startedAt = nowMs();
-    const int64_t deadline = startedAt + options.timeoutMs;
-    int64_t exitedAt = -1;
-    bool exited = false;
+    // Reads output once, or until nothing is left; closes outFd at its end.
+    auto drain = [&](bool all) {
+        char buf[65536];
+        do {
+            const ssize_t got = ::read(outFd, buf, sizeof buf);
+            if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
+            if (got <= 0) return closeFd(outFd);  // end of output (a terminal reports EIO)
+            result.out.append(buf, static_cast<size_t>(got));
+            if (o.live) {
+                std::lock_guard<std::mutex> g(o.live->m_);
+                o.live->out_.append(buf, static_cast<size_t>(got));
+            }
+        } while (all);
+    };
+    const int64_t start = monoMs();
+    int64_t exitedAt = rc == 0 ? -1 : start;
     int status = 0;
-    static thread_local char buf[65536];
-    while (outFd >= 0 || errFd >= 0 || !exited) {
-        if (!exited && ::waitpid(pid, &status, WNOHANG) == pid) {
-            exited = true;
-            exitedAt = nowMs();
-            if (!options.closeInput) closeFd(inFd);
-            if (options.terminal) {
-                // Everything the program wrote is in the terminal's buffer now.
-                ::fcntl(outFd, F_SETFL, O_NONBLOCK);
-                for (;;) {
-                    const ssize_t got = ::read(outFd, buf, sizeof buf);
-                    if (got <= 0) break;
-                    result.out.append(buf, static_cast<size_t>(got));
+    while (outFd >= 0 || exitedAt < 0) {
+        const int64_t now = monoMs();
+        if (exitedAt < 0) {
+            bool ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            if (!ended && now >= start + o.timeoutMs) {
+                ::kill(pid, SIGKILL);
+                ended = result.timedOut = ::waitpid(pid, &status, 0) == pid;
+            }
+            if (ended) {
+                exitedAt = now;
+                closeFd(inFd);
+                if (o.terminal && outFd >= 0) {
+                    // Everything the program wrote is in the terminal's buffer now.
+                    ::fcntl(outFd, F_SETFL, O_NONBLOCK);
+                    drain(true);
+                    closeFd(outFd);
                 }
-                closeFd(outFd);
-                closeFd(slave);
             }
         }
-        const int64_t now = nowMs();
-        if (!exited && now >= deadline) {
-            ::kill(pid, SIGKILL);
-            result.timedOut = true;
-            ::waitpid(pid, &status, 0);
-            exited = true;
-            exitedAt = now;
-        }
-        // Output still held open by something the program left behind.
-        if (exited && now - exitedAt > 2000) break;
-        if (options.terminal && options.hangUpAfterMs >= 0 && outFd >= 0 &&
-            now >= startedAt + options.hangUpAfterMs) {
-            // The terminal goes away: the program's writes to it fail from now on.
-            closeFd(outFd);
+        if (exitedAt >= 0 && now - exitedAt > 2000) break;  // output held open by a child
+        if (o.terminal && o.hangUpAfterMs >= 0 && now >= start + o.hangUpAfterMs) {
+            closeFd(outFd);  // the terminal goes away: the program's writes fail from now on
             closeFd(slave);
         }
-        pollfd fds[3];
-        int n = 0;
-        int outIdx = -1, errIdx = -1, inIdx = -1;
-        if (outFd >= 0) { outIdx = n; fds[n++] = {outFd, POLLIN, 0}; }
-        if (errFd >= 0) { errIdx = n; fds[n++] = {errFd, POLLIN, 0}; }
-        if (inFd >= 0 && written < options.input.size()) { inIdx = n; fds[n++] = {inFd, POLLOUT, 0}; }
-        const int r = ::poll(fds, static_cast<nfds_t>(n), 20);
-        if (r < 0 && errno != EINTR) break;
-        if (r <= 0) continue;
-        if (inIdx >= 0 && (fds[inIdx].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            const ssize_t w = ::write(inFd, options.input.data() + written, options.input.size() - written);
-            if (w > 0) written += static_cast<size_t>(w);
-            if (w < 0 && errno != EAGAIN && errno != EINTR) written = options.input.size();
-            if (written >= options.input.size() && options.closeInput) closeFd(inFd);
+        if (o.live && inFd >= 0) {
+            std::lock_guard<std::mutex> g(o.live->m_);
+            toWrite += o.live->typed_;
+            o.live->typed_.clear();
         }
-        auto drain = [&](int idx, int& fd, std::string& into) {
-            if (idx < 0 || !(fds[idx].revents & (POLLIN | POLLHUP | POLLERR))) return;
-            const ssize_t got = ::read(fd, buf, sizeof buf);
-            if (got > 0) {
-                into.append(buf, static_cast<size_t>(got));
-            } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-                closeFd(fd);  // end of output (a terminal reports EIO)
-            }
-        };
-        drain(outIdx, outFd, result.out);
-        drain(errIdx, errFd, result.err);
+        pollfd fds[2] = {{outFd, POLLIN, 0}, {toWrite.empty() ? -1 : inFd, POLLOUT, 0}};
+        if (::poll(fds, 2, 20) <= 0) continue;
+        if (fds[1].revents) {
+            const ssize_t w = ::write(inFd, toWrite.data(), toWrite.size());
+            if (w > 0) toWrite.erase(0, static_cast<size_t>(w));
+            if (w < 0 && errno != EAGAIN && errno != EINTR) toWrite.clear();
+            if (toWrite.empty() && !o.live) closeFd(inFd);
+        }
+        if (fds[0].revents) drain(false);
     }
-    if (!exited) {
-        if (::waitpid(pid, &status, 0) == pid) exited = true;
-    }
-    closeFd(inFd);
-    closeFd(outFd);
-    closeFd(errFd);
-    closeFd(slave);
-    if (exited && !result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    for (int* fd : {&inFd, &outFd, &slave}) closeFd(*fd);
+    if (rc == 0 && !result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     return result;
 }
 
@@ -201,25 +174,18 @@ RunResult runVesperline(const RunOptions& options) { return runProcess(vesperlin
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vltest-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data())) path_ = name.data();
+    std::string name = std::string(base && *base ? base : "/tmp") + "/vltest-XXXXXX";
+    if (::mkdtemp(name.data())) path_ = name;
 }
 
 TempDir::~TempDir() {
-    if (path_.empty()) return;
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
-
 std::string TempDir::write(const std::string& name, const std::string& content) const {
-    const std::string p = file(name);
-    std::ofstream f(p, std::ios::binary);
-    f << content;
-    return p;
+    std::ofstream(file(name), std::ios::binary) << content;
+    return file(name);
 }
 
 std::string readFile(const std::string& path) {
@@ -229,17 +195,9 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
-bool fileExists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-void makeExecutable(const std::string& path) { ::chmod(path.c_str(), 0700); }
-
 int countOf(const std::string& text, const std::string& needle) {
-    if (needle.empty()) return 0;
     int n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
+    for (size_t at = text.find(needle); !needle.empty() && at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
     return n;
 }
 

@@ -1,41 +1,56 @@
 // Running a program under test: spawn it with arguments, feed its standard
-// input, capture standard output and standard error with a time limit, and
-// report the exit code. A variant puts standard output on a pseudo-terminal,
-// for output that depends on being written to a terminal.
+// input (all at once, or typed while it runs), capture its output with a time
+// limit, and report the exit code. Standard output may be a pseudo-terminal,
+// for output that depends on being written to one.
 //
-// Also: temporary folders (mkdtemp, removed with their content) and small file
-// helpers, so that tests running in parallel never share a path.
+// Also temporary folders, file helpers and polling waits, so that tests running
+// in parallel never share a path and never sleep a fixed time.
 #pragma once
 
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace vltest {
 
+struct RunOptions;
+struct RunResult;
+
+// Talks to a program while it runs: text typed into its standard input, and
+// its standard output so far. Standard input stays open until the program ends.
+class LiveIo {
+public:
+    void type(const std::string& text);
+    std::string output() const;
+
+private:
+    friend RunResult runProcess(const std::string& program, const RunOptions& options);
+    mutable std::mutex m_;
+    std::string typed_, out_;
+};
+
 struct RunOptions {
     std::vector<std::string> args;   // without the program itself
-    std::string input;               // written to standard input
-    bool closeInput = true;          // false: standard input stays open until the program ends
+    std::string input;               // written to standard input, which is then closed
+    std::shared_ptr<LiveIo> live;    // instead of input: typed while the program runs
     int timeoutMs = 60000;           // then the program is killed
     std::string workDir;             // empty: the current folder
     std::vector<std::string> env;    // "NAME=value" entries added to (or replacing in) the environment
-    bool terminal = false;           // standard output and error on a pseudo-terminal
+    bool terminal = false;           // the output on a pseudo-terminal instead of a pipe
     int hangUpAfterMs = -1;          // with terminal: close the terminal's other side then
 };
 
 struct RunResult {
     int exitCode = -1;     // -1 when the program did not end by itself
     bool timedOut = false;
-    std::string out;       // standard output (with terminal: output and error together)
-    std::string err;       // standard error (empty with terminal)
+    std::string out;       // standard output and standard error together
 };
 
 RunResult runProcess(const std::string& program, const RunOptions& options);
-
-// Runs the built vesperline.
+// The built vesperline, and its path.
 RunResult runVesperline(const RunOptions& options);
-
-// The path of the built vesperline.
 std::string vesperlinePath();
 
 // A fresh folder of its own, removed with everything in it on destruction.
@@ -47,8 +62,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
-    // path() + "/" + name.
-    std::string file(const std::string& name) const;
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
     // Writes content to the file name in this folder; returns its path.
     std::string write(const std::string& name, const std::string& content) const;
 
@@ -58,12 +72,11 @@ private:
 
 // The whole content of a file ("" when it cannot be read).
 std::string readFile(const std::string& path);
-// True when something exists at path.
-bool fileExists(const std::string& path);
-// Makes the file executable by its owner.
-void makeExecutable(const std::string& path);
-
 // Number of non-overlapping occurrences of needle in text.
 int countOf(const std::string& text, const std::string& needle);
+// Monotonic milliseconds.
+int64_t monoMs();
+// Checks cond every few milliseconds until it holds (true) or timeoutMs pass (false).
+bool waitUntil(const std::function<bool()>& cond, int timeoutMs);
 
 }  // namespace vltest

@@ -1,0 +1,130 @@
+// The command shell through the built program: options and exit codes, command
+// files and typed lines, the command reader, colours and help, macros, the
+// message file, the terminal and the help page.
+#include "tests/app/run_table.h"
+
+namespace vltest {
+namespace {
+
+const std::string kBanner = "Vesperline - V1.11\r\n";
+const std::string kNoConn = "Error 10003: コマンドを実行する接続がありません: ";
+const std::string kPage = "{BIN}/Vesperline.html\n";
+const std::string kOpener = "#!/bin/sh\nprintf '%s\\n' \"$@\" >> opened.txt\n";
+const std::string kMsgs = "!rem hi\r\n!Quit\r\nError 10011: 不明な制御コマンドです: !Quit\n!smc 999\r\n"
+                          "Error 10013: 数値が正しくありません: 999\n!q\r\n";
+
+std::string manyLines() {
+    std::string s;
+    for (int i = 0; i < 3000; ++i) s += "!rem " + std::to_string(i) + "\n";
+    return s + "!q\n";
+}
+
+const Row kShell[] = {
+    // ---- start-up, options and exit codes ----
+    {.name = "BannerAndHints", .input = "!q\n",
+     .out = {kBanner, "ヘルプを表示するには !h または !oh と入力します。\r\n終了するには !q と入力します。\r\n"}, .whole = true, .loud = true},
+    {.name = "QuietShowsNothing", .input = "!q\n", .whole = true},
+    {.name = "Version", .args = {"-ver"}, .out = {kBanner}, .exit = 2, .whole = true, .loud = true},
+    {.name = "VersionThenUsage", .args = {"-ver", "-?"},
+     .out = {"~^Vesperline - V1\\.11\r\nvesperline \\[<cmd-files>\\.\\.\\.\\] \\[-<options>\\.\\.\\.\\]\r\n",
+             "<cmd-files>       読み込むコマンドファイル\r\n-o:<addr>         リモートのテルネットサーバーに接続\r\n"
+             "-wo:<msec>        接続オープン後の待機ミリ秒 (既定=2000)\r\n"
+             "-wr:<msec>        受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)\r\n"
+             "-?                使い方を表示\r\n-??               ヘルプをブラウザで表示\r\n"
+             "-ver              バージョン番号等を表示\r\n制御コマンド一覧\r\n(先頭の ! を !! とすると待機実行)\r\n"
+             "!read-command-file <path>\r\n                  コマンドファイルを読み込む\r\n"
+             "!send <str>       現在の接続に <str> を送信\r\n",
+             "!atom [<name>] [after <name>,...] [by <cname>,...]\r\n      [except-by <cname>,...] [until <rex>]\r\n"
+             "                  アトム定義開始。<name> はアトム名 (既定値=A<n>)\r\n",
+             "!close-log-file [<path>]  ログファイルへの記録終了\r\n",
+             "!system-msg-color <c>\r\n                  システム メッセージ色 (0 なら非表示, 既定=0x16)\r\n",
+             ";<str>            コメント (コマンド ファイル内)\r\n\r\n制御コマンド略記一覧\r\n略記    意味\r\n!o      !open\r\n",
+             "!oh     !online-help\r\n"}, .exit = 2, .loud = true},
+    {.name = "UnknownOptionsAreReportedAndTheRunGoesOn", .input = "!rem still here\n!q\n", .args = {"-x", "/y:1"},
+     .out = {"Error 10007: 不明なオプションです: '-x'\nError 10007: 不明なオプションです: '/y:1'\n"}, .whole = true},
+
+    // ---- command files and typed lines ----
+    {.name = "CommandFilesInOrderThenReadFilesAfterAllPendingLines", .cmd = "!rem a1\n!rcf more.txt\n!rem a2\n",
+     .args = {"b.txt"}, .out = {"!rem a1\r\n!rcf more.txt\r\n!rem a2\r\n!rem b1\r\n!rem m1\r\n!quit\r\n"},
+     .whole = true, .setup = {{"more.txt", "!rem m1\n!quit\n"}, {"b.txt", "!rem b1\n"}}},
+    {.name = "QuitInTheFirstFileEndsTheRun", .cmd = "!rem c1\n!quit\n!rem never\n", .args = {"e.txt"},
+     .out = {"!rem c1\r\n!quit\r\n"}, .whole = true, .setup = {{"e.txt", "!rem e1\n"}}},
+    {.name = "QuitFromAFileDoesNotWaitForTheConsole", .cmd = "!q\n", .out = {"!q\r\n"}, .steps = {{"out:!q\r\n"}},
+     .whole = true},
+    {.name = "FileLineEndsAndMissingFiles", .cmd = "!rem one\r\n;c\r\n\r\n  !rem x\r!rcf nope.txt\n!rcf /a/b\n!q",
+     .out = {"!rem one\r\n!rem x\r\n!rcf nope.txt\r\nError 17000: nope.txt を開けません",
+             "!rcf /a/b\r\nWarning 30001: 行末の余計な記述を無視します: 'b'\nError 17000: a を開けません", "!q\r\n"}},
+    {.name = "TextLinesCommentsAndSend", .cmd = "   hello\n;x\n!send  two\n!send\n!Quit\n", .input = ";x\n!q\n",
+     .out = {kNoConn + "hello\n", kNoConn + " two\n", "!Quit\r\nError 10011: 不明な制御コマンドです: !Quit\n",
+             kNoConn + ";x\n"}, .whole = true},
+    {.name = "TypedLinesAreNotEchoedAndLongOnesArriveInPieces", .cmd = "!rem from file\n",
+     .input = "!rem typed\n" + std::string(2000, 'y') + "\n!q\n",
+     .out = {"!rem from file\r\n", kNoConn + std::string(1023, 'y') + "\n", kNoConn + std::string(977, 'y') + "\n"},
+     .whole = true},
+    {.name = "ManyPipedLines", .input = manyLines(), .whole = true},
+    {.name = "APipeThatEndsDoesNotEndTheRun", .cmd = "!wait 1\n!q\n", .out = {"!wait 1\r\n!q\r\n"}, .whole = true},
+    {.name = "TokenizerQuotesAndEscapes",
+     .cmd = "!m show x\n!rem [${x}]\n!em\n!cm show \"a\\\"b\"\n!cm show /p\\/q/\n!rcf \"abc\n!q\n",
+     .out = {"!rem [a\"b]\r\n", "!rem [p\\/q]\r\n", "Error 10012: 右側の「\"」がありません: \"abc\n"}},
+    {.name = "WaitAndEndMacroMistakes", .cmd = "!wait -1\n!em\n!end-macro x\n!q\n",
+     .out = {"!wait -1\r\nError 10013: 数値が正しくありません: -1\n!em\r\nError 10010: マクロ定義外に !em があります\n"
+             "!end-macro x\r\nError 10010: マクロ定義外に !end-macro x があります\n!q\r\n"}, .whole = true},
+
+    // ---- colours, switches and help ----
+    {.name = "ColoursAndTheValuesInForceInHelp",
+     .cmd = "!color 1,2 3\n!color 300\n!color\n!emc 0\n!smc 0\n!emc 14\n!help\n!q\n",
+     .out = {"Warning 30001: 行末の余計な記述を無視します: '3'\n",
+             "Error 10008: 12Ch は色として指定できません\nError 10009: 色の指定が１つもありません\n",
+             "Error 10014: '!color' のパラメータがありません\nError 10009: 色の指定が１つもありません\n",
+             "!emc 0\r\nError 10013: 数値が正しくありません: 0\n", "(0 なら非表示, 既定=0x00)\r\n",
+             "エラー メッセージ色 (既定=0x0E)\r\n"}, .absent = {"\x1b"}},
+    {.name = "ColoursOnlyOnATerminal", .cmd = "!emc 14\n!Quit\n!cls\n!q\n",
+     .out = {"\x1b[93;49mError 10011: 不明な制御コマンドです: !Quit", "\x1b[0m", "\x1b[H\x1b[2J\x1b[3J"}, .terminal = true},
+    {.name = "AVanishedTerminalDoesNotStopTheRun", .cmd = "!wait 1\n!emc 14\n!Quit\n!Quit\n!q\n",
+     .args = {"-mf:msg.txt"},
+     .seen = {{"msg.txt", {"~^(?![\\s\\S]*Error 17000[\\s\\S]*Error 17000)", "Error 10011:", "Error 10011:", "!q\r\n"}}},
+     .terminal = true, .hangUpMs = 300},
+    {.name = "HelpPageOpensTheFileNextToTheProgram", .args = {"-??"},
+     .seen = {{"=opened.txt", {kPage}}, {"{BIN}/Vesperline.html", {"<html"}}}, .exit = 2, .whole = true,
+     .setup = {{"xdg-open", kOpener}}, .env = {"PATH={D}"}},
+    {.name = "OnlineHelpCommand", .input = "!oh\n!online-help\n!q\n", .seen = {{"=opened.txt", {kPage, kPage}}},
+     .whole = true, .setup = {{"xdg-open", kOpener}}, .env = {"PATH={D}"}},
+    {.name = "MissingOpenerGoesUnnoticed", .input = "!oh\n!ver\n!q\n", .out = {kBanner}, .whole = true,
+     .env = {"PATH={D}"}},
+
+    // ---- macros ----
+    {.name = "MacroExamples",
+     .cmd = "!lm\n!macro greet who\nhello ${who}\n!!wait 1\n!em\n!cm greet alice\n"
+            "!m two x,y\n!rem ${x}+${y} cost ${$}5\n!rem echo ${x\n!em\n!cm two a\n!cm two a,b,c\n"
+            "!lm\n!dm greet,nothing\n!lm d\n!m q\nem\n!quit\n!!em\n!rem still running\n!dm two,q\n!lm\n!q\n",
+     .out = {"!lm\r\n0 個のマクロがあります\r\n",
+             "!cm greet alice\r\n" + kNoConn + "hello alice\n" + kNoConn + "!!wait 1\n",
+             "Warning 30002: マクロ two の実引数が足りません (仮引数=2個, 実引数=1個)\n"
+             "Error 10041: マクロ引数 'y' は未定義です\nError 10040: '${' の後に '}' がありません: !rem echo ${x\n",
+             "!rem a+ cost $5\r\n!rem echo ${x\r\n",
+             "Warning 30003: マクロ two の実引数が多すぎます (仮引数=2個, 実引数=3個)\n", "!rem a+b cost $5\r\n",
+             "2 個のマクロがあります\r\n",
+             "Error 10023: マクロ nothing が見つかりません\n1 個のマクロを削除しました\r\n",
+             "MACRO 'two' x,y\r\n    !rem ${x}+${y} cost ${$}5\r\n    !rem echo ${x\r\n1 個のマクロがあります\r\n",
+             "[Register in macro q] em\r\n[Register in macro q] !quit\r\n", "!rem still running\r\n",
+             "2 個のマクロを削除しました\r\n!lm\r\n0 個のマクロがあります\r\n!q\r\n"}, .absent = {"[Register in macro q] !!em"}},
+    {.name = "NestedMacroCallsRunBeforeTheRestOfTheCaller",
+     .cmd = "!m b\n!rem b1\n!em\n!m a\n!rem a1\n!cm b\n!rem a2\n!em\n!cm a\n!rem end\n!q\n",
+     .out = {"!cm a\r\n!rem a1\r\n!cm b\r\n!rem b1\r\n!rem a2\r\n!rem end\r\n!q\r\n"}},
+    {.name = "SelfCallingMacroStopsAtTheDepthLimit", .cmd = "!m r\n!rem in r\n!cm r\n!em\n!cm r\n!q\n",
+     .out = {"~\n!cm r\r\n(!rem in r\r\n!cm r\r\n){100}Error 10042: マクロ r の呼び出しが深すぎます \\(最大 100 段\\)\n!q\r\n$"}},
+
+    // ---- the message file ----
+    {.name = "MessageFileGetsWhatTheConsoleGets", .cmd = "!rem hi\n!Quit\n!smc 999\n!q\n", .args = {"-mf:msg.txt"},
+     .out = {kMsgs}, .seen = {{"=msg.txt", {kMsgs}}}, .whole = true, .setup = {{"msg.txt", "earlier\r\n"}}},
+    {.name = "MessageFileAppendedAndOnlyErrorsOnTheConsole", .cmd = "!rem hi\n!Quit\n!smc 999\n!q\n",
+     .args = {"-mf:msg.txt", "-mfa", "-mfo"},
+     .out = {"Error 10011: 不明な制御コマンドです: !Quit\nError 10013: 数値が正しくありません: 999\n"},
+     .seen = {{"=msg.txt", {"earlier\r\n", kMsgs}}}, .whole = true, .setup = {{"msg.txt", "earlier\r\n"}}},
+    {.name = "MessageFileOfARunThatReportsNothing", .input = "!q\n", .args = {"-mf:msg.txt"},
+     .seen = {{"=msg.txt", {}}}, .whole = true, .setup = {{"msg.txt", "earlier\r\n"}}},
+};
+RUN_TABLE(Shell, kShell);
+
+}  // namespace
+}  // namespace vltest

@@ -91,7 +91,8 @@ const Row kAtoms[] = {
      .steps = {{"S1:u\r\n", "S1:#END#\r\n"}, {"all.log:[C1<]#END#", "S1:prompt>"}, {"S1:v\r\n", "S1:#END#\r\n"},
                {"all.log:[C1>]v\r\n[C1<]#END#", "S1:prompt>"}}},
     {.name = "AtomWithoutLinesOccupiesItsConnectionUntilTheMarker", .servers = {kSilent},
-     .cmd = "!olf sys.log sys\n!open {S1} wait 0\n!atom E\n!end-atom\n!atom F\nf\n!end-atom\n" + kQuitAfter + "F" + kQuit,
+     .cmd = "!olf sys.log sys\n!open {S1} wait 0\n!atom E\n!end-atom\n!atom F\nf\n!end-atom\n" + kQuitAfter + "F" +
+            kQuit,
      .seen = {{"=S1", {"f\r\n"}}},
      .steps = {{"sys.log:Assigned atom E to connection C1", "S1:#END#"}, {"S1:f\r\n", "S1:#END#"}}},
 
@@ -103,7 +104,8 @@ const Row kAtoms[] = {
      .steps = {{"out:[Connection C1 closed]"}, {"S2:b\r\n", "S2:#END#"}}},
     {.name = "AMarkedRunningConnectionClosesWhenAnotherMarkedOneCompletes", .servers = {kSilent, kEcho, kSilent},
      .cmd = "!open {S1} wait 0\n!open {S2} wait 0\n!open {S3} wait 0\n!atom X by C1\n!!close-on-ready\nx\n!end-atom\n"
-            "!atom Y by C2\n!!cor\ny #END#\n!end-atom\n!atom Z after Y by C3\nz\n!end-atom\n" + kQuitAfter + "Z" + kQuit,
+            "!atom Y by C2\n!!cor\ny #END#\n!end-atom\n!atom Z after Y by C3\nz\n!end-atom\n" + kQuitAfter + "Z" +
+            kQuit,
      .out = {"[Atom Q => Connection C3]", "[Connection C3 closed]"},
      .steps = {{"out:[Connection C1 closed]"}, {"out:[Connection C2 closed]"}, {"S3:z\r\n", "S3:#END#"}}},
     {.name = "ReadyAbandonsTheRunningAtom", .servers = {kSilent},
@@ -139,7 +141,8 @@ const Row kAtoms[] = {
                 event("Atom A1 completed"), event("Assigned atom Q to connection C1"), event("Connection C1 closed"),
                 event("Exit Vesperline"), "~^$"}},
               {"quiet.log",
-               {nowhere("ping"), event("Log file quiet.log opened"), event("Atom A1 completed"), event("Exit Vesperline")}}}},
+               {nowhere("ping"), event("Log file quiet.log opened"), event("Atom A1 completed"),
+                event("Exit Vesperline")}}}},
     {.name = "AFileForAConnectionOpenedLater", .servers = {kEcho},
      .cmd = "!olf c2.log for C2 cn\n!open {S1} wait 0\n!open {S1} wait 0\n!lc\n!atom A by C1\none #END#\n!end-atom\n"
             "!atom B by C2\ntwo #END#\n!end-atom\n" + kQuitAfter + "A,B" + kQuit,

@@ -32,28 +32,32 @@ const Row kConnections[] = {
     // The listing shows each connection in its colour: 3 and 5 automatic, the
     // refused one took 6, the bad colours left 5 and then 2.
     {.name = "NamesColoursAndFailuresOfOpen", .servers = {ServerBehaviour::greet("")},
-     .cmd = "!open {S1} wait 0\n!open no-such-host.invalid:23 wait 0\n!open {R} wait 0\n!open {S1} color 256 wait 0\n"
-            "!open {S1} as C5 color 5 color -1 wait 0\n!open {S1} as C5 wait 0\n"
+     .cmd = "!open {S1} color 0 wait 0\n!open no-such-host.invalid:23 wait 0\n!open {R} wait 0\n"
+            "!open {S1} color 256 wait 0\n!open {S1} as C5 color 5 color -1 wait 0\n!open {S1} as C5 wait 0\n"
             "!open {S1} nr wait 0 bogus and more\n!open {S1} color 0x1E wait 0\n!lc\n!nr C5\n!lc\n!q\n",
      .out = {"「no-such-host.invalid:23」を IP アドレスに変換できません",
              "Error 17300: Socket Error 111 (Connection refused): failed to connect() to 127.0.0.1",
              "接続「」に対する色指定 100h は正しくありません", "接続「C5」に対する色指定 FFFFFFFFh は正しくありません",
              "接続「C5」はすでに存在します", "行末の余計な記述を無視します: 'bogus and more'",
-             "\x1b[36;49m[1] CONNECTION 'C1' -> {S1} [ready]\r\r\n\x1b[0m\x1b[35;49m[2] CONNECTION 'C3' -> {S1} [ready]"
-             "\r\r\n\x1b[0m\x1b[35;49m[3] CONNECTION 'C5' -> {S1} [ready]\r\r\n\x1b[0m\x1b[32;49m[4] CONNECTION 'C5' -> "
-             "{S1} [occupied]\r\r\n\x1b[0m\x1b[93;44m[5] CONNECTION 'C6' -> {S1} [ready]\r\r\n\x1b[0m5 個の接続があります",
+             "\x1b[36;49m[1] CONNECTION 'C1' -> {S1} [ready]\r\r\n\x1b[0m"
+             "\x1b[35;49m[2] CONNECTION 'C3' -> {S1} [ready]\r\r\n\x1b[0m"
+             "\x1b[35;49m[3] CONNECTION 'C5' -> {S1} [ready]\r\r\n\x1b[0m"
+             "\x1b[32;49m[4] CONNECTION 'C5' -> {S1} [occupied]\r\r\n\x1b[0m"
+             "\x1b[93;44m[5] CONNECTION 'C6' -> {S1} [ready]\r\r\n\x1b[0m5 個の接続があります",
              "[3] CONNECTION 'C5' -> {S1} [occupied]\r\r\n\x1b[0m\x1b[32;49m[4] CONNECTION 'C5' -> {S1} [occupied]"},
      .terminal = true},
     // Lines are echoed when they go out, so each setting changes after the line before it went.
     {.name = "EchoesAndSwitchesOnATerminal", .servers = {ServerBehaviour::greet("hello")},
      .cmd = "!open {S1} wait 0\nfile line\n",
      .out = {anywhere("\x1b[36;49mhello\x1b[0m"), "\x1b[96;49mfile line\x1b[0m", "\x1b[36;49mplain\x1b[0m",
-             "\x1b[30;46mrev\x1b[0m", "行末の余計な記述を無視します: '2'", "\x1b[90;46mrev2\x1b[0m",
+             "\x1b[30;46mrev\x1b[0m", "\x1b[90;46mrev2\x1b[0m", "行末の余計な記述を無視します: '2'",
+             "\x1b[96;49mplain2\x1b[0m",
              "接続「C1」を\x1b[93;44mこの色\x1b[0mに設定しました"}, .absent = {"mhidden", "mtyped"},
-     .seen = {{"=S1", {"file line\r\nhidden\r\nplain\r\nrev\r\nrev2\r\ntyped\r\n"}}},
+     .seen = {{"=S1", {"file line\r\nhidden\r\nplain\r\nrev\r\nrev2\r\nplain2\r\ntyped\r\n"}}},
      .steps = {{"out:hello"}, {"out:[send to C1] file line", "in:!rcf rest.vl\n"}, {"out:この色", "in:typed\n"},
                {"S1:typed\r\n", "in:!q\n"}}, .terminal = true,
-     .setup = {{"rest.vl", "!is 0\nhidden\n!is\n!ih 0\nplain\n!ir\nrev\n!ih 1 2\nrev2\n!sc color 0x1E\n"}}},
+     .setup = {{"rest.vl", "!is 0\nhidden\n!is\n!ih 0\nplain\n!ir\nrev\n!ih\nrev2\n!ir 0 2\nplain2\n"
+                           "!sc color 0x1E\n"}}},
     {.name = "EverythingAServerSaysBeforeItHangsUpIsShownButNul",
      .servers = {ServerBehaviour::greet(""), ServerBehaviour::sendAndClose(farewell())},
      .cmd = "!olf log.txt\n!open {S1} wait 0\n!open {S2} as t wait 0\n",
@@ -78,7 +82,8 @@ const Row kConnections[] = {
              "[1] CONNECTION 'B' -> {S1} [occupied] [close on ready]\r\n", "[Connection B ready]\r\n",
              "[Connection B closed]\r\n[1] CONNECTION 'C' -> {S1} [ready]\r\n1 個の接続があります\r\n",
              "[Connection C closed]\r\nError 10004: 閉じるべき接続が見つかりません\n0 個の接続があります\r\n"},
-     .steps = {{"out:[Connection B closed]", "in:!lc\n!r\n!close\n"}, {"out:[Connection C closed]", "in:!close\n!lc\n!q\n"}}},
+     .steps = {{"out:[Connection B closed]", "in:!lc\n!r\n!close\n"},
+               {"out:[Connection C closed]", "in:!close\n!lc\n!q\n"}}},
     {.name = "ListingWithEveryMark", .servers = {ServerBehaviour::greet("")},
      .cmd = "!olf a.log for A\n!olf b1.log for B\n!olf b2.log for B\n!open {S1} as A wait 0\n!open {S1} as B wait 0\n"
             "!open {S1} as C nr wait 0\n!atom A5 by B\nx\n!end-atom\n!cor B\n",

@@ -20,7 +20,7 @@
 #include "base/thread.h"
 #include "rex/rex.h"
 #include "tests/support/loopback_server.h"
-#include "tests/support/msg_capture.h"
+#include "tests/app/msg_capture.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ protected:
         g_atoms.add(std::move(a));
         assignAtoms(pending);
     }
-    void receive(TSocket* c, const std::string& text) { checkCompletion(c, text.data(), static_cast<int>(text.size())); }
+    void receive(TSocket* c, const std::string& s) { checkCompletion(c, s.data(), static_cast<int>(s.size())); }
     static std::string running(const TSocket* c) {
         return locked([&] { return std::string(c->currentAtom.data()); });
     }

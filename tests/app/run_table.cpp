@@ -13,7 +13,8 @@ namespace {
 constexpr int kWait = 30000;  // generous: sanitizer builds on a busy machine
 
 void replaceAll(std::string& s, const std::string& from, const std::string& to) {
-    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) s.replace(at, from.size(), to);
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
 }
 
 // Control bytes made visible for failure messages.
@@ -42,7 +43,8 @@ void expectInOrder(const std::string& text, const Fragments& want, bool whole, c
             length = static_cast<size_t>(m.length(0));
         }
         if (found == std::string::npos) {
-            ADD_FAILURE() << what << " lacks, after what came before:\n" << shown(f) << "\n--- it holds:\n" << shown(text);
+            ADD_FAILURE() << what << " lacks, after what came before:\n" << shown(f) << "\n--- it holds:\n"
+                          << shown(text);
             return;
         }
         at = found + length;
@@ -86,7 +88,8 @@ TEST_P(Run, Row) {
     };
     for (const auto& [name, content] : row.setup) {
         dir.write(name, fill(content));
-        if (content.rfind("#!", 0) == 0) std::filesystem::permissions(dir.file(name), std::filesystem::perms::owner_all);
+        if (content.rfind("#!", 0) == 0)
+            std::filesystem::permissions(dir.file(name), std::filesystem::perms::owner_all);
     }
 
     RunOptions o;

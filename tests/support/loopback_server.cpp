@@ -18,8 +18,10 @@ namespace vltest {
 
 namespace {
 
+constexpr int kFlags = SOCK_CLOEXEC | SOCK_NONBLOCK;
+
 int listenOnLoopback(int* port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int fd = socket(AF_INET, SOCK_STREAM | kFlags, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -146,7 +148,8 @@ void LoopbackServer::loop() {
         fds.assign({{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}});
         for (Client& c : clients_) {
             c.out += pending;
-            if (now < c.readFrom) timeout = static_cast<int>(std::min<int64_t>(timeout < 0 ? INT32_MAX : timeout, c.readFrom - now));
+            const int64_t wait = c.readFrom - now;
+            if (wait > 0 && (timeout < 0 || wait < timeout)) timeout = static_cast<int>(wait);
             const bool writing = !c.out.empty() || c.streamLeft > 0 || c.closing;
             fds.push_back({c.fd, static_cast<short>((now >= c.readFrom ? POLLIN : 0) | (writing ? POLLOUT : 0)), 0});
         }
@@ -166,7 +169,7 @@ void LoopbackServer::loop() {
             }
         }
         clients_.swap(keep);
-        for (int fd; (fds[0].revents & POLLIN) && (fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
+        for (int fd; (fds[0].revents & POLLIN) && (fd = accept4(listenFd_, nullptr, nullptr, kFlags)) >= 0;) {
             if (b_.receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &b_.receiveBuffer, sizeof b_.receiveBuffer);
             clients_.push_back({fd, b_.greeting, b_.streamBytes, 0, monoMs() + b_.readDelayMs, b_.closeAfterSending});
             std::lock_guard<std::mutex> g(m_);

@@ -31,7 +31,9 @@ struct ServerBehaviour {
     static ServerBehaviour greet(std::string text) { return {std::move(text)}; }  // stays open
     static ServerBehaviour echoing(std::string text = "") { return {std::move(text), 0, false, true}; }
     static ServerBehaviour sendAndClose(std::string text) { return {std::move(text), 0, true}; }
-    static ServerBehaviour slowReader(int delayMs, int receiveBuffer) { return {"", 0, false, false, delayMs, receiveBuffer}; }
+    static ServerBehaviour slowReader(int delayMs, int receiveBuffer) {
+        return {"", 0, false, false, delayMs, receiveBuffer};
+    }
     static ServerBehaviour stream(uint64_t bytes, bool thenClose) { return {"", bytes, thenClose}; }
 };
 

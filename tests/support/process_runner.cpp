@@ -197,7 +197,7 @@ std::string readFile(const std::string& path) {
 
 int countOf(const std::string& text, const std::string& needle) {
     int n = 0;
-    for (size_t at = text.find(needle); !needle.empty() && at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
+    for (size_t at = 0; !needle.empty() && (at = text.find(needle, at)) != std::string::npos; at += needle.size()) ++n;
     return n;
 }
 

@@ -1,6 +1,6 @@
 // The capturing sink behind MsgCapture. Reports arrive under g_libLock, which
 // also guards the recorded data here.
-#include "tests/support/msg_capture.h"
+#include "tests/app/msg_capture.h"
 
 #include "base/lock.h"
 #include "base/msg.h"

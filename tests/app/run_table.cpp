@@ -123,7 +123,8 @@ TEST_P(Run, Row) {
     }
     program.join();
 
-    EXPECT_FALSE(r.timedOut);
+    const std::string tail = r.out.substr(r.out.size() - std::min<size_t>(r.out.size(), 2000));
+    ASSERT_FALSE(r.timedOut) << "the end of its output:\n" << shown(tail);
     EXPECT_EQ(r.exitCode, row.exit) << shown(r.out);
     Fragments out;
     for (const std::string& f : row.out) out.push_back(fill(f));

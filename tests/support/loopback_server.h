@@ -54,7 +54,7 @@ public:
     bool waitReceived(const std::string& needle, int timeoutMs) const;
     bool waitOpenAtMost(int n, int timeoutMs) const;
 
-    // Queues bytes for every open client.
+    // Queues bytes for every client accepted so far (wait for open() first).
     void sendToAll(const std::string& bytes);
 
     // Byte i of the generated stream (lines of 64 bytes ending in CR LF).

@@ -1,7 +1,9 @@
 // Console output: the sink, colours, system messages and name lists.
 //
 // Every coloured piece is one sequence under g_libLock (colour, text, colour 7),
-// so output of different threads never mixes colours.
+// so output of different threads never mixes colours. Such a sequence is a
+// ConsoleOutput: its pieces, colour changes included, are collected and
+// written with one system call at its end.
 //
 // A failing colour change is reported (17000) at most once until a colour
 // change succeeds again, and never while such a report is being written: the
@@ -14,6 +16,7 @@
 
 #include "app/settings.h"
 #include "base/lock.h"
+#include "base/platform/console.h"
 #include "base/platform/terminal.h"
 #include "base/stream.h"
 
@@ -22,10 +25,37 @@ namespace {
 // succeeded since; or a colour failure report is being written right now.
 bool g_colorFailureReported = false;
 bool g_reportingColorFailure = false;
+// Under g_libLock: the outermost ConsoleOutput holds a colour change that has
+// not been written yet.
+bool g_pendingColor = false;
+
+// The outcome of writing a colour change: a failure is reported once until a
+// change succeeds again, and never from inside its own report.
+void colorWritten(bool ok) {
+    if (ok) {
+        g_colorFailureReported = false;
+        return;
+    }
+    if (g_colorFailureReported) return;
+    g_colorFailureReported = true;
+    g_reportingColorFailure = true;
+    msg(17000, "SetConsoleTextAttribute() failed");
+    g_reportingColorFailure = false;
+}
 }  // namespace
 
+ConsoleOutput::ConsoleOutput() = default;
+
+ConsoleOutput::~ConsoleOutput() {
+    if (!batch_.outermost()) return;
+    const bool colored = g_pendingColor;
+    g_pendingColor = false;
+    const bool ok = batch_.flush();
+    if (colored) colorWritten(ok);
+}
+
 void TMsg::output(int code, const char* position, const char* kind, const char* text) {
-    LLockGuard guard;
+    ConsoleOutput out;
     if (code != 0) setConsoleColor(g_errorMsgColor);
     LStdoutMsg::output(code, position, kind, text);
     if (code != 0) setConsoleColor(7);
@@ -35,15 +65,19 @@ void TMsg::output(int code, const char* position, const char* kind, const char* 
 void setConsoleColor(int attribute) {
     LLockGuard guard;
     if (g_reportingColorFailure) return;  // no colour inside that report
-    if (terminalSetColor(attribute)) {
-        g_colorFailureReported = false;
+    if (!platformStdoutIsTerminal()) {
+        g_colorFailureReported = false;  // nothing to write: nothing fails
         return;
     }
-    if (g_colorFailureReported) return;
-    g_colorFailureReported = true;
-    g_reportingColorFailure = true;
-    msg(17000, "SetConsoleTextAttribute() failed");
-    g_reportingColorFailure = false;
+    char seq[24];
+    const int n = formatSgr(attribute, seq);
+    if (inStdoutBatch()) {
+        // Inside a ConsoleOutput: written with the rest of it.
+        writeStdout(seq, n);
+        g_pendingColor = true;
+        return;
+    }
+    colorWritten(writeStdout(seq, n));
 }
 
 int echoColor(int c) {
@@ -60,7 +94,7 @@ void systemMessage(const char* fmt, ...) {
     va_start(args, fmt);
     text.appendFormatV(fmt, args);
     va_end(args);
-    LLockGuard guard;
+    ConsoleOutput out;
     setConsoleColor(color);
     msgPrintText(text.data());
     setConsoleColor(7);
@@ -79,7 +113,7 @@ void printNameList(const char* label, const LStrList& names) {
 }
 
 void printColored(int attribute, const char* text, int n) {
-    LLockGuard guard;
+    ConsoleOutput out;
     setConsoleColor(attribute);
     if (n < 0) {
         msgPrintText(text);

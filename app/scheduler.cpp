@@ -18,6 +18,7 @@
 #include "app/scheduler.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "app/atoms.h"
 #include "app/connection.h"
@@ -87,20 +88,24 @@ TSocket* findReadyConnectionFor(const Atom& atom) {
     return nullptr;
 }
 
-void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending) {
+void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending, std::optional<ConsoleOutput>* notice) {
     LockHold lock;
     const int n = atom.lines.count();
     for (int k = 0; k < n; ++k) {
         lock.acquire();
         const LineRecord& line = *atom.lines[k];
+        // A command (and any wait in it) runs only after the notice is shown.
+        if (notice && line.lowerKind() != 'g') notice->reset();
         TSocket* c = findConnectionById(connectionId);
         if (c == nullptr) {
             msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(line).data());
             break;
         }
         if (executeLine(c, line, pending) == 1) g_quitRequested = 1;
+        if (notice) notice->reset();
         if (k + 1 < n) lock.release();
     }
+    if (notice) notice->reset();
     lock.acquire();
     // A connection that has gone takes the atom with it: it is lost, as an atom
     // running on a connection that closes is.
@@ -121,11 +126,16 @@ void assignAtoms(PendingLines& pending) {
         }
         uint64_t id = 0;
         LString connectionName;
+        // The notice stays open (and g_libLock held) until the first line has
+        // been handed out, so that when that line is text the notice, its echo
+        // and its send message reach the console with one write.
+        std::optional<ConsoleOutput> notice;
         {
             LLockGuard guard;
             TSocket* c = findReadyConnectionFor(*a);
             if (c == nullptr) return;  // strict queue order: nothing behind a runs now
             c->flags &= ~TSocket::kReady;
+            notice.emplace();
             msgPrint("[Atom %s => ", a->name.data());
             const LString label = LString::format("Connection %s", c->name.data());
             printColored(c->color, label.data(), label.len());
@@ -135,33 +145,35 @@ void assignAtoms(PendingLines& pending) {
         }
         std::unique_ptr<Atom> atom = g_atoms.takeAt(i);  // the next atom moves up to i
         writeSysLog("Assigned atom %s to connection %s", atom->name.data(), connectionName.data());
-        handOutAtom(*atom, id, pending);
+        handOutAtom(*atom, id, pending, &notice);
         deleteAtom(std::move(atom));
     }
 }
 
-void checkCompletion(TSocket* c, const char* text, int length) {
-    {
-        LLockGuard guard;
-        if (c->currentAtom.empty()) {
-            c->atomText.clear();
-            return;
-        }
-        LString& seen = c->atomText;
-        seen.append(text, length);
-        LRex* pattern = c->endMarker ? c->endMarker.get() : g_endMarker.get();
-        if (pattern == nullptr || rexFind(seen.data(), seen.len(), pattern, nullptr, 1) == nullptr) {
-            if (seen.len() > kCarriedText) seen.erase(0, seen.len() - kCarriedText);
-            return;
-        }
-        seen.clear();
-        const LString name = c->currentAtom;
-        c->flags |= TSocket::kReady;
-        c->currentAtom.clear();
-        recordCompletion(name);
-        if (c->flags & TSocket::kCloseOnReady) g_closeOnReadyPending = 1;
+bool recordIfCompleted(TSocket* c, const char* text, int length) {
+    LLockGuard guard;
+    if (c->currentAtom.empty()) {
+        c->atomText.clear();
+        return false;
     }
-    c->atomEvent.set();
+    LString& seen = c->atomText;
+    seen.append(text, length);
+    LRex* pattern = c->endMarker ? c->endMarker.get() : g_endMarker.get();
+    if (pattern == nullptr || rexFind(seen.data(), seen.len(), pattern, nullptr, 1) == nullptr) {
+        if (seen.len() > kCarriedText) seen.erase(0, seen.len() - kCarriedText);
+        return false;
+    }
+    seen.clear();
+    const LString name = c->currentAtom;
+    c->flags |= TSocket::kReady;
+    c->currentAtom.clear();
+    recordCompletion(name);
+    if (c->flags & TSocket::kCloseOnReady) g_closeOnReadyPending = 1;
+    return true;
+}
+
+void checkCompletion(TSocket* c, const char* text, int length) {
+    if (recordIfCompleted(c, text, length)) c->atomEvent.set();
 }
 
 void closeMarkedConnections() {

@@ -110,17 +110,19 @@ int LSocket::receiveAll(LString& into, int pauseMs) {
         if (n > 0) {
             into.append(buf, n);
             total += n;
-            continue;
-        }
-        if (n == 0) {
+            // A read that did not fill the buffer took all that was waiting:
+            // go on as if the next read had found nothing, without making it.
+            if (n == want) continue;
+        } else if (n == 0) {
             peerGone_ = true;  // the peer's end of data: everything before it is read
             break;
-        }
-        const int err = netLastError();
-        if (!netWouldBlock(err)) {
-            if (!netPeerGone(err)) reportSocketErrorNo(err, "recv() failed");
-            peerGone_ = true;
-            break;
+        } else {
+            const int err = netLastError();
+            if (!netWouldBlock(err)) {
+                if (!netPeerGone(err)) reportSocketErrorNo(err, "recv() failed");
+                peerGone_ = true;
+                break;
+            }
         }
         // Nothing waits now: the piece ends unless more comes within the pause.
         if (total == 0 || pauseMs == 0 || platformMonotonicMs() >= until) break;

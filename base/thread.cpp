@@ -97,12 +97,14 @@ int LEvent::handle() const { return core_->fd; }
 bool LEvent::owns() const { return core_->owns; }
 
 bool waitAny(const LPtrArray<LEvent>& events, int timeoutMs, bool waitAll, int* which) {
-    std::vector<LEvent::Core*> cores;
-    std::vector<int> fds;
+    // Kept between calls (the main loop waits here after every step); a wait
+    // never runs inside another on the same thread.
+    thread_local std::vector<LEvent::Core*> cores;
+    thread_local std::vector<int> fds;
+    cores.clear();
+    fds.clear();
     {
         LLockGuard guard;
-        cores.reserve(events.count());
-        fds.reserve(events.count());
         for (const LEvent* e : events) {
             cores.push_back(LEventAccess::retain(*e));
             fds.push_back(cores.back()->fd);

@@ -12,11 +12,18 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
 namespace {
-pthread_mutex_t g_libMutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+// g_libLock: an adaptive mutex (a waiter spins a little before it sleeps: the
+// lock is held for microseconds at a time, less than a sleep and a wake-up
+// cost) made re-entrant by its owner and depth. Only the owner ever finds
+// itself in g_libOwner, so a relaxed read is enough to see re-entry.
+pthread_mutex_t g_libMutex = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
+std::atomic<pthread_t> g_libOwner{0};
+int g_libDepth = 0;  // changed only by the owner
 
 // A time limit: remaining() gives the milliseconds left for poll(), -1 for none.
 class Deadline {
@@ -64,9 +71,34 @@ void* threadEntry(void* p) {
 }
 }  // namespace
 
-void platformLibLock() { pthread_mutex_lock(&g_libMutex); }
-void platformLibUnlock() { pthread_mutex_unlock(&g_libMutex); }
-bool platformLibTryLock() { return pthread_mutex_trylock(&g_libMutex) == 0; }
+void platformLibLock() {
+    const pthread_t self = pthread_self();
+    if (g_libOwner.load(std::memory_order_relaxed) == self) {
+        ++g_libDepth;
+        return;
+    }
+    pthread_mutex_lock(&g_libMutex);
+    g_libOwner.store(self, std::memory_order_relaxed);
+    g_libDepth = 1;
+}
+
+void platformLibUnlock() {
+    if (--g_libDepth > 0) return;
+    g_libOwner.store(0, std::memory_order_relaxed);
+    pthread_mutex_unlock(&g_libMutex);
+}
+
+bool platformLibTryLock() {
+    const pthread_t self = pthread_self();
+    if (g_libOwner.load(std::memory_order_relaxed) == self) {
+        ++g_libDepth;
+        return true;
+    }
+    if (pthread_mutex_trylock(&g_libMutex) != 0) return false;
+    g_libOwner.store(self, std::memory_order_relaxed);
+    g_libDepth = 1;
+    return true;
+}
 
 // ---- threads ----
 
@@ -169,27 +201,24 @@ int platformEventWaitMany(const int* evs, int n, int timeoutMs, bool waitAll, in
         return 0;
     }
     const Deadline deadline(timeoutMs);
-    std::vector<pollfd> fds;
-    std::vector<int> index;  // index into evs of each pollfd
     if (!waitAll) {
+        // One pollfd per event, in list order (poll skips those below 0); the
+        // buffer is kept between calls, since the main loop waits here after
+        // every step.
+        thread_local std::vector<pollfd> anyFds;
+        anyFds.resize(static_cast<size_t>(n));
         for (;;) {
-            fds.clear();
-            index.clear();
-            for (int i = 0; i < n; ++i) {
-                if (evs[i] < 0) continue;
-                fds.push_back(pollfd{evs[i], POLLIN, 0});
-                index.push_back(i);
-            }
-            const int r = pollUntil(fds.data(), fds.size(), deadline);
+            for (int i = 0; i < n; ++i) anyFds[i] = pollfd{evs[i], POLLIN, 0};
+            const int r = pollUntil(anyFds.data(), anyFds.size(), deadline);
             if (r < 0) return -1;
             if (r == 0) return 0;
-            for (size_t k = 0; k < fds.size(); ++k) {
-                if (fds[k].revents & POLLNVAL) {
+            for (int i = 0; i < n; ++i) {
+                if (anyFds[i].revents & POLLNVAL) {
                     errno = EBADF;
                     return -1;
                 }
-                if ((fds[k].revents & POLLIN) && platformEventTryConsume(fds[k].fd)) {
-                    if (which) *which = index[k];
+                if ((anyFds[i].revents & POLLIN) && platformEventTryConsume(evs[i])) {
+                    if (which) *which = i;
                     return 1;
                 }
             }
@@ -197,6 +226,8 @@ int platformEventWaitMany(const int* evs, int n, int timeoutMs, bool waitAll, in
             if (deadline.remaining() == 0) return 0;
         }
     }
+    std::vector<pollfd> fds;
+    std::vector<int> index;  // index into evs of each pollfd
     // All: take each signal as it comes; a descriptor listed twice counts once.
     std::vector<char> taken(n, 0);
     for (int i = 0; i < n; ++i) {

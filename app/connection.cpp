@@ -44,11 +44,16 @@ int nextAutomaticColor() {
 }
 }  // namespace
 
+void printConnectionLabel(const TSocket* c) {
+    LString label("Connection ");
+    label.append(c->name);
+    printColored(c->color, label.data());
+}
+
 void printConnectionNotice(const TSocket* c, const char* tail) {
     ConsoleOutput out;
     msgPrintText("[");
-    const LString label = LString::format("Connection %s", c->name.data());
-    printColored(c->color, label.data(), label.len());
+    printConnectionLabel(c);
     msgPrintText(tail);
 }
 
@@ -164,14 +169,28 @@ void TSocket::sendLine(const LineRecord& line) {
     const LString& text = line.text();
     if (line.fromFile() && g_inputShow) {
         ConsoleOutput out;
-        printColored(echoColor(color), text.data(), text.len());
+        printColored(echoColor(color), text.data());
         msgPrintText("\r\n");
     }
     logSent(this, text.data(), text.len());
-    LString wire(text);
-    wire.append("\r\n");
-    transmit(wire.data(), wire.len());
-    systemMessage("[send to %s] %s", name.data(), displayText(line).data());
+    // The line and its CR LF in one send; a short line needs no allocation.
+    char small[256];
+    if (text.len() + 2 <= static_cast<int>(sizeof small)) {
+        std::memcpy(small, text.data(), static_cast<size_t>(text.len()));
+        std::memcpy(small + text.len(), "\r\n", 2);
+        transmit(small, text.len() + 2);
+    } else {
+        LString wire(text);
+        wire.append("\r\n");
+        transmit(wire.data(), wire.len());
+    }
+    if (g_systemMsgColor != 0) {
+        LString message("[send to ");
+        message.append(name);
+        message.append("] ");
+        message.append(displayText(line));
+        systemMessageText(message.data());
+    }
 }
 
 // ---- the list ----

@@ -87,16 +87,21 @@ int echoColor(int c) {
 }
 
 void systemMessage(const char* fmt, ...) {
-    const int color = g_systemMsgColor;
-    if (color == 0) return;
+    if (g_systemMsgColor == 0) return;
     LString text;
     va_list args;
     va_start(args, fmt);
     text.appendFormatV(fmt, args);
     va_end(args);
+    systemMessageText(text.data());
+}
+
+void systemMessageText(const char* text) {
+    const int color = g_systemMsgColor;
+    if (color == 0) return;
     ConsoleOutput out;
     setConsoleColor(color);
-    msgPrintText(text.data());
+    msgPrintText(text);
     setConsoleColor(7);
     msgPrintText("\r\n");
 }

@@ -48,6 +48,8 @@ int echoColor(int c);
 // Prints one system message line in g_systemMsgColor (nothing when it is 0).
 // fmt is program text; pass user text as arguments.
 void systemMessage(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The same with a finished text.
+void systemMessageText(const char* text);
 
 // Prints " <label> " and the names joined by "," (nothing for an empty list).
 void printNameList(const char* label, const LStrList& names);

@@ -59,6 +59,15 @@ private:
     bool held_ = false;
 };
 
+// Empties the text carried for a running atom; a small buffer is kept for the
+// next atom, a large one given back.
+void forgetText(LString& text) {
+    if (text.cap() > 4096)
+        text.clear();
+    else
+        text.truncate(0);
+}
+
 // Every name of the atom's after list has completed.
 bool afterMet(const Atom& atom) {
     LLockGuard guard;
@@ -111,7 +120,7 @@ void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending, std::
     // running on a connection that closes is.
     if (TSocket* c = findConnectionById(connectionId)) {
         c->currentAtom = atom.name;
-        c->atomText.clear();
+        forgetText(c->atomText);
         if (atom.until) c->endMarker = std::move(atom.until);
     }
 }
@@ -125,7 +134,6 @@ void assignAtoms(PendingLines& pending) {
             continue;
         }
         uint64_t id = 0;
-        LString connectionName;
         // The notice stays open (and g_libLock held) until the first line has
         // been handed out, so that when that line is text the notice, its echo
         // and its send message reach the console with one write.
@@ -136,16 +144,18 @@ void assignAtoms(PendingLines& pending) {
             if (c == nullptr) return;  // strict queue order: nothing behind a runs now
             c->flags &= ~TSocket::kReady;
             notice.emplace();
-            msgPrint("[Atom %s => ", a->name.data());
-            const LString label = LString::format("Connection %s", c->name.data());
-            printColored(c->color, label.data(), label.len());
+            LString text("[Atom ");
+            text.append(a->name);
+            text.append(" => ");
+            msgPrintText(text.data());
+            printConnectionLabel(c);
             msgPrintText("]\r\n");
+            writeSysLog("Assigned atom %s to connection %s", a->name.data(), c->name.data());
             id = c->id;
-            connectionName = c->name;
         }
         std::unique_ptr<Atom> atom = g_atoms.takeAt(i);  // the next atom moves up to i
-        writeSysLog("Assigned atom %s to connection %s", atom->name.data(), connectionName.data());
         handOutAtom(*atom, id, pending, &notice);
+        LLockGuard guard;  // its blocks go back under one hold of the lock
         deleteAtom(std::move(atom));
     }
 }
@@ -153,7 +163,7 @@ void assignAtoms(PendingLines& pending) {
 bool recordIfCompleted(TSocket* c, const char* text, int length) {
     LLockGuard guard;
     if (c->currentAtom.empty()) {
-        c->atomText.clear();
+        forgetText(c->atomText);
         return false;
     }
     LString& seen = c->atomText;
@@ -163,10 +173,9 @@ bool recordIfCompleted(TSocket* c, const char* text, int length) {
         if (seen.len() > kCarriedText) seen.erase(0, seen.len() - kCarriedText);
         return false;
     }
-    seen.clear();
-    const LString name = c->currentAtom;
+    forgetText(seen);
+    const LString name = std::move(c->currentAtom);  // leaves currentAtom empty
     c->flags |= TSocket::kReady;
-    c->currentAtom.clear();
     recordCompletion(name);
     if (c->flags & TSocket::kCloseOnReady) g_closeOnReadyPending = 1;
     return true;

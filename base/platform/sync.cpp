@@ -1,5 +1,5 @@
 // POSIX implementation of the synchronisation primitives of the platform layer:
-// the recursive mutex of g_libLock, detached POSIX threads, eventfd events and
+// the re-entrant lock behind g_libLock (on a futex), detached POSIX threads, eventfd events and
 // poll() waits. Every wait restarts after a signal with the time that remains,
 // measured on the monotonic clock.
 #include "base/platform/sync.h"
@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <pthread.h>
+#include <linux/futex.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -17,13 +18,46 @@
 #include <vector>
 
 namespace {
-// g_libLock: an adaptive mutex (a waiter spins a little before it sleeps: the
-// lock is held for microseconds at a time, less than a sleep and a wake-up
-// cost) made re-entrant by its owner and depth. Only the owner ever finds
-// itself in g_libOwner, so a relaxed read is enough to see re-entry.
-pthread_mutex_t g_libMutex = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
-std::atomic<pthread_t> g_libOwner{0};
+// g_libLock: a futex word (0 free, 1 held, 2 held and someone may sleep on it)
+// with an owner and a depth for re-entry. Taking it free costs one atomic
+// exchange; a waiter spins a little before it sleeps, since the lock is held for
+// microseconds at a time, less than a sleep and a wake-up cost. Only the owner
+// ever finds itself in g_libOwner, so a relaxed read is enough to see re-entry.
+// The word's acquire and release order everything done under the lock.
+std::atomic<int> g_libWord{0};
+std::atomic<uintptr_t> g_libOwner{0};
 int g_libDepth = 0;  // changed only by the owner
+constexpr int kLibSpins = 200;
+
+// Tells the threads apart: the address of a thread-local byte.
+uintptr_t selfId() {
+    static thread_local char marker;
+    return reinterpret_cast<uintptr_t>(&marker);
+}
+
+void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+int* libWordAddress() { return reinterpret_cast<int*>(&g_libWord); }
+
+void libLockSlow() {
+    for (int i = 0; i < kLibSpins; ++i) {
+        cpuRelax();
+        int expected = 0;
+        if (g_libWord.load(std::memory_order_relaxed) == 0 &&
+            g_libWord.compare_exchange_weak(expected, 1, std::memory_order_acquire, std::memory_order_relaxed))
+            return;
+    }
+    // Sleep; whoever takes the word after a sleep marks it 2, so that the
+    // release wakes the next sleeper.
+    while (g_libWord.exchange(2, std::memory_order_acquire) != 0)
+        ::syscall(SYS_futex, libWordAddress(), FUTEX_WAIT_PRIVATE, 2, nullptr, nullptr, 0);
+}
 
 // A time limit: remaining() gives the milliseconds left for poll(), -1 for none.
 class Deadline {
@@ -72,12 +106,14 @@ void* threadEntry(void* p) {
 }  // namespace
 
 void platformLibLock() {
-    const pthread_t self = pthread_self();
+    const uintptr_t self = selfId();
     if (g_libOwner.load(std::memory_order_relaxed) == self) {
         ++g_libDepth;
         return;
     }
-    pthread_mutex_lock(&g_libMutex);
+    int expected = 0;
+    if (!g_libWord.compare_exchange_strong(expected, 1, std::memory_order_acquire, std::memory_order_relaxed))
+        libLockSlow();
     g_libOwner.store(self, std::memory_order_relaxed);
     g_libDepth = 1;
 }
@@ -85,16 +121,19 @@ void platformLibLock() {
 void platformLibUnlock() {
     if (--g_libDepth > 0) return;
     g_libOwner.store(0, std::memory_order_relaxed);
-    pthread_mutex_unlock(&g_libMutex);
+    if (g_libWord.exchange(0, std::memory_order_release) == 2)
+        ::syscall(SYS_futex, libWordAddress(), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 bool platformLibTryLock() {
-    const pthread_t self = pthread_self();
+    const uintptr_t self = selfId();
     if (g_libOwner.load(std::memory_order_relaxed) == self) {
         ++g_libDepth;
         return true;
     }
-    if (pthread_mutex_trylock(&g_libMutex) != 0) return false;
+    int expected = 0;
+    if (!g_libWord.compare_exchange_strong(expected, 1, std::memory_order_acquire, std::memory_order_relaxed))
+        return false;
     g_libOwner.store(self, std::memory_order_relaxed);
     g_libDepth = 1;
     return true;
@@ -280,7 +319,16 @@ int platformEventWaitMany(const int* evs, int n, int timeoutMs, bool waitAll, in
 // ---- descriptor waits ----
 
 int platformPoll(PlatformPollFd* fds, int n, int timeoutMs) {
-    std::vector<pollfd> p(static_cast<size_t>(n > 0 ? n : 0));
+    // A connection thread polls two descriptors after every piece: those fit
+    // on the stack.
+    pollfd few[4];
+    std::vector<pollfd> many;
+    if (n < 0) n = 0;
+    pollfd* p = few;
+    if (n > 4) {
+        many.resize(static_cast<size_t>(n));
+        p = many.data();
+    }
     for (int i = 0; i < n; ++i) {
         short events = 0;
         if (fds[i].want & kPollIn) events |= POLLIN;
@@ -288,7 +336,7 @@ int platformPoll(PlatformPollFd* fds, int n, int timeoutMs) {
         p[i] = pollfd{fds[i].fd, events, 0};
     }
     const Deadline deadline(timeoutMs);
-    const int r = pollUntil(p.data(), p.size(), deadline);
+    const int r = pollUntil(p, static_cast<nfds_t>(n), deadline);
     for (int i = 0; i < n; ++i) fds[i].got = r > 0 ? pollBits(p[i].revents) : 0;
     return r;
 }

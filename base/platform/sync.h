@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-// The recursive mutex behind g_libLock (statically initialised, never destroyed).
+// The re-entrant lock behind g_libLock (statically initialised, never destroyed).
 void platformLibLock();
 void platformLibUnlock();
 bool platformLibTryLock();

@@ -21,13 +21,18 @@
 
 // ---- events ----
 
+namespace {
+std::atomic<uint64_t> g_eventSerial{1};
+}  // namespace
+
 struct LEvent::Core : LObj {
-    Core(int fd, bool owns) : fd(fd), owns(owns) {}
+    Core(int fd, bool owns) : fd(fd), owns(owns), serial(g_eventSerial++) {}
     ~Core() override {
         if (owns && fd >= 0 && !platformEventClose(fd)) msg(17000, "cannot close event");
     }
     const int fd;
     const bool owns;
+    const uint64_t serial;  // no other event ever has it
     std::atomic<int> refs{1};
 };
 
@@ -101,18 +106,22 @@ bool waitAny(const LPtrArray<LEvent>& events, int timeoutMs, bool waitAll, int* 
     // never runs inside another on the same thread.
     thread_local std::vector<LEvent::Core*> cores;
     thread_local std::vector<int> fds;
+    thread_local std::vector<uint64_t> keys;
     cores.clear();
     fds.clear();
+    keys.clear();
     {
         LLockGuard guard;
         for (const LEvent* e : events) {
             cores.push_back(LEventAccess::retain(*e));
             fds.push_back(cores.back()->fd);
+            keys.push_back(cores.back()->serial);
         }
     }
     int index = -1;
-    const int r = platformEventWaitMany(fds.data(), static_cast<int>(fds.size()), timeoutMs,
-                                        waitAll, &index);
+    const int n = static_cast<int>(fds.size());
+    const int r = waitAll ? platformEventWaitMany(fds.data(), n, timeoutMs, true, &index)
+                          : platformEventWaitAny(fds.data(), keys.data(), n, timeoutMs, &index);
     if (r < 0) msg(17000, "WaitForSingleObject() failed");
     for (LEvent::Core* c : cores) LEventAccess::release(c);
     if (which) *which = (r == 1 && !waitAll) ? index : -1;

@@ -16,7 +16,9 @@
 // in it, so an event that another thread removes from the list and destroys
 // meanwhile stays valid (its descriptor is not closed, nor reused) until the
 // wait has returned. The same references let a finishing thread signal its
-// events after its owner may already have freed the thread object.
+// events after its owner may already have freed the thread object. Each thread
+// keeps the events of its last waitAny() in a kernel wait set, so the main
+// loop's wait after every step costs the same for three events or a thousand.
 #pragma once
 
 #include <atomic>

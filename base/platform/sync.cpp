@@ -8,13 +8,16 @@
 #include <poll.h>
 #include <pthread.h>
 #include <linux/futex.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -313,6 +316,114 @@ int platformEventWaitMany(const int* evs, int n, int timeoutMs, bool waitAll, in
             giveBack();
             return 0;
         }
+    }
+}
+
+namespace {
+
+// The calling thread's kernel wait set for platformEventWaitAny: the list of
+// its last call and, for each descriptor, the first index it had there.
+struct AnyWaitSet {
+    int epfd = -1;
+    std::vector<int> fds;
+    std::vector<uint64_t> keys;
+    std::unordered_map<int, int> indexOf;
+    std::vector<epoll_event> ready;
+    std::vector<int> order;
+    AnyWaitSet() = default;
+    AnyWaitSet(const AnyWaitSet&) = delete;
+    AnyWaitSet& operator=(const AnyWaitSet&) = delete;
+    ~AnyWaitSet() { reset(); }
+    void reset() {
+        if (epfd >= 0) ::close(epfd);
+        epfd = -1;
+        fds.clear();
+        keys.clear();
+        indexOf.clear();
+    }
+};
+
+// Brings the wait set in line with the list; false (errno set, set emptied)
+// when the kernel refuses a descriptor or a set.
+bool syncWaitSet(AnyWaitSet& w, const int* evs, const uint64_t* keys, int n) {
+    if (w.epfd >= 0 && static_cast<int>(w.fds.size()) == n && std::equal(evs, evs + n, w.fds.begin()) &&
+        std::equal(keys, keys + n, w.keys.begin()))
+        return true;
+    if (w.epfd < 0) {
+        w.epfd = ::epoll_create1(EPOLL_CLOEXEC);
+        if (w.epfd < 0) return false;
+    }
+    // What each descriptor stands for, now and before (first occurrence wins).
+    std::unordered_map<int, uint64_t> want;
+    for (int i = 0; i < n; ++i)
+        if (evs[i] >= 0) want.emplace(evs[i], keys[i]);
+    std::unordered_map<int, uint64_t> have;
+    for (size_t i = 0; i < w.fds.size(); ++i)
+        if (w.fds[i] >= 0) have.emplace(w.fds[i], w.keys[i]);
+    // An event that has gone took its registration with it when its descriptor
+    // was closed; the removal then fails, which is fine.
+    for (const auto& [fd, key] : have) {
+        const auto it = want.find(fd);
+        if (it == want.end() || it->second != key) ::epoll_ctl(w.epfd, EPOLL_CTL_DEL, fd, nullptr);
+    }
+    for (const auto& [fd, key] : want) {
+        const auto it = have.find(fd);
+        if (it != have.end() && it->second == key) continue;
+        epoll_event e{};
+        e.events = EPOLLIN;
+        e.data.fd = fd;
+        if (::epoll_ctl(w.epfd, EPOLL_CTL_ADD, fd, &e) == 0) continue;
+        if (errno == EEXIST && ::epoll_ctl(w.epfd, EPOLL_CTL_MOD, fd, &e) == 0) continue;
+        const int err = errno;
+        w.reset();
+        errno = err;
+        return false;
+    }
+    w.fds.assign(evs, evs + n);
+    w.keys.assign(keys, keys + n);
+    w.indexOf.clear();
+    for (int i = 0; i < n; ++i)
+        if (evs[i] >= 0) w.indexOf.emplace(evs[i], i);
+    return true;
+}
+
+}  // namespace
+
+int platformEventWaitAny(const int* evs, const uint64_t* keys, int n, int timeoutMs, int* which) {
+    int valid = 0;
+    for (int i = 0; i < n; ++i) valid += evs[i] >= 0;
+    if (valid == 0) return platformEventWaitMany(evs, n, timeoutMs, false, which);
+    thread_local AnyWaitSet w;
+    if (!syncWaitSet(w, evs, keys, n)) {
+        // No kernel wait set (out of resources): the plain wait still works.
+        if (errno == EBADF) return -1;
+        return platformEventWaitMany(evs, n, timeoutMs, false, which);
+    }
+    const Deadline deadline(timeoutMs);
+    w.ready.resize(static_cast<size_t>(valid));
+    std::vector<int>& order = w.order;
+    for (;;) {
+        const int r = ::epoll_wait(w.epfd, w.ready.data(), valid, deadline.remaining());
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (r == 0) return 0;
+        // The first signalled event in list order is the one consumed.
+        order.clear();
+        for (int k = 0; k < r; ++k) {
+            const auto it = w.indexOf.find(w.ready[k].data.fd);
+            if (it != w.indexOf.end()) order.push_back(it->second);
+        }
+        std::sort(order.begin(), order.end());
+        for (const int i : order) {
+            if (platformEventTryConsume(evs[i])) {
+                if (which) *which = i;
+                return 1;
+            }
+        }
+        // Every signal seen was taken by another waiter: wait on.
+        if (deadline.remaining() == 0) return 0;
     }
 }
 

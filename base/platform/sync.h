@@ -59,6 +59,14 @@ int platformEventWait(int ev, int timeoutMs, bool consume);
 // EINVAL instead of sleeping for ever.
 int platformEventWaitMany(const int* evs, int n, int timeoutMs, bool waitAll, int* which);
 
+// The same without waitAll, for a thread that waits on much the same list again
+// and again (the main loop): the thread keeps the events of its last call in a
+// kernel wait set (epoll) and changes only what has changed, so a wait costs
+// the same for three events or a thousand. keys[i] is a number that no other
+// event ever has (the same event keeps it): it tells a new event from an old
+// one that had the same descriptor number.
+int platformEventWaitAny(const int* evs, const uint64_t* keys, int n, int timeoutMs, int* which);
+
 // ---- descriptor waits ----
 
 enum : int {

@@ -82,7 +82,8 @@ int runMainLoop(PendingLines& pending, TInput* input) {
         if (g_closeOnReadyPending.exchange(0)) closeMarkedConnections();
         assignAtoms(pending);
         if (g_quitRequested) break;
-        waitAny(g_waitSet, -1);
+        // Every signalled event is taken at once: one pass answers them all.
+        waitAnyTakeAll(g_waitSet, -1);
     }
     return 0;
 }

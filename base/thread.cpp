@@ -101,7 +101,10 @@ int LEvent::handle() const { return core_->fd; }
 
 bool LEvent::owns() const { return core_->owns; }
 
-bool waitAny(const LPtrArray<LEvent>& events, int timeoutMs, bool waitAll, int* which) {
+namespace {
+enum class WaitMode { first, all, takeAll };
+
+bool waitEvents(const LPtrArray<LEvent>& events, int timeoutMs, WaitMode mode, int* which) {
     // Kept between calls (the main loop waits here after every step); a wait
     // never runs inside another on the same thread.
     thread_local std::vector<LEvent::Core*> cores;
@@ -120,12 +123,22 @@ bool waitAny(const LPtrArray<LEvent>& events, int timeoutMs, bool waitAll, int* 
     }
     int index = -1;
     const int n = static_cast<int>(fds.size());
-    const int r = waitAll ? platformEventWaitMany(fds.data(), n, timeoutMs, true, &index)
-                          : platformEventWaitAny(fds.data(), keys.data(), n, timeoutMs, &index);
+    const int r = mode == WaitMode::all
+                      ? platformEventWaitMany(fds.data(), n, timeoutMs, true, &index)
+                      : platformEventWaitAny(fds.data(), keys.data(), n, timeoutMs, &index, mode == WaitMode::takeAll);
     if (r < 0) msg(17000, "WaitForSingleObject() failed");
     for (LEvent::Core* c : cores) LEventAccess::release(c);
-    if (which) *which = (r == 1 && !waitAll) ? index : -1;
+    if (which) *which = (r == 1 && mode != WaitMode::all) ? index : -1;
     return r == 0;
+}
+}  // namespace
+
+bool waitAny(const LPtrArray<LEvent>& events, int timeoutMs, bool waitAll, int* which) {
+    return waitEvents(events, timeoutMs, waitAll ? WaitMode::all : WaitMode::first, which);
+}
+
+bool waitAnyTakeAll(const LPtrArray<LEvent>& events, int timeoutMs) {
+    return waitEvents(events, timeoutMs, WaitMode::takeAll, nullptr);
 }
 
 int waitFd(int fd, int want, LEvent* event, int timeoutMs) {

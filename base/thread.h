@@ -88,6 +88,12 @@ private:
 bool waitAny(const LPtrArray<LEvent>& events, int timeoutMs, bool waitAll = false,
              int* which = nullptr);
 
+// Waits like waitAny without waitAll, but consumes every event that it finds
+// signalled, not only the first: for a waiter whose next round of work answers
+// all of them at once (the main loop, whose pass handles every completion since
+// the last pass). Returns true exactly when the wait timed out.
+bool waitAnyTakeAll(const LPtrArray<LEvent>& events, int timeoutMs);
+
 // Ready bit of waitFd() for the event (the kPoll* bits of base/platform/sync.h
 // describe the descriptor).
 constexpr int kWaitEvent = 32;

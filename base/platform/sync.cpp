@@ -389,7 +389,7 @@ bool syncWaitSet(AnyWaitSet& w, const int* evs, const uint64_t* keys, int n) {
 
 }  // namespace
 
-int platformEventWaitAny(const int* evs, const uint64_t* keys, int n, int timeoutMs, int* which) {
+int platformEventWaitAny(const int* evs, const uint64_t* keys, int n, int timeoutMs, int* which, bool takeAll) {
     int valid = 0;
     for (int i = 0; i < n; ++i) valid += evs[i] >= 0;
     if (valid == 0) return platformEventWaitMany(evs, n, timeoutMs, false, which);
@@ -416,11 +416,15 @@ int platformEventWaitAny(const int* evs, const uint64_t* keys, int n, int timeou
             if (it != w.indexOf.end()) order.push_back(it->second);
         }
         std::sort(order.begin(), order.end());
+        int first = -1;
         for (const int i : order) {
-            if (platformEventTryConsume(evs[i])) {
-                if (which) *which = i;
-                return 1;
-            }
+            if (!platformEventTryConsume(evs[i])) continue;
+            if (first < 0) first = i;
+            if (!takeAll) break;
+        }
+        if (first >= 0) {
+            if (which) *which = first;
+            return 1;
         }
         // Every signal seen was taken by another waiter: wait on.
         if (deadline.remaining() == 0) return 0;

@@ -64,8 +64,10 @@ int platformEventWaitMany(const int* evs, int n, int timeoutMs, bool waitAll, in
 // kernel wait set (epoll) and changes only what has changed, so a wait costs
 // the same for three events or a thousand. keys[i] is a number that no other
 // event ever has (the same event keeps it): it tells a new event from an old
-// one that had the same descriptor number.
-int platformEventWaitAny(const int* evs, const uint64_t* keys, int n, int timeoutMs, int* which);
+// one that had the same descriptor number. With takeAll every event found
+// signalled is consumed (which still names the first in list order).
+int platformEventWaitAny(const int* evs, const uint64_t* keys, int n, int timeoutMs, int* which,
+                         bool takeAll = false);
 
 // ---- descriptor waits ----
 

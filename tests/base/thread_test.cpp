@@ -384,6 +384,25 @@ TEST(WaitAnyTest, TakesTheFirstSignalledInListOrder) {
     EXPECT_TRUE(waitAny(list, 0));
 }
 
+TEST(WaitAnyTest, TakeAllConsumesEverySignalledEvent) {
+    LEvent a, b, c;
+    LPtrArray<LEvent> list;
+    list.add(&a);
+    list.add(&b);
+    list.add(&c);
+    a.set();
+    c.set();
+    EXPECT_FALSE(waitAnyTakeAll(list, 0));
+    EXPECT_TRUE(waitAny(list, 0));  // both signals were taken by the one wait
+    std::thread setter([&] {
+        sleepMs(50);
+        b.set();
+    });
+    EXPECT_FALSE(waitAnyTakeAll(list, 20000));
+    setter.join();
+    EXPECT_TRUE(waitAnyTakeAll(list, 0));
+}
+
 TEST(WaitAnyTest, WaitAllNeedsEveryEventAndLosesNothingOnTimeOut) {
     LEvent a, b;
     LPtrArray<LEvent> list;

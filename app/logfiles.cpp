@@ -57,6 +57,9 @@ void writeSysLog(const char* fmt, ...) {
     LLockGuard guard;
     // The event is formatted only when a file records it: without such a file
     // this costs a glance at the list, on the busiest paths of the program.
+    bool recorded = false;
+    for (const LogFile* f : g_logFiles) recorded = recorded || (f->logFlags & LogFile::kSys);
+    if (!recorded) return;
     LString event;
     LString stamp;
     for (LogFile* f : g_logFiles) {

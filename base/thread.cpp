@@ -142,7 +142,7 @@ bool waitAnyTakeAll(const LPtrArray<LEvent>& events, int timeoutMs) {
 }
 
 int waitFd(int fd, int want, LEvent* event, int timeoutMs) {
-    const int64_t start = platformMonotonicMs();
+    const int64_t start = timeoutMs > 0 ? platformMonotonicMs() : 0;
     for (;;) {
         int left = timeoutMs;
         if (timeoutMs > 0) {

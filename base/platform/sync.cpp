@@ -66,7 +66,7 @@ void libLockSlow() {
 class Deadline {
 public:
     explicit Deadline(int timeoutMs)
-        : forever_(timeoutMs < 0), end_(platformMonotonicMs() + (timeoutMs < 0 ? 0 : timeoutMs)) {}
+        : forever_(timeoutMs < 0), end_(timeoutMs < 0 ? 0 : platformMonotonicMs() + timeoutMs) {}
     int remaining() const {
         if (forever_) return -1;
         const int64_t left = end_ - platformMonotonicMs();

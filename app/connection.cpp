@@ -128,7 +128,7 @@ void TSocket::receive() {
         logReceived(this, text, n);
         completed = recordIfCompleted(this, text, n);
     }
-    if (completed) atomEvent.set();
+    if (completed) wakeForPass(this);
 }
 
 void TSocket::drainQueue() {

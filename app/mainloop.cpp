@@ -79,6 +79,7 @@ int runMainLoop(PendingLines& pending, TInput* input) {
             quit = handlePendingLine(pending.takeNext(), pending);
             wakeMainLoop();
         }
+        passStarting();
         if (g_closeOnReadyPending.exchange(0)) closeMarkedConnections();
         assignAtoms(pending);
         if (g_quitRequested) break;

@@ -41,8 +41,15 @@ void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending,
 // (connection thread).
 void checkCompletion(TSocket* c, const char* text, int length);
 // checkCompletion without the wake-up: true when an atom has completed, and
-// the caller then sets c->atomEvent (after releasing g_libLock, which a
+// the caller then calls wakeForPass (after releasing g_libLock, which a
 // caller may hold around it).
 bool recordIfCompleted(TSocket* c, const char* text, int length);
+// After a completion on c: sets c's atomEvent, unless a connection has already
+// set its event since the last pass began, in which case the pass that event
+// brings comes after this completion too and sees it.
+void wakeForPass(TSocket* c);
+// The main loop, before the close-on-ready sweep and the pass of each
+// iteration (and every pass itself): completions from here on need a wake-up.
+void passStarting();
 // Closes every connection marked close-on-ready (main thread).
 void closeMarkedConnections();

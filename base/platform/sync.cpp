@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <linux/futex.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -24,13 +25,26 @@ namespace {
 // g_libLock: a futex word (0 free, 1 held, 2 held and someone may sleep on it)
 // with an owner and a depth for re-entry. Taking it free costs one atomic
 // exchange; a waiter spins a little before it sleeps, since the lock is held for
-// microseconds at a time, less than a sleep and a wake-up cost. Only the owner
+// microseconds at a time, less than a sleep and a wake-up cost (a wake-up on
+// another processor of a virtual machine costs several microseconds). Only the owner
 // ever finds itself in g_libOwner, so a relaxed read is enough to see re-entry.
 // The word's acquire and release order everything done under the lock.
 std::atomic<int> g_libWord{0};
 std::atomic<uintptr_t> g_libOwner{0};
 int g_libDepth = 0;  // changed only by the owner
-constexpr int kLibSpins = 200;
+
+// How long a waiter spins: about a microsecond when the holder may be running
+// on another processor, not at all when the process has only one (the holder
+// cannot run while the waiter spins). Decided at the first wait.
+int libSpins() {
+    static const int spins = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (sched_getaffinity(0, sizeof set, &set) != 0) return 100;
+        return CPU_COUNT(&set) > 1 ? 100 : 0;
+    }();
+    return spins;
+}
 
 // Tells the threads apart: the address of a thread-local byte.
 uintptr_t selfId() {
@@ -49,7 +63,8 @@ void cpuRelax() {
 int* libWordAddress() { return reinterpret_cast<int*>(&g_libWord); }
 
 void libLockSlow() {
-    for (int i = 0; i < kLibSpins; ++i) {
+    const int spins = libSpins();
+    for (int i = 0; i < spins; ++i) {
         cpuRelax();
         int expected = 0;
         if (g_libWord.load(std::memory_order_relaxed) == 0 &&

@@ -8,7 +8,11 @@
 // macros, whose ${name,args...} uses are expanded and read again like response
 // file text. Both recursions are bounded: 32 nested response files (error
 // 15000 "response files nested too deeply: %s"), 32 nested macro expansions
-// (warning 35000 "macro expansion too deep: %s").
+// or 1 MiB of macro text for one command-line argument (warning 35000 "macro
+// expansion too deep: %s"). Once a guard has tripped, the remaining response
+// files and macro uses inside the same command-line argument are skipped, so a
+// file that includes itself twice or a macro that uses itself twice ends as
+// quickly as a simple loop instead of branching below the guard.
 //
 // A response-file line whose first non-blank character is '#' but which is none
 // of the four directives is read as ordinary text (its tokens are arguments), so

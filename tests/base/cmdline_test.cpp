@@ -134,12 +134,15 @@ TEST(ResponseFile, InclusionLoopsStopAtDepth32) {
     writeFile(dir.file("loop.rsp"), "-f:loop.rsp\n-x\n");
     writeFile(dir.file("a.rsp"), "-a -f:b.rsp");
     writeFile(dir.file("b.rsp"), "-b -f:a.rsp");
-    for (const char* file : {"loop.rsp", "a.rsp"}) {
+    // included twice: the second includes below the guard are skipped, instead
+    // of branching 2^32 times
+    writeFile(dir.file("twice.rsp"), "-f:twice.rsp -f:twice.rsp -x");
+    for (const char* file : {"loop.rsp", "a.rsp", "twice.rsp"}) {
         RecordingGuard rec;
         const Strings got = expand({"-f:" + dir.file(file), "-after"});
         EXPECT_EQ(got.size(), 33u);  // 32 levels, each giving one argument
         EXPECT_EQ(got.back(), "-after");
-        const std::string again = file[0] == 'l' ? "loop.rsp(1)" : "b.rsp(1)";
+        const std::string again = file[0] == 'a' ? "b.rsp(1)" : std::string(file) + "(1)";
         EXPECT_EQ(placed(rec), Strings{again + " 15000 response files nested too deeply: " + dir.file(file)});
     }
 }
@@ -168,6 +171,9 @@ TEST(Macros, ExpansionIsReadAsResponseText) {
         {{"-mdef:S=${S}", "${S}"}, {"${S}"}, {}},  // expands to itself: nothing changes
         {{"-mdef:A=x${A}", "${A}", "-after"}, {"-after"},
          {"35000 macro expansion too deep: " + std::string(32, 'x') + "${A}"}},
+        // a macro that uses itself twice doubles per level: stopped by its size
+        {{"-mdef:A=${A}${A}", "${A}", "-after"}, {"-after"}, {"35000 macro expansion too deep: ${A}"}},
+        {{"-mdef:A=${A} ${A}", "${A}", "-after"}, {"-after"}, {"35000 macro expansion too deep: ${A}"}},
     };
     for (const Case& c : cases) {
         RecordingGuard rec;

@@ -435,8 +435,8 @@ bool globMatch(const char* pat, const char* name) {
     return *pat == 0;
 }
 
+// The attribute class of a file; it matches when all its bits are in the mask.
 int entryClass(const PlatformDirEntry& e) {
-    if (e.isDir) return 0x3F;
     return (e.isHidden ? 0x01 : 0x02) | (e.isSystem ? 0x04 : 0x08) | (e.isReadOnly ? 0x10 : 0x20);
 }
 
@@ -454,7 +454,8 @@ int collectMatches(const std::string& dir, const char* pattern, int levels, int 
     std::vector<std::string> files;
     std::vector<std::string> subdirs;
     for (const PlatformDirEntry& e : entries) {
-        if ((entryClass(e) & ~mask) == 0 && globMatch(pattern, e.name.c_str())) {
+        // A folder is never a file name, whatever the mask admits.
+        if (!e.isDir && (entryClass(e) & ~mask) == 0 && globMatch(pattern, e.name.c_str())) {
             files.push_back(e.name);
         }
         if (levels > 0 && e.isDir && !e.isLink && e.name[0] != '.') subdirs.push_back(e.name);

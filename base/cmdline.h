@@ -40,7 +40,8 @@ void expandArgs(LStrList& args, bool optionsOnly);
 // compareNoCase, then (with -sub[:levels]) those of its subdirectories, visited
 // depth first in the same name order (subdirectories whose name begins with a
 // dot, and linked directories, are not entered). -hidden admits hidden files
-// (names beginning with a dot), -system system files (none on Linux); -nwfne
+// (names beginning with a dot), -system system files (none on Linux); folders
+// never match, not even with both -hidden and -system; -nwfne
 // silences the warning 35000 "no file hit in %s" for a pattern without match.
 // These four options apply wherever they stand and are removed from the list.
 // '*' matches any run of characters and '?' one character (a double-byte

@@ -231,6 +231,7 @@ TEST(Wildcards, MatchesSortedWithoutCaseInAStableOrder) {
         {{"-sub:0", "*/?.txt"}, {"A.txt", "b.txt"}},
         {{"*/*.txt", "-hidden"}, {".secret.txt", "A.txt", "a2.txt", "b.txt"}},
         {{"-system", "*/*.txt"}, {"A.txt", "a2.txt", "b.txt"}},
+        {{"-hidden", "-system", "*/*.txt"}, {".secret.txt", "A.txt", "a2.txt", "b.txt"}},  // no folder dir.txt
     };
     RecordingGuard rec;
     for (const Case& c : cases) {

@@ -108,7 +108,7 @@ int readLiteralChar(LRexParser& p, LString& out, bool setMode) {
 
 const char* parseName(LRexParser& p, const char* from, LString& name) {
     const char* q = from;
-    while (q < p.end && (g_charClass[static_cast<unsigned char>(*q)] & 0x17)) ++q;
+    while (q < p.end && (g_charClass[static_cast<unsigned char>(*q)] & kClassWord)) ++q;
     name.assign(from, static_cast<int>(q - from));
     if (q < p.end && *q == '}') {
         if (name.empty()) p.warn(35000, "%s", lang("名前文字列が空です", "name string is empty"));

@@ -11,9 +11,7 @@
 #include "base/block.h"
 
 TEST(Block, RoundAndClassAtTheClassBorders) {
-    struct Case {
-        int request, usable, cls;
-    };
+    struct Case { int request, usable, cls; };
     const Case cases[] = {
         {0, 0, 1},          {1, 4, 2},          {5, 8, 3},          {60, 60, 16},      {61, 76, 21},
         {77, 92, 22},       {252, 252, 32},     {253, 316, 37},     {1020, 1020, 48},  {1021, 1276, 53},

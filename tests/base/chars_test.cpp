@@ -4,24 +4,8 @@
 #include "base/chars.h"
 #include "base_test_support.h"
 
-TEST(Chars, ClassTableAtTheRangeBorders) {
-    const std::pair<int, uint16_t> cases[] = {
-        {0x00, 0},      {0x08, 0},      {0x09, 0x0020}, {0x0D, 0x0020}, {0x0E, 0},      {0x1F, 0},
-        {0x20, 0x0020}, {0x21, 0x0008}, {0x2F, 0x0008}, {0x30, 0x0004}, {0x39, 0x0004}, {0x3A, 0x0008},
-        {0x40, 0x0008}, {0x41, 0x0001}, {0x5A, 0x0001}, {0x5B, 0x0008}, {0x5E, 0x0008}, {0x5F, 0x0018},
-        {0x60, 0x0008}, {0x61, 0x0002}, {0x7A, 0x0002}, {0x7B, 0x0008}, {0x7E, 0x0008}, {0x7F, 0},
-        {0x80, 0},      {0x81, 0x1000}, {0x9F, 0x1000}, {0xA0, 0},      {0xA1, 0x2000}, {0xDF, 0x2000},
-        {0xE0, 0x1000}, {0xFC, 0x1000}, {0xFD, 0},      {0xFF, 0},
-    };
-    for (const auto& [byte, mask] : cases) EXPECT_EQ(g_charClass[byte], mask) << std::hex << byte;
-}
-
 TEST(Chars, LeadAndWordBytesPerCharacterSet) {
-    struct Case {
-        int set;
-        unsigned char byte;
-        bool lead, word;
-    };
+    struct Case { int set; unsigned char byte; bool lead, word; };
     const Case cases[] = {
         {'s', 0x81, true, false}, {'s', 0xFC, true, false}, {'s', 0xB1, false, true}, {'s', '_', false, false},
         {'s', '7', false, true},  {'e', 0xA1, true, true},  {'e', 0x81, false, true}, {0, 0x81, false, true},

@@ -150,11 +150,7 @@ TEST(ResponseFile, InclusionLoopsStopAtDepth32) {
 // ---- macros ----
 
 TEST(Macros, ExpansionIsReadAsResponseText) {
-    struct Case {
-        Strings args;
-        Strings expected;
-        Strings reports;
-    };
+    struct Case { Strings args; Strings expected; Strings reports; };
     const Case cases[] = {
         {{"-mdef:GREET,who=hello {who}", "${GREET,world}"}, {"hello", "world"}, {}},
         {{"-rspdef:GREET, a, b={b}+{a}", "${GREET,1,2}"}, {"2+1"}, {}},

@@ -50,11 +50,7 @@ TEST(LString, EditsWithTextFromTheStringItself) {
 }
 
 TEST(LString, Insert) {
-    struct Case {
-        const char *start, *text;
-        int at, n;
-        const char* expect;
-    };
+    struct Case { const char *start, *text; int at, n; const char* expect; };
     const Case cases[] = {
         {"abcdef", "XY", 2, -1, "abXYcdef"}, {"abcdef", "XYZ", 0, 2, "XYabcdef"},
         {"abcdef", "XY", -1, -1, "abcdefXY"}, {"abcdef", "XY", 6, -1, "abcdefXY"},
@@ -79,11 +75,7 @@ TEST(LString, Find) {
 }
 
 TEST(LString, ReplaceAll) {
-    struct Case {
-        const char *start, *from, *to;
-        int count;
-        const char* expect;
-    };
+    struct Case { const char *start, *from, *to; int count; const char* expect; };
     const Case cases[] = {
         {"a-b-c", "-", "+", 2, "a+b+c"},
         {"aaa", "a", "aa", 3, "aaaaaa"},  // scanning resumes after the inserted text

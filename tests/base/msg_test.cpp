@@ -34,40 +34,27 @@ std::unique_ptr<LStdoutMsg> fileSink(const std::string& path, int append = 0, in
 }  // namespace
 
 TEST(Msg, FormatsByCodeWithAndWithoutPosition) {
-    struct Case {
-        int code;
-        const char* position;  // pushed as name and line 3 when not null
-        const char* base;      // the plain sink
-        const char* console;   // LStdoutMsg: plain text without a kind
-    };
+    // position: "a.rsp" line 3 pushed; console: LStdoutMsg's output when it differs
+    struct Case { int code; bool position; const char* base; const char* console = nullptr; };
     const Case cases[] = {
-        {0, nullptr, "Message 0: t", "t"},
-        {-3, nullptr, "Message -3: t", "t"},
-        {1, nullptr, "Error 1: t\n", "Error 1: t\n"},
-        {19999, nullptr, "Error 19999: t\n", "Error 19999: t\n"},
-        {20000, nullptr, "Warning 20000: t\n", "Warning 20000: t\n"},
-        {39998, nullptr, "Warning 39998: t\n", "Warning 39998: t\n"},
-        {39999, nullptr, "Note 39999: t\n", "Note 39999: t\n"},
-        {50000, nullptr, "Note 50000: t\n", "Note 50000: t\n"},
-        {15000, "a.rsp", "a.rsp(3): Error 15000: t\n", "a.rsp(3): Error 15000: t\n"},
-        {0, "a.rsp", "a.rsp(3): Message 0: t", "t"},
+        {0, false, "Message 0: t", "t"},              {-3, false, "Message -3: t", "t"},
+        {1, false, "Error 1: t\n"},                   {19999, false, "Error 19999: t\n"},
+        {20000, false, "Warning 20000: t\n"},         {39998, false, "Warning 39998: t\n"},
+        {39999, false, "Note 39999: t\n"},            {50000, false, "Note 50000: t\n"},
+        {15000, true, "a.rsp(3): Error 15000: t\n"},  {0, true, "a.rsp(3): Message 0: t", "t"},
     };
     LMsg base(0);
     LStdoutMsg console;
     for (const Case& c : cases) {
-        if (c.position) pushNnPos(c.position, 3);
+        if (c.position) pushNnPos("a.rsp", 3);
         EXPECT_EQ(captured([&] { base.report(c.code, "t"); }), c.base) << c.code;
-        EXPECT_EQ(captured([&] { console.report(c.code, "t"); }), c.console) << c.code;
+        EXPECT_EQ(captured([&] { console.report(c.code, "t"); }), c.console ? c.console : c.base) << c.code;
         if (c.position) popPos();
     }
 }
 
 TEST(Msg, SystemErrorSuffixes) {
-    struct Case {
-        int code, err;
-        const char* text;
-        const char* kind;
-    };
+    struct Case { int code, err; const char* text; const char* kind; };
     const Case cases[] = {
         {17000, ENOENT, "open(): No such file or directory", "Error"},
         {37000, EACCES, "open(): Permission denied", "Warning"},
@@ -121,13 +108,9 @@ TEST(Msg, PositionStack) {
 // ---- the message file ----
 
 TEST(MsgFile, ConsoleLevelsOverwriteAppendAndUnusedFiles) {
-    struct Case {
-        const char* before;  // null: no file before the run
-        int append, level;
-        int code;            // -1: the run reports nothing
-        const char* console;
-        const char* file;    // null: no file after the run
-    };
+    // before, file: the file's content before and after the run (null: no file);
+    // code -1: the run reports nothing
+    struct Case { const char* before; int append, level, code; const char* console; const char* file; };
     const Case cases[] = {
         {nullptr, 0, 0, 0, "text", "text"},
         {nullptr, 0, 0, 35000, "Warning 35000: text\n", "Warning 35000: text\n"},
@@ -140,12 +123,8 @@ TEST(MsgFile, ConsoleLevelsOverwriteAppendAndUnusedFiles) {
         {"old run\n", 1, 0, 35000, "Warning 35000: text\n", "old run\nWarning 35000: text\n"},
         // a run without reports leaves no file behind, except an earlier run's
         // text that it was to append to
-        {nullptr, 0, 0, -1, "", nullptr},
-        {"earlier\n", 0, 0, -1, "", nullptr},
-        {"", 0, 0, -1, "", nullptr},
-        {nullptr, 1, 0, -1, "", nullptr},
-        {"", 1, 0, -1, "", nullptr},
-        {"earlier\n", 1, 0, -1, "", "earlier\n"},
+        {nullptr, 0, 0, -1, "", nullptr}, {"earlier\n", 0, 0, -1, "", nullptr}, {"", 0, 0, -1, "", nullptr},
+        {nullptr, 1, 0, -1, "", nullptr}, {"", 1, 0, -1, "", nullptr}, {"earlier\n", 1, 0, -1, "", "earlier\n"},
     };
     TempDir dir;
     const std::string path = dir.file("m.txt");

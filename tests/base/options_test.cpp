@@ -48,12 +48,7 @@ TEST(Options, MatchingRuleAndIntegerValues) {
 }
 
 TEST(Options, MaskAndSwitchValues) {
-    struct Case {
-        const char* arg;
-        int bits2;
-        int before, after;
-        const char* error;
-    };
+    struct Case { const char* arg; int bits2; int before, after; const char* error; };
     const Case cases[] = {
         {"-m", 12, 0x40, 0x43, ""},
         {"-m:1", 12, 0x40, 0x43, ""},

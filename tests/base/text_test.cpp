@@ -39,11 +39,7 @@ TEST(ParseInt, InputsAndTheirErrors) {
 }
 
 TEST(ParseSize, Multipliers) {
-    struct Case {
-        const char* text;
-        bool roundUp;
-        int value;
-    };
+    struct Case { const char* text; bool roundUp; int value; };
     const Case cases[] = {
         {"4k", false, 4096}, {"4k", true, 5119},     {"4K", false, 4096},         {"2m", false, 2097152},
         {"1g", false, 1073741824}, {"1g", true, 2147483647}, {"17", true, 17}, {"0x10k", false, 16384},
@@ -85,10 +81,7 @@ TEST(DecodeEscape, EveryEscapeAndItsWarnings) {
 }
 
 TEST(Printable, Renderings) {
-    struct Case {
-        const char* text;
-        const char* shown;
-    };
+    struct Case { const char* text; const char* shown; };
     const Case cases[] = {
         {"abc_XYZ 019", "abc_XYZ 019"},
         {"a\r\n\tb", "a\\r\\n\\tb"},
@@ -103,11 +96,7 @@ TEST(Printable, Renderings) {
 }
 
 TEST(TextUtilities, NameAndDirectoryOfPaths) {
-    struct Case {
-        const char* path;
-        const char* name;
-        const char* dir;
-    };
+    struct Case { const char* path; const char* name; const char* dir; };
     const Case cases[] = {
         {"dir/sub/file.txt", "file.txt", "dir/sub/"},
         {"c:\\logs\\a.log", "a.log", "c:\\logs\\"},

@@ -26,17 +26,26 @@ protected:
     void TearDown() override { endThreads(); }
 };
 
-// Ends when it is asked to; calls its hook (under g_libLock) on the way out.
-class Obedient : public LThread {
+// Signals started, then ends at once (brief) or when it is asked to, calling
+// onStop under g_libLock on its way out; counts its destruction in *deleted.
+class Worker : public LThread {
 public:
+    explicit Worker(bool brief = false, std::atomic<int>* deleted = nullptr) : brief_(brief), deleted_(deleted) {}
+    ~Worker() override {
+        if (deleted_) ++*deleted_;
+    }
     void run() override {
         started.set();
-        while (!stopRequested) stopEvent.wait(-1);
+        while (!brief_ && !stopRequested) stopEvent.wait(-1);
         LLockGuard guard;
         if (onStop) onStop();
     }
     LEvent started;
     std::function<void()> onStop;
+
+private:
+    bool brief_;
+    std::atomic<int>* deleted_;
 };
 
 // Ignores its stop event until the test releases it, then touches its base
@@ -57,21 +66,6 @@ public:
         g_finished = 1;
     }
     LEvent started;
-};
-
-// Counts its destruction; runs briefly, or (wait) until it is stopped.
-class Counted : public LThread {
-public:
-    Counted(std::atomic<int>& deleted, bool wait) : deleted_(deleted), wait_(wait) {}
-    ~Counted() override { ++deleted_; }
-    void run() override {
-        if (!wait_) sleepMs(20);
-        while (wait_ && !stopRequested) stopEvent.wait(-1);
-    }
-
-private:
-    std::atomic<int>& deleted_;
-    bool wait_;
 };
 
 int registeredCount() {
@@ -104,14 +98,14 @@ struct Events {
 }  // namespace
 
 TEST_F(ThreadTest, StopOnANeverStartedThreadReturnsAtOnce) {
-    Obedient t;
+    Worker t;
     EXPECT_LT(ELAPSED_MS(t.stop(5000)), 1000);
     EXPECT_FALSE(t.isRunning());
 }
 
 TEST_F(ThreadTest, StopEndsACooperatingThreadAndDoneIsSignalledOnce) {
     for (int i = 0; i < 30; ++i) {  // also right after start, before run() began
-        Obedient t;
+        Worker t;
         t.start();
         if (i == 0) {
             ASSERT_EQ(t.started.wait(10000), WaitResult::signalled);
@@ -140,7 +134,7 @@ TEST_F(ThreadTest, StopTimesOutOnAThreadThatIgnoresItAndTheObjectOutlivesIt) {
 TEST_F(ThreadTest, AutoDeletingThreadDeletesItselfWithoutSignallingDone) {
     std::atomic<int> deleted{0};
     LEvent done;  // outlives the thread object, which shares it as its done event
-    auto* t = new Counted(deleted, false);
+    auto* t = new Worker(true, &deleted);
     t->doneEvent.share(done);
     t->start(true);
     ASSERT_TRUE(waitUntil([&] { return deleted == 1 && registeredCount() == 1; }));
@@ -149,15 +143,15 @@ TEST_F(ThreadTest, AutoDeletingThreadDeletesItselfWithoutSignallingDone) {
 
 TEST_F(ThreadTest, EndThreadsStopsEveryThreadInReverseOrder) {
     std::vector<int> order;
-    std::vector<std::unique_ptr<Obedient>> threads;
+    std::vector<std::unique_ptr<Worker>> threads;
     for (int i = 1; i <= 3; ++i) {
-        threads.push_back(std::make_unique<Obedient>());
+        threads.push_back(std::make_unique<Worker>());
         threads.back()->onStop = [&order, i] { order.push_back(i); };
         threads.back()->start();
         ASSERT_EQ(threads.back()->started.wait(10000), WaitResult::signalled);
     }
     std::atomic<int> deleted{0};
-    for (int i = 0; i < 20; ++i) (new Counted(deleted, true))->start(true);
+    for (int i = 0; i < 20; ++i) (new Worker(false, &deleted))->start(true);
     ASSERT_TRUE(waitUntil([] { return registeredCount() == 24; }));
     EXPECT_LT(ELAPSED_MS(endThreads()), 10000);  // none of them costs its full second
     EXPECT_EQ(g_mainThread, nullptr);
@@ -198,14 +192,12 @@ TEST_F(ThreadTest, StopWithoutWaitOnAutoDeletingThreadsEndingByThemselves) {
 
 TEST_F(ThreadTest, CurrentThreadFindsTheCallersObject) {
     EXPECT_EQ(currentThread(), g_mainThread);
-    class Self : public LThread {
-    public:
-        void run() override { found = currentThread(); }
-        std::atomic<LThread*> found{nullptr};
-    } t;
+    Worker t;
+    LThread* found = nullptr;
+    t.onStop = [&] { found = currentThread(); };
     t.start();
-    ASSERT_EQ(t.doneEvent.wait(10000), WaitResult::signalled);
-    EXPECT_EQ(t.found, &t);
+    t.stop(-1);
+    EXPECT_EQ(found, &t);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(std::thread([] { currentThread(); }).join(), ::testing::ExitedWithCode(2), "");
 }

@@ -7,11 +7,7 @@
 
 namespace {
 
-struct DumpCase {
-    const char* pattern;
-    const char* dump;
-    uint32_t flags = 0;
-};
+struct DumpCase { const char* pattern; const char* dump; uint32_t flags = 0; };
 
 // Trees by construct, in the debug format of dump().
 const DumpCase kDumps[] = {

@@ -1,6 +1,7 @@
 // Matching by construct: (pattern, flags, character set, text) gives the span
-// of the first match (or none) and the warnings raised. Every row is also run
-// with the search shortcuts off, and both runs must agree.
+// of the first match (or none) and the warnings raised; long texts also prove
+// that the first-byte filter never rejects a start where the tree matches.
+// Every row is also run with the search shortcuts off, and both runs must agree.
 #include <gtest/gtest.h>
 
 #include "rex_support.h"

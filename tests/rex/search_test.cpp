@@ -1,6 +1,7 @@
-// The search: nth modes, offsets, start positions on character boundaries,
-// the first-byte filter of long texts, rexFind, and a comparison of the
-// shortcuts with the plain search over many patterns and texts.
+// The search: nth modes and offsets, rexFind and its window, the first-byte
+// tables, and a comparison of the shortcuts with the plain search over many
+// patterns and texts. (Starts on character boundaries and the filter's rows
+// are in the match table.)
 #include <gtest/gtest.h>
 
 #include <random>

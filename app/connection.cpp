@@ -44,11 +44,16 @@ int nextAutomaticColor() {
 }
 }  // namespace
 
+void printConnectionLabel(const TSocket* c) {
+    LString label("Connection ");
+    label.append(c->name);
+    printColored(c->color, label.data());
+}
+
 void printConnectionNotice(const TSocket* c, const char* tail) {
-    LLockGuard guard;
+    ConsoleOutput out;
     msgPrintText("[");
-    const LString label = LString::format("Connection %s", c->name.data());
-    printColored(c->color, label.data(), label.len());
+    printConnectionLabel(c);
     msgPrintText(tail);
 }
 
@@ -95,28 +100,35 @@ void TSocket::receive() {
     const int n = receiveAll(received_, g_receivePause);
     if (n <= 0) return;
     const char* text = received_.data();
+    bool completed = false;
     {
-        // The console shows every byte but NUL (telnet servers send CR NUL);
-        // log files and the completion check get the bytes as they came.
+        // One hold of g_libLock for the console, the log files and the
+        // completion check: a piece waits for the lock once at most.
         LLockGuard guard;
-        setConsoleColor(color);
-        if (std::memchr(text, 0, static_cast<size_t>(n)) == nullptr) {
-            msgPrintText(text);
-        } else {
-            LString shown;
-            shown.reserve(n);
-            for (const char* p = text; p < text + n;) {
-                const char* nul = static_cast<const char*>(std::memchr(p, 0, static_cast<size_t>(text + n - p)));
-                const char* end = nul != nullptr ? nul : text + n;
-                shown.append(p, static_cast<int>(end - p));
-                p = nul != nullptr ? nul + 1 : end;
+        {
+            // The console shows every byte but NUL (telnet servers send CR
+            // NUL); log files and the completion check get the bytes as they came.
+            ConsoleOutput out;
+            setConsoleColor(color);
+            if (std::memchr(text, 0, static_cast<size_t>(n)) == nullptr) {
+                msgPrintText(text);
+            } else {
+                LString shown;
+                shown.reserve(n);
+                for (const char* p = text; p < text + n;) {
+                    const char* nul = static_cast<const char*>(std::memchr(p, 0, static_cast<size_t>(text + n - p)));
+                    const char* end = nul != nullptr ? nul : text + n;
+                    shown.append(p, static_cast<int>(end - p));
+                    p = nul != nullptr ? nul + 1 : end;
+                }
+                msgPrintText(shown.data());
             }
-            msgPrintText(shown.data());
+            setConsoleColor(7);
         }
-        setConsoleColor(7);
+        logReceived(this, text, n);
+        completed = recordIfCompleted(this, text, n);
     }
-    logReceived(this, text, n);
-    checkCompletion(this, text, n);
+    if (completed) wakeForPass(this);
 }
 
 void TSocket::drainQueue() {
@@ -156,15 +168,29 @@ void TSocket::transmit(const char* bytes, int n) {
 void TSocket::sendLine(const LineRecord& line) {
     const LString& text = line.text();
     if (line.fromFile() && g_inputShow) {
-        LLockGuard guard;
-        printColored(echoColor(color), text.data(), text.len());
+        ConsoleOutput out;
+        printColored(echoColor(color), text.data());
         msgPrintText("\r\n");
     }
     logSent(this, text.data(), text.len());
-    LString wire(text);
-    wire.append("\r\n");
-    transmit(wire.data(), wire.len());
-    systemMessage("[send to %s] %s", name.data(), displayText(line).data());
+    // The line and its CR LF in one send; a short line needs no allocation.
+    char small[256];
+    if (text.len() + 2 <= static_cast<int>(sizeof small)) {
+        std::memcpy(small, text.data(), static_cast<size_t>(text.len()));
+        std::memcpy(small + text.len(), "\r\n", 2);
+        transmit(small, text.len() + 2);
+    } else {
+        LString wire(text);
+        wire.append("\r\n");
+        transmit(wire.data(), wire.len());
+    }
+    if (g_systemMsgColor != 0) {
+        LString message("[send to ");
+        message.append(name);
+        message.append("] ");
+        message.append(displayText(line));
+        systemMessageText(message.data());
+    }
 }
 
 // ---- the list ----
@@ -212,7 +238,9 @@ void closeAllConnections() {
 }
 
 void queueLine(TSocket* c, const LineRecord& line) {
-    LLockGuard guard;
+    // Holds g_libLock; the echo and the send message of a line sent at once
+    // reach the console with one write.
+    ConsoleOutput out;
     if (liveConnection(c) == nullptr) {
         msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(line).data());
         return;

@@ -80,6 +80,8 @@ int connectionCount();
 // c when it is still in g_connections, else null. The caller holds g_libLock
 // and keeps holding it while it uses the result.
 TSocket* liveConnection(TSocket* c);
+// Prints "Connection <name>" in c's colour (the caller holds g_libLock).
+void printConnectionLabel(const TSocket* c);
 // Prints "[", "Connection <name>" in c's colour, then tail (e.g. " closed]\r\n"),
 // as one unit of console output.
 void printConnectionNotice(const TSocket* c, const char* tail);

@@ -64,6 +64,7 @@ void setColor(const char* name, int color) {
         return;
     }
     c->color = color;
+    ConsoleOutput out;
     msgPrint("接続「%s」を", name);
     printColored(color, "この色");
     msgPrintText("に設定しました\r\n");

@@ -1,7 +1,9 @@
 // Console output: the sink, colours, system messages and name lists.
 //
 // Every coloured piece is one sequence under g_libLock (colour, text, colour 7),
-// so output of different threads never mixes colours.
+// so output of different threads never mixes colours. Such a sequence is a
+// ConsoleOutput: its pieces, colour changes included, are collected and
+// written with one system call at its end.
 //
 // A failing colour change is reported (17000) at most once until a colour
 // change succeeds again, and never while such a report is being written: the
@@ -14,6 +16,7 @@
 
 #include "app/settings.h"
 #include "base/lock.h"
+#include "base/platform/console.h"
 #include "base/platform/terminal.h"
 #include "base/stream.h"
 
@@ -22,20 +25,14 @@ namespace {
 // succeeded since; or a colour failure report is being written right now.
 bool g_colorFailureReported = false;
 bool g_reportingColorFailure = false;
-}  // namespace
+// Under g_libLock: the outermost ConsoleOutput holds a colour change that has
+// not been written yet.
+bool g_pendingColor = false;
 
-void TMsg::output(int code, const char* position, const char* kind, const char* text) {
-    LLockGuard guard;
-    if (code != 0) setConsoleColor(g_errorMsgColor);
-    LStdoutMsg::output(code, position, kind, text);
-    if (code != 0) setConsoleColor(7);
-    if (msgStream) msgStream->flush();
-}
-
-void setConsoleColor(int attribute) {
-    LLockGuard guard;
-    if (g_reportingColorFailure) return;  // no colour inside that report
-    if (terminalSetColor(attribute)) {
+// The outcome of writing a colour change: a failure is reported once until a
+// change succeeds again, and never from inside its own report.
+void colorWritten(bool ok) {
+    if (ok) {
         g_colorFailureReported = false;
         return;
     }
@@ -45,6 +42,43 @@ void setConsoleColor(int attribute) {
     msg(17000, "SetConsoleTextAttribute() failed");
     g_reportingColorFailure = false;
 }
+}  // namespace
+
+ConsoleOutput::ConsoleOutput() = default;
+
+ConsoleOutput::~ConsoleOutput() {
+    if (!batch_.outermost()) return;
+    const bool colored = g_pendingColor;
+    g_pendingColor = false;
+    const bool ok = batch_.flush();
+    if (colored) colorWritten(ok);
+}
+
+void TMsg::output(int code, const char* position, const char* kind, const char* text) {
+    ConsoleOutput out;
+    if (code != 0) setConsoleColor(g_errorMsgColor);
+    LStdoutMsg::output(code, position, kind, text);
+    if (code != 0) setConsoleColor(7);
+    if (msgStream) msgStream->flush();
+}
+
+void setConsoleColor(int attribute) {
+    LLockGuard guard;
+    if (g_reportingColorFailure) return;  // no colour inside that report
+    if (!platformStdoutIsTerminal()) {
+        g_colorFailureReported = false;  // nothing to write: nothing fails
+        return;
+    }
+    char seq[24];
+    const int n = formatSgr(attribute, seq);
+    if (inStdoutBatch()) {
+        // Inside a ConsoleOutput: written with the rest of it.
+        writeStdout(seq, n);
+        g_pendingColor = true;
+        return;
+    }
+    colorWritten(writeStdout(seq, n));
+}
 
 int echoColor(int c) {
     if (g_inputReverse == 1) c = ((c >> 4) & 7) | ((c & 7) << 4) | (c & 0x88);
@@ -53,16 +87,21 @@ int echoColor(int c) {
 }
 
 void systemMessage(const char* fmt, ...) {
-    const int color = g_systemMsgColor;
-    if (color == 0) return;
+    if (g_systemMsgColor == 0) return;
     LString text;
     va_list args;
     va_start(args, fmt);
     text.appendFormatV(fmt, args);
     va_end(args);
-    LLockGuard guard;
+    systemMessageText(text.data());
+}
+
+void systemMessageText(const char* text) {
+    const int color = g_systemMsgColor;
+    if (color == 0) return;
+    ConsoleOutput out;
     setConsoleColor(color);
-    msgPrintText(text.data());
+    msgPrintText(text);
     setConsoleColor(7);
     msgPrintText("\r\n");
 }
@@ -79,7 +118,7 @@ void printNameList(const char* label, const LStrList& names) {
 }
 
 void printColored(int attribute, const char* text, int n) {
-    LLockGuard guard;
+    ConsoleOutput out;
     setConsoleColor(attribute);
     if (n < 0) {
         msgPrintText(text);

@@ -19,6 +19,23 @@ public:
     void output(int code, const char* position, const char* kind, const char* text) override;
 };
 
+// One unit of console output: holds g_libLock and collects everything written
+// during its life (colour changes inline) into one write at its end, so that a
+// sequence of colour, text, colour 7 and tail costs one system call and never
+// mixes with other output. When that write fails after a colour change, the
+// colour change counts as failed (error 17000, see setConsoleColor). Nested
+// units join the outermost one. Never hold one across a command or a wait.
+class ConsoleOutput {
+public:
+    ConsoleOutput();
+    ~ConsoleOutput();
+    ConsoleOutput(const ConsoleOutput&) = delete;
+    ConsoleOutput& operator=(const ConsoleOutput&) = delete;
+
+private:
+    LStdoutBatch batch_;
+};
+
 // Sets the attribute for further output (nothing is written when standard output
 // is not a terminal). Never recurses into itself through a failure report.
 void setConsoleColor(int attribute);
@@ -31,6 +48,8 @@ int echoColor(int c);
 // Prints one system message line in g_systemMsgColor (nothing when it is 0).
 // fmt is program text; pass user text as arguments.
 void systemMessage(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The same with a finished text.
+void systemMessageText(const char* text);
 
 // Prints " <label> " and the names joined by "," (nothing for an empty list).
 void printNameList(const char* label, const LStrList& names);

@@ -54,16 +54,23 @@ int detachEverywhere(const LogFile* f) {
 }  // namespace
 
 void writeSysLog(const char* fmt, ...) {
-    LString event;
-    va_list args;
-    va_start(args, fmt);
-    event.appendFormatV(fmt, args);
-    va_end(args);
     LLockGuard guard;
+    // The event is formatted only when a file records it: without such a file
+    // this costs a glance at the list, on the busiest paths of the program.
+    bool recorded = false;
+    for (const LogFile* f : g_logFiles) recorded = recorded || (f->logFlags & LogFile::kSys);
+    if (!recorded) return;
+    LString event;
     LString stamp;
     for (LogFile* f : g_logFiles) {
         if (!(f->logFlags & LogFile::kSys)) continue;
-        if (stamp.empty()) stamp = timeStamp();
+        if (stamp.empty()) {
+            stamp = timeStamp();
+            va_list args;
+            va_start(args, fmt);
+            event.appendFormatV(fmt, args);
+            va_end(args);
+        }
         f->stream->printf("[%s  %s]\r\n", stamp.data(), event.data());
         f->stream->flush();
     }

@@ -79,10 +79,12 @@ int runMainLoop(PendingLines& pending, TInput* input) {
             quit = handlePendingLine(pending.takeNext(), pending);
             wakeMainLoop();
         }
+        passStarting();
         if (g_closeOnReadyPending.exchange(0)) closeMarkedConnections();
         assignAtoms(pending);
         if (g_quitRequested) break;
-        waitAny(g_waitSet, -1);
+        // Every signalled event is taken at once: one pass answers them all.
+        waitAnyTakeAll(g_waitSet, -1);
     }
     return 0;
 }

@@ -15,9 +15,14 @@
 //   the same running atom before it (at most the last 64 KiB), so a marker split
 //   between two pieces completes the atom. Text from before the hand-out ended
 //   never counts.
+// - A completion wakes the main loop through its connection's atomEvent only
+//   when no other connection has done so since the last pass began: the pass
+//   that the first event brings answers every completion before it, so a burst
+//   of completions costs one wake-up instead of one each.
 #include "app/scheduler.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "app/atoms.h"
 #include "app/connection.h"
@@ -30,6 +35,13 @@
 #include "rex/rex.h"
 
 std::atomic<int> g_closeOnReadyPending{0};
+
+namespace {
+// A connection has set its atomEvent since the last pass began. Both sides
+// change it with exchanges, so that a completion that finds it set is seen by
+// the pass that follows the next passStarting().
+std::atomic<bool> g_wakePending{false};
+}  // namespace
 
 namespace {
 
@@ -57,6 +69,15 @@ public:
 private:
     bool held_ = false;
 };
+
+// Empties the text carried for a running atom; a small buffer is kept for the
+// next atom, a large one given back.
+void forgetText(LString& text) {
+    if (text.cap() > 4096)
+        text.clear();
+    else
+        text.truncate(0);
+}
 
 // Every name of the atom's after list has completed.
 bool afterMet(const Atom& atom) {
@@ -87,31 +108,36 @@ TSocket* findReadyConnectionFor(const Atom& atom) {
     return nullptr;
 }
 
-void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending) {
+void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending, std::optional<ConsoleOutput>* notice) {
     LockHold lock;
     const int n = atom.lines.count();
     for (int k = 0; k < n; ++k) {
         lock.acquire();
         const LineRecord& line = *atom.lines[k];
+        // A command (and any wait in it) runs only after the notice is shown.
+        if (notice && line.lowerKind() != 'g') notice->reset();
         TSocket* c = findConnectionById(connectionId);
         if (c == nullptr) {
             msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(line).data());
             break;
         }
         if (executeLine(c, line, pending) == 1) g_quitRequested = 1;
+        if (notice) notice->reset();
         if (k + 1 < n) lock.release();
     }
+    if (notice) notice->reset();
     lock.acquire();
     // A connection that has gone takes the atom with it: it is lost, as an atom
     // running on a connection that closes is.
     if (TSocket* c = findConnectionById(connectionId)) {
         c->currentAtom = atom.name;
-        c->atomText.clear();
+        forgetText(c->atomText);
         if (atom.until) c->endMarker = std::move(atom.until);
     }
 }
 
 void assignAtoms(PendingLines& pending) {
+    passStarting();
     int i = 0;
     while (i < g_atoms.count()) {
         Atom* a = g_atoms[i];
@@ -120,49 +146,62 @@ void assignAtoms(PendingLines& pending) {
             continue;
         }
         uint64_t id = 0;
-        LString connectionName;
+        // The notice stays open (and g_libLock held) until the first line has
+        // been handed out, so that when that line is text the notice, its echo
+        // and its send message reach the console with one write.
+        std::optional<ConsoleOutput> notice;
         {
             LLockGuard guard;
             TSocket* c = findReadyConnectionFor(*a);
             if (c == nullptr) return;  // strict queue order: nothing behind a runs now
             c->flags &= ~TSocket::kReady;
-            msgPrint("[Atom %s => ", a->name.data());
-            const LString label = LString::format("Connection %s", c->name.data());
-            printColored(c->color, label.data(), label.len());
+            notice.emplace();
+            LString text("[Atom ");
+            text.append(a->name);
+            text.append(" => ");
+            msgPrintText(text.data());
+            printConnectionLabel(c);
             msgPrintText("]\r\n");
+            writeSysLog("Assigned atom %s to connection %s", a->name.data(), c->name.data());
             id = c->id;
-            connectionName = c->name;
         }
         std::unique_ptr<Atom> atom = g_atoms.takeAt(i);  // the next atom moves up to i
-        writeSysLog("Assigned atom %s to connection %s", atom->name.data(), connectionName.data());
-        handOutAtom(*atom, id, pending);
+        handOutAtom(*atom, id, pending, &notice);
+        LLockGuard guard;  // its blocks go back under one hold of the lock
         deleteAtom(std::move(atom));
     }
 }
 
-void checkCompletion(TSocket* c, const char* text, int length) {
-    {
-        LLockGuard guard;
-        if (c->currentAtom.empty()) {
-            c->atomText.clear();
-            return;
-        }
-        LString& seen = c->atomText;
-        seen.append(text, length);
-        LRex* pattern = c->endMarker ? c->endMarker.get() : g_endMarker.get();
-        if (pattern == nullptr || rexFind(seen.data(), seen.len(), pattern, nullptr, 1) == nullptr) {
-            if (seen.len() > kCarriedText) seen.erase(0, seen.len() - kCarriedText);
-            return;
-        }
-        seen.clear();
-        const LString name = c->currentAtom;
-        c->flags |= TSocket::kReady;
-        c->currentAtom.clear();
-        recordCompletion(name);
-        if (c->flags & TSocket::kCloseOnReady) g_closeOnReadyPending = 1;
+bool recordIfCompleted(TSocket* c, const char* text, int length) {
+    LLockGuard guard;
+    if (c->currentAtom.empty()) {
+        forgetText(c->atomText);
+        return false;
     }
-    c->atomEvent.set();
+    LString& seen = c->atomText;
+    seen.append(text, length);
+    LRex* pattern = c->endMarker ? c->endMarker.get() : g_endMarker.get();
+    if (pattern == nullptr || rexFind(seen.data(), seen.len(), pattern, nullptr, 1) == nullptr) {
+        if (seen.len() > kCarriedText) seen.erase(0, seen.len() - kCarriedText);
+        return false;
+    }
+    forgetText(seen);
+    const LString name = std::move(c->currentAtom);  // leaves currentAtom empty
+    c->flags |= TSocket::kReady;
+    recordCompletion(name);
+    if (c->flags & TSocket::kCloseOnReady) g_closeOnReadyPending = 1;
+    return true;
 }
+
+void checkCompletion(TSocket* c, const char* text, int length) {
+    if (recordIfCompleted(c, text, length)) wakeForPass(c);
+}
+
+void wakeForPass(TSocket* c) {
+    if (!g_wakePending.exchange(true)) c->atomEvent.set();
+}
+
+void passStarting() { g_wakePending.exchange(false); }
 
 void closeMarkedConnections() {
     LLockGuard guard;

@@ -7,6 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
+
+#include "app/console.h"
 
 class TSocket;
 class PendingLines;
@@ -26,12 +29,27 @@ TSocket* findReadyConnectionFor(const Atom& atom);
 // and only while that connection is still listed: the first line that finds it
 // gone reports 10006 and the rest are dropped. Then records the atom as running
 // there (currentAtom; its until becomes the connection's pattern). A !!quit
-// among the lines sets g_quitRequested. Part of assignAtoms.
-void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending);
+// among the lines sets g_quitRequested. Part of assignAtoms. notice (may be
+// null) is the open console output of the assignment notice: the first text
+// line joins it, and it is closed before any command runs and after the first
+// line.
+void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending,
+                 std::optional<ConsoleOutput>* notice = nullptr);
 // Searches received text, together with what arrived before it for the same
 // running atom (at most 64 KiB), for the connection's completion pattern; on a
 // match records the completion and sets the connection's atomEvent
 // (connection thread).
 void checkCompletion(TSocket* c, const char* text, int length);
+// checkCompletion without the wake-up: true when an atom has completed, and
+// the caller then calls wakeForPass (after releasing g_libLock, which a
+// caller may hold around it).
+bool recordIfCompleted(TSocket* c, const char* text, int length);
+// After a completion on c: sets c's atomEvent, unless a connection has already
+// set its event since the last pass began, in which case the pass that event
+// brings comes after this completion too and sees it.
+void wakeForPass(TSocket* c);
+// The main loop, before the close-on-ready sweep and the pass of each
+// iteration (and every pass itself): completions from here on need a wake-up.
+void passStarting();
 // Closes every connection marked close-on-ready (main thread).
 void closeMarkedConnections();

@@ -99,7 +99,8 @@ int LSocket::sendAll(const char* bytes, int length) {
 int LSocket::receiveAll(LString& into, int pauseMs) {
     ++reads_;
     if (pauseMs < 0) pauseMs = 0;
-    const int64_t until = platformMonotonicMs() + (pauseMs > kPieceTimeMs ? pauseMs : kPieceTimeMs);
+    // The piece's time limit, read from the clock only when the piece waits.
+    int64_t until = -1;
     int total = 0;
     char buf[16 * 1024];
     while (total < kPieceLimit) {
@@ -110,20 +111,25 @@ int LSocket::receiveAll(LString& into, int pauseMs) {
         if (n > 0) {
             into.append(buf, n);
             total += n;
-            continue;
-        }
-        if (n == 0) {
+            // A read that did not fill the buffer took all that was waiting:
+            // go on as if the next read had found nothing, without making it.
+            if (n == want) continue;
+        } else if (n == 0) {
             peerGone_ = true;  // the peer's end of data: everything before it is read
             break;
-        }
-        const int err = netLastError();
-        if (!netWouldBlock(err)) {
-            if (!netPeerGone(err)) reportSocketErrorNo(err, "recv() failed");
-            peerGone_ = true;
-            break;
+        } else {
+            const int err = netLastError();
+            if (!netWouldBlock(err)) {
+                if (!netPeerGone(err)) reportSocketErrorNo(err, "recv() failed");
+                peerGone_ = true;
+                break;
+            }
         }
         // Nothing waits now: the piece ends unless more comes within the pause.
-        if (total == 0 || pauseMs == 0 || platformMonotonicMs() >= until) break;
+        if (total == 0 || pauseMs == 0) break;
+        const int64_t now = platformMonotonicMs();
+        if (until < 0) until = now + (pauseMs > kPieceTimeMs ? pauseMs : kPieceTimeMs);
+        if (now >= until) break;
         // A wake-up (close, or a short send) ends the piece; run() looks at why.
         const int got = waitFd(fd_, kPollIn, &stopEvent, pauseMs);
         if (got <= 0 || (got & kWaitEvent)) break;

@@ -25,7 +25,6 @@ struct Header {
 
 constexpr int kAlign = static_cast<int>(alignof(std::max_align_t));
 constexpr int kHeader = (static_cast<int>(sizeof(Header)) + kAlign - 1) / kAlign * kAlign;
-constexpr int kLargestPooled = 4092;  // usable bytes of the largest pooled class
 
 Header* headerOf(const void* p) {
     return reinterpret_cast<Header*>(static_cast<char*>(const_cast<void*>(p)) - kHeader);
@@ -142,7 +141,7 @@ void* blockAlloc(int size) {
 void blockFree(void* p) {
     if (!p) return;
     Header* h = headerOf(p);
-    const int cls = blockClass(h->size);
+    const int cls = h->cls;
     if (cls < 0) {
         std::free(h);
         return;
@@ -154,5 +153,3 @@ void blockFree(void* p) {
 }
 
 #endif
-
-static_assert(kLargestPooled + 4 == 4096, "largest pooled class");

@@ -19,6 +19,8 @@ enum : uint16_t {
     kClassSpace = 0x0020,
     kClassLead = 0x1000,   // Shift-JIS lead byte 81-9F, E0-FC
     kClassKana = 0x2000,   // half-width katakana A1-DF
+    // A byte of a name or a word: letter, digit or underscore.
+    kClassWord = kClassUpper | kClassLower | kClassDigit | kClassIdent,
 };
 
 // The class masks of the 256 byte values.

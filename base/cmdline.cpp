@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ namespace {
 
 constexpr int kMaxIncludeDepth = 32;
 constexpr int kMaxMacroDepth = 32;
+// The macro text that one command-line argument may expand to, all levels
+// together: a macro whose text uses itself twice doubles with every level.
+constexpr int kMaxMacroText = 1 << 20;
 
 struct Macro {
     LString name;
@@ -99,9 +103,11 @@ void unget(LSrmBase& in) { in.seek(in.tell() - 1); }
 
 class Expander {
 public:
-    void expandArg(const char* arg, LStrList& out, const char* basePath);
+    // Expands one argument of the command line, appending the results to out.
+    void expandTop(const char* arg, LStrList& out);
 
 private:
+    void expandArg(const char* arg, LStrList& out, const char* basePath);
     const Macro* findMacro(const LString& name) const;
     void expandMacros(const char* text, LString& result) const;
     void defineMacro(const char* definition);
@@ -115,7 +121,20 @@ private:
     std::vector<Macro> macros_;
     int includeDepth_ = 0;
     int macroDepth_ = 0;
+    // Per command-line argument: once a recursion guard has tripped, the rest of
+    // its response files and macro uses are skipped, so that a file including
+    // itself twice does not branch on 2^32 times below the guard.
+    const char* topArg_ = nullptr;
+    bool gaveUp_ = false;
+    int64_t macroText_ = 0;
 };
+
+void Expander::expandTop(const char* arg, LStrList& out) {
+    topArg_ = arg;
+    gaveUp_ = false;
+    macroText_ = 0;
+    expandArg(arg, out, nullptr);
+}
 
 const Macro* Expander::findMacro(const LString& name) const {
     for (const Macro& m : macros_) {
@@ -126,17 +145,16 @@ const Macro* Expander::findMacro(const LString& name) const {
 
 // Replaces each ${name,args...} of a defined macro; the inserted text is not
 // scanned again here (the caller reads the result again as response text).
+// One pass over text, so the work grows with the length of the result.
 void Expander::expandMacros(const char* text, LString& result) const {
-    result.assign(text);
-    int pos = 0;
+    result.clear();
+    const char* s = text;
+    const char* const end = text + std::strlen(text);
     for (;;) {
-        const int start = result.find("${", pos);
-        if (start < 0) return;
-        const char* const s = result.data();
-        const char* const end = s + result.len();
-        int depth = 0;
+        const char* const start = std::strstr(s, "${");
         const char* close = nullptr;
-        for (const char* p = s + start + 1; p < end; p += charLen(p, end)) {
+        int depth = 0;
+        for (const char* p = start ? start + 1 : end; p < end; p += charLen(p, end)) {
             if (*p == '{') {
                 ++depth;
             } else if (*p == '}' && --depth == 0) {
@@ -144,27 +162,28 @@ void Expander::expandMacros(const char* text, LString& result) const {
                 break;
             }
         }
-        if (!close) return;
+        if (!close) {
+            result.append(s, static_cast<int>(end - s));
+            return;
+        }
         LString name;
         std::vector<LString> args;
-        splitNameSpec(s + start + 2, static_cast<int>(close - s) - start - 2, name, args);
+        splitNameSpec(start + 2, static_cast<int>(close - start) - 2, name, args);
         const Macro* m = findMacro(name);
         if (!m) {
-            pos = start + 2;
+            result.append(s, static_cast<int>(start + 2 - s));
+            s = start + 2;
             continue;
         }
-        LString value;
+        result.append(s, static_cast<int>(start - s));
         if (args.size() != m->params.size()) {
             msg(35000, "macro parameter number mismatch (%d and %d)",
                 static_cast<int>(m->params.size()), static_cast<int>(args.size()));
-            value = m->value;
+            result.append(m->value);
         } else {
-            value = substitute(m->value, m->params, args);
+            result.append(substitute(m->value, m->params, args));
         }
-        const int closeAt = static_cast<int>(close - s);
-        result.erase(start, closeAt + 1 - start);
-        result.insert(value.data(), start, value.len());
-        pos = start + value.len();
+        s = close + 1;
     }
 }
 
@@ -199,8 +218,11 @@ void Expander::expandArg(const char* arg, LStrList& out, const char* basePath) {
         LString expanded;
         expandMacros(arg, expanded);
         if (!expanded.equals(arg)) {
-            if (macroDepth_ >= kMaxMacroDepth) {
-                msg(35000, "macro expansion too deep: %s", arg);
+            if (gaveUp_) return;
+            macroText_ += expanded.len();
+            if (macroDepth_ >= kMaxMacroDepth || macroText_ > kMaxMacroText) {
+                msg(35000, "macro expansion too deep: %s", macroDepth_ >= kMaxMacroDepth ? arg : topArg_);
+                gaveUp_ = true;
                 return;
             }
             ++macroDepth_;
@@ -251,8 +273,10 @@ void Expander::readResponseFile(const char* path, LStrList& out, const char* bas
         if (basePath && !isAbsolutePath(path)) full = dirOf(basePath);
         full.append(path);
     }
+    if (gaveUp_) return;
     if (includeDepth_ >= kMaxIncludeDepth) {
         msg(15000, "response files nested too deeply: %s", full.data());
+        gaveUp_ = true;
         return;
     }
     LIoFile file(full.data(), 'r', true);
@@ -411,8 +435,8 @@ bool globMatch(const char* pat, const char* name) {
     return *pat == 0;
 }
 
+// The attribute class of a file; it matches when all its bits are in the mask.
 int entryClass(const PlatformDirEntry& e) {
-    if (e.isDir) return 0x3F;
     return (e.isHidden ? 0x01 : 0x02) | (e.isSystem ? 0x04 : 0x08) | (e.isReadOnly ? 0x10 : 0x20);
 }
 
@@ -430,7 +454,8 @@ int collectMatches(const std::string& dir, const char* pattern, int levels, int 
     std::vector<std::string> files;
     std::vector<std::string> subdirs;
     for (const PlatformDirEntry& e : entries) {
-        if ((entryClass(e) & ~mask) == 0 && globMatch(pattern, e.name.c_str())) {
+        // A folder is never a file name, whatever the mask admits.
+        if (!e.isDir && (entryClass(e) & ~mask) == 0 && globMatch(pattern, e.name.c_str())) {
             files.push_back(e.name);
         }
         if (levels > 0 && e.isDir && !e.isLink && e.name[0] != '.') subdirs.push_back(e.name);
@@ -456,7 +481,7 @@ void expandArgs(LStrList& args, bool optionsOnly) {
     LStrList out;
     for (int i = 0; i < args.count(); ++i) {
         if (optionsOnly && !isOptionArg(args[i])) break;
-        expander.expandArg(args[i], out, nullptr);
+        expander.expandTop(args[i], out);
     }
     args = std::move(out);
 }

@@ -8,7 +8,11 @@
 // macros, whose ${name,args...} uses are expanded and read again like response
 // file text. Both recursions are bounded: 32 nested response files (error
 // 15000 "response files nested too deeply: %s"), 32 nested macro expansions
-// (warning 35000 "macro expansion too deep: %s").
+// or 1 MiB of macro text for one command-line argument (warning 35000 "macro
+// expansion too deep: %s"). Once a guard has tripped, the remaining response
+// files and macro uses inside the same command-line argument are skipped, so a
+// file that includes itself twice or a macro that uses itself twice ends as
+// quickly as a simple loop instead of branching below the guard.
 //
 // A response-file line whose first non-blank character is '#' but which is none
 // of the four directives is read as ordinary text (its tokens are arguments), so
@@ -36,7 +40,8 @@ void expandArgs(LStrList& args, bool optionsOnly);
 // compareNoCase, then (with -sub[:levels]) those of its subdirectories, visited
 // depth first in the same name order (subdirectories whose name begins with a
 // dot, and linked directories, are not entered). -hidden admits hidden files
-// (names beginning with a dot), -system system files (none on Linux); -nwfne
+// (names beginning with a dot), -system system files (none on Linux); folders
+// never match, not even with both -hidden and -system; -nwfne
 // silences the warning 35000 "no file hit in %s" for a pattern without match.
 // These four options apply wherever they stand and are removed from the list.
 // '*' matches any run of characters and '?' one character (a double-byte

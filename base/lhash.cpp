@@ -79,19 +79,19 @@ const char* LHashTable::keyOf(intptr_t entry, bool record) {
     return reinterpret_cast<const char*>(entry);
 }
 
-LArray* LHashTable::bucketFor(const char* key, bool create) const {
-    const uint32_t i = hash(key) % static_cast<uint32_t>(nBuckets_);
-    if (!buckets_[i] && create) buckets_[i] = newBucket();
-    return buckets_[i];
+LArray& LHashTable::bucketFor(const char* key) {
+    LArray*& slot = buckets_[indexOf(key)];
+    if (!slot) slot = newBucket();
+    return *slot;
 }
 
 void LHashTable::add(const char* key) {
-    bucketFor(key, true)->add(reinterpret_cast<intptr_t>(key));
+    bucketFor(key).add(reinterpret_cast<intptr_t>(key));
     ++count_;
 }
 
 bool LHashTable::contains(const char* key) const {
-    const LArray* b = bucketFor(key, false);
+    const LArray* b = bucketOf(key);
     if (!b) return false;
     for (int i = 0; i < b->count(); ++i) {
         if (compareStrings(keyOf((*b)[i], false), key) == 0) return true;
@@ -100,7 +100,7 @@ bool LHashTable::contains(const char* key) const {
 }
 
 const char* LHashTable::remove(const char* key) {
-    LArray* b = bucketFor(key, false);
+    LArray* b = bucketOf(key);
     if (!b) return nullptr;
     for (int i = 0; i < b->count(); ++i) {
         const char* k = keyOf((*b)[i], false);
@@ -114,12 +114,12 @@ const char* LHashTable::remove(const char* key) {
 }
 
 void LHashTable::addRecord(void* record) {
-    bucketFor(keyOf(reinterpret_cast<intptr_t>(record), true), true)->add(reinterpret_cast<intptr_t>(record));
+    bucketFor(keyOf(reinterpret_cast<intptr_t>(record), true)).add(reinterpret_cast<intptr_t>(record));
     ++count_;
 }
 
 void* LHashTable::findRecord(const char* key, Compare compare) const {
-    const LArray* b = bucketFor(key, false);
+    const LArray* b = bucketOf(key);
     if (!b) return nullptr;
     for (int i = 0; i < b->count(); ++i) {
         if (compare(keyOf((*b)[i], true), key) == 0) return reinterpret_cast<void*>((*b)[i]);
@@ -128,7 +128,7 @@ void* LHashTable::findRecord(const char* key, Compare compare) const {
 }
 
 void* LHashTable::removeRecord(const char* key, Compare compare) {
-    LArray* b = bucketFor(key, false);
+    LArray* b = bucketOf(key);
     if (!b) return nullptr;
     for (int i = 0; i < b->count(); ++i) {
         if (compare(keyOf((*b)[i], true), key) == 0) {

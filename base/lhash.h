@@ -52,7 +52,12 @@ public:
 
 private:
     static const char* keyOf(intptr_t entry, bool record);
-    LArray* bucketFor(const char* key, bool create) const;
+    int indexOf(const char* key) const { return static_cast<int>(hash(key) % static_cast<uint32_t>(nBuckets_)); }
+    // The bucket of key, or null while it is unused.
+    const LArray* bucketOf(const char* key) const { return buckets_[indexOf(key)]; }
+    LArray* bucketOf(const char* key) { return buckets_[indexOf(key)]; }
+    // The bucket of key, created when it is unused.
+    LArray& bucketFor(const char* key);
     LArray** buckets_;
     int nBuckets_;
     int count_;

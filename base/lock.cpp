@@ -1,6 +1,6 @@
-// g_libLock on a statically initialised recursive POSIX mutex: no constructor
+// g_libLock on a statically initialised re-entrant platform lock: no constructor
 // runs, so the lock works from the first static initialiser to the last exit
-// handler. The mutex is deliberately never destroyed.
+// handler. The lock is deliberately never destroyed.
 #include "base/lock.h"
 
 #include "base/platform/sync.h"

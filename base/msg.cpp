@@ -5,7 +5,9 @@
 // its text is written, so reports of different threads never interleave. The
 // lock is re-entrant, which the nested report of a message file that cannot be
 // opened relies on. errno is read first thing in every reporting function, so
-// that the 17000/37000 suffix names the caller's failure.
+// that the 17000/37000 suffix names the caller's failure. Standard output can be
+// collected in batches (LStdoutBatch), so that one unit of output made of
+// several pieces costs one system call.
 #include "base/msg.h"
 
 #include <atomic>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "base/block.h"
 #include "base/larray.h"
@@ -73,6 +76,10 @@ int reportWith(int code, const char* fmt, va_list args, int savedErrno) {
     return sink->report(code, text.data());
 }
 
+// The last steps of LMsg::report: the position, the kind, the sink's output and
+// a fatal exit. Under g_libLock.
+int deliverReport(LMsg& sink, int code, const char* text);
+
 // ---- the position stack (guarded by g_libLock) ----
 
 LOwnedArray<LPos>*& posStack() {
@@ -89,6 +96,58 @@ LArray& exitFunctions() {
 
 bool g_brokenPipeIgnored = false;  // guarded by g_libLock
 
+// The open stdout batches (guarded by g_libLock, whose holder is the only
+// thread that can have batches open).
+struct StdoutBatchState {
+    int depth = 0;
+    bool failed = false;  // a write of the current outermost batch failed
+    int failedErrno = 0;
+};
+StdoutBatchState g_batch;
+
+// Pieces at least this long are not copied into the batch: they go out at once
+// with what was collected before them.
+constexpr int kBatchDirect = 16 * 1024;
+
+// The collected text. Never destroyed: exit handlers may still print.
+std::string& batchText() {
+    static std::string* const text = new std::string;
+    return *text;
+}
+
+// Writes the collected text, followed by more (may be null); under g_libLock.
+bool writeCollected(const char* more, int n) {
+    std::string& text = batchText();
+    const bool ok = platformWriteStdout2(text.data(), static_cast<int>(text.size()), more, n);
+    text.clear();
+    if (!ok && !g_batch.failed) {
+        g_batch.failed = true;
+        g_batch.failedErrno = platformErrno();
+    }
+    return ok;
+}
+
+void ignoreBrokenPipeOnce() {
+    if (!g_brokenPipeIgnored) {
+        platformIgnoreBrokenPipe();
+        g_brokenPipeIgnored = true;
+    }
+}
+
+}  // namespace
+
+namespace {
+int deliverReport(LMsg& sink, int code, const char* text) {
+    if (LPos* top = topPos()) {
+        LString position;
+        top->toText(position);
+        sink.output(code, position.empty() ? nullptr : position.data(), kindOf(code), text);
+    } else {
+        sink.output(code, nullptr, kindOf(code), text);
+    }
+    if (sink.fatal && code >= 10000 && code <= 19998) fatalExit();
+    return 0;
+}
 }  // namespace
 
 // ---- LMsg ----
@@ -105,18 +164,14 @@ void LMsg::output(int code, const char* position, const char* kind, const char* 
 int LMsg::report(int code, const char* text) {
     const int err = platformErrno();
     LLockGuard guard;
-    LString work(text);
-    if (code == 17000 || code == 37000) {
+    if (code == 17000 || code == 37000 || code == 17100 || code == 37100) {
+        LString work(text);
         work.append(": ");
-        work.append(systemText(err));
-    } else if (code == 17100 || code == 37100) {
-        work.append(": ");
-        work.append(errnoTextOf(err));
+        work.append(code % 1000 == 0 ? systemText(err) : errnoTextOf(err));
+        return deliverReport(*this, code, work.data());
     }
-    const LString position = currentPosText();
-    output(code, position.empty() ? nullptr : position.data(), kindOf(code), work.data());
-    if (fatal && code >= 10000 && code <= 19998) fatalExit();
-    return 0;
+    // Plain output passes through without a copy: it is most of what is printed.
+    return deliverReport(*this, code, text);
 }
 
 int LMsg::reportf(int code, const char* fmt, ...) {
@@ -165,16 +220,19 @@ LIoFile* LStdoutMsg::messageFile() {
 
 void LStdoutMsg::output(int code, const char* position, const char* kind, const char* text) {
     LLockGuard guard;
-    LString line;
-    if (code >= 1) {
-        if (position) line.appendFormat("%s: ", position);
-        line.appendFormat("%s %d: ", kind, code);
-        line.append(text);
-        line.append("\n");
-    } else {
-        line.append(text);
+    if (code < 1) {
+        // Plain output: the text as it is.
+        const int n = static_cast<int>(std::strlen(text));
+        if (consoleLevel == 0) writeStdout(text, n);
+        if (LIoFile* file = messageFile()) file->writeText(text, n);
+        return;
     }
-    if (consoleLevel == 0 || (consoleLevel < 2 && code >= 1 && code <= 19999)) writeStdout(line.data(), line.len());
+    LString line;
+    if (position) line.appendFormat("%s: ", position);
+    line.appendFormat("%s %d: ", kind, code);
+    line.append(text);
+    line.append("\n");
+    if (consoleLevel == 0 || (consoleLevel < 2 && code <= 19999)) writeStdout(line.data(), line.len());
     if (LIoFile* file = messageFile()) file->writeText(line);
 }
 
@@ -216,18 +274,18 @@ int msgText(int code, const char* text) {
 
 int msgPrintText(const char* text) { return msgText(0, text); }
 
-void writeStdout(const char* text) {
-    if (text) writeStdout(text, static_cast<int>(std::strlen(text)));
+bool writeStdout(const char* text) {
+    return text ? writeStdout(text, static_cast<int>(std::strlen(text))) : true;
 }
 
-void writeStdout(const char* text, int n) {
-    if (!text || n <= 0) return;
+bool writeStdout(const char* text, int n) {
+    if (!text || n <= 0) return true;
     LLockGuard guard;
-    if (!g_brokenPipeIgnored) {
-        platformIgnoreBrokenPipe();
-        g_brokenPipeIgnored = true;
-    }
-    platformWriteStdout(text, n);
+    ignoreBrokenPipeOnce();
+    if (g_batch.depth == 0) return platformWriteStdout(text, n);
+    if (n >= kBatchDirect) return writeCollected(text, n);
+    batchText().append(text, static_cast<size_t>(n));
+    return true;
 }
 
 void printStdout(const char* fmt, ...) {
@@ -237,6 +295,32 @@ void printStdout(const char* fmt, ...) {
     text.appendFormatV(fmt, args);
     va_end(args);
     writeStdout(text.data(), text.len());
+}
+
+LStdoutBatch::LStdoutBatch() {
+    g_libLock.lock();
+    outermost_ = g_batch.depth++ == 0;
+    if (outermost_) g_batch.failed = false;
+}
+
+LStdoutBatch::~LStdoutBatch() {
+    flush();
+    --g_batch.depth;
+    g_libLock.unlock();
+}
+
+bool inStdoutBatch() {
+    LLockGuard guard;
+    return g_batch.depth > 0;
+}
+
+bool LStdoutBatch::flush() {
+    if (!outermost_) return true;
+    if (!batchText().empty()) writeCollected(nullptr, 0);
+    if (!g_batch.failed) return true;
+    g_batch.failed = false;
+    platformSetErrno(g_batch.failedErrno);
+    return false;
 }
 
 void internalError(const char* fmt, ...) {

@@ -76,10 +76,39 @@ int msgPrint(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 int msgText(int code, const char* text);
 int msgPrintText(const char* text);
 
-// Writes text to standard output and flushes it, under g_libLock.
-void writeStdout(const char* text);
-void writeStdout(const char* text, int n);
+// Writes text to standard output and flushes it, under g_libLock; inside an
+// LStdoutBatch the text is collected instead. False when the write failed
+// (errno set).
+bool writeStdout(const char* text);
+bool writeStdout(const char* text, int n);
 void printStdout(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// One unit of standard output written with one system call. While the
+// outermost batch lives, writeStdout appends to one buffer, and flush() (or the
+// end of the batch) writes everything collected at once; a large piece goes out
+// at once together with what was collected before it, so nothing is copied
+// twice and the order stays. A batch holds g_libLock for its whole life, so
+// the output of other threads cannot come between its pieces. Keep batches
+// short: nothing collected is visible until the batch ends.
+class LStdoutBatch {
+public:
+    LStdoutBatch();
+    ~LStdoutBatch();
+    LStdoutBatch(const LStdoutBatch&) = delete;
+    LStdoutBatch& operator=(const LStdoutBatch&) = delete;
+
+    // The outermost batch writes what has been collected so far; an inner one
+    // does nothing. False when a write of this batch failed (errno set).
+    bool flush();
+    // True for the outermost batch of the thread.
+    bool outermost() const { return outermost_; }
+
+private:
+    bool outermost_;
+};
+
+// True while the calling thread, which holds g_libLock, has a batch open.
+bool inStdoutBatch();
 
 // Writes "Internal Error: " and the text and "\n" straight to standard output and
 // ends the process with exit code 2 (exit handlers still run).

@@ -213,23 +213,7 @@ void LSrmBase::shift(bool keep) {
     if (drop == 0) return;
     char* b = buf();
     if (flags_ & kPending) {
-        int written = 0;
-        if (inner_) {
-            syncInner(bufStart_);
-            int idle = 0;
-            while (written < drop) {
-                const int w = inner_->write(b + written, drop - written);
-                if (w > 0) {
-                    written += w;
-                    innerPos_ += w;
-                    idle = 0;
-                } else if (++idle >= 2) {
-                    if (flags_ & kWriteFatal) internalError("write error to %s", name());
-                    break;
-                }
-            }
-        }
-        drop = written;  // only what was written is dropped
+        drop = writeOut(drop);  // only what was written is dropped
         if (drop == 0) return;
     }
     if (lineBase_) lineBase_ += linesIn(b, drop);
@@ -247,25 +231,28 @@ void LSrmBase::shift(bool keep) {
     b[bufLen_ + 1] = 0;
 }
 
-void LSrmBase::writePending() {
-    if (!(flags_ & kPending)) return;
-    if (!inner_) return;
+int LSrmBase::writeOut(int n) {
+    if (!inner_) return 0;
     syncInner(bufStart_);
-    char* b = buf();
+    const char* b = buf();
     int written = 0;
     int idle = 0;
-    while (written < bufLen_) {
-        const int w = inner_->write(b + written, bufLen_ - written);
+    while (written < n) {
+        const int w = inner_->write(b + written, n - written);
         if (w > 0) {
             written += w;
             innerPos_ += w;
             idle = 0;
         } else if (++idle >= 2) {
             if (flags_ & kWriteFatal) internalError("write error to %s", name());
-            return;  // the bytes stay pending
+            break;
         }
     }
-    flags_ &= ~kPending;
+    return written;
+}
+
+void LSrmBase::writePending() {
+    if ((flags_ & kPending) && writeOut(bufLen_) == bufLen_) flags_ &= ~kPending;  // else the bytes stay pending
 }
 
 int LSrmBase::fill() {

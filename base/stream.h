@@ -200,6 +200,10 @@ protected:
     void shift(bool keep);
     // Writes every pending byte out, keeping the buffer as it is.
     void writePending();
+    // Writes the first n bytes of the buffer to the inner stream at bufStart_;
+    // returns how many it took (fewer when the inner stream stops taking them;
+    // with kWriteFatal that ends the process).
+    int writeOut(int n);
     // Shifts (keeping keepBack) and reads more from the inner stream behind the
     // valid bytes; the bytes read.
     int fill();

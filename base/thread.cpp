@@ -21,13 +21,18 @@
 
 // ---- events ----
 
+namespace {
+std::atomic<uint64_t> g_eventSerial{1};
+}  // namespace
+
 struct LEvent::Core : LObj {
-    Core(int fd, bool owns) : fd(fd), owns(owns) {}
+    Core(int fd, bool owns) : fd(fd), owns(owns), serial(g_eventSerial++) {}
     ~Core() override {
         if (owns && fd >= 0 && !platformEventClose(fd)) msg(17000, "cannot close event");
     }
     const int fd;
     const bool owns;
+    const uint64_t serial;  // no other event ever has it
     std::atomic<int> refs{1};
 };
 
@@ -96,29 +101,48 @@ int LEvent::handle() const { return core_->fd; }
 
 bool LEvent::owns() const { return core_->owns; }
 
-bool waitAny(const LPtrArray<LEvent>& events, int timeoutMs, bool waitAll, int* which) {
-    std::vector<LEvent::Core*> cores;
-    std::vector<int> fds;
+namespace {
+enum class WaitMode { first, all, takeAll };
+
+bool waitEvents(const LPtrArray<LEvent>& events, int timeoutMs, WaitMode mode, int* which) {
+    // Kept between calls (the main loop waits here after every step); a wait
+    // never runs inside another on the same thread.
+    thread_local std::vector<LEvent::Core*> cores;
+    thread_local std::vector<int> fds;
+    thread_local std::vector<uint64_t> keys;
+    cores.clear();
+    fds.clear();
+    keys.clear();
     {
         LLockGuard guard;
-        cores.reserve(events.count());
-        fds.reserve(events.count());
         for (const LEvent* e : events) {
             cores.push_back(LEventAccess::retain(*e));
             fds.push_back(cores.back()->fd);
+            keys.push_back(cores.back()->serial);
         }
     }
     int index = -1;
-    const int r = platformEventWaitMany(fds.data(), static_cast<int>(fds.size()), timeoutMs,
-                                        waitAll, &index);
+    const int n = static_cast<int>(fds.size());
+    const int r = mode == WaitMode::all
+                      ? platformEventWaitMany(fds.data(), n, timeoutMs, true, &index)
+                      : platformEventWaitAny(fds.data(), keys.data(), n, timeoutMs, &index, mode == WaitMode::takeAll);
     if (r < 0) msg(17000, "WaitForSingleObject() failed");
     for (LEvent::Core* c : cores) LEventAccess::release(c);
-    if (which) *which = (r == 1 && !waitAll) ? index : -1;
+    if (which) *which = (r == 1 && mode != WaitMode::all) ? index : -1;
     return r == 0;
+}
+}  // namespace
+
+bool waitAny(const LPtrArray<LEvent>& events, int timeoutMs, bool waitAll, int* which) {
+    return waitEvents(events, timeoutMs, waitAll ? WaitMode::all : WaitMode::first, which);
+}
+
+bool waitAnyTakeAll(const LPtrArray<LEvent>& events, int timeoutMs) {
+    return waitEvents(events, timeoutMs, WaitMode::takeAll, nullptr);
 }
 
 int waitFd(int fd, int want, LEvent* event, int timeoutMs) {
-    const int64_t start = platformMonotonicMs();
+    const int64_t start = timeoutMs > 0 ? platformMonotonicMs() : 0;
     for (;;) {
         int left = timeoutMs;
         if (timeoutMs > 0) {

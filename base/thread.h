@@ -16,7 +16,9 @@
 // in it, so an event that another thread removes from the list and destroys
 // meanwhile stays valid (its descriptor is not closed, nor reused) until the
 // wait has returned. The same references let a finishing thread signal its
-// events after its owner may already have freed the thread object.
+// events after its owner may already have freed the thread object. Each thread
+// keeps the events of its last waitAny() in a kernel wait set, so the main
+// loop's wait after every step costs the same for three events or a thousand.
 #pragma once
 
 #include <atomic>
@@ -85,6 +87,12 @@ private:
 // g_libLock while it waits.
 bool waitAny(const LPtrArray<LEvent>& events, int timeoutMs, bool waitAll = false,
              int* which = nullptr);
+
+// Waits like waitAny without waitAll, but consumes every event that it finds
+// signalled, not only the first: for a waiter whose next round of work answers
+// all of them at once (the main loop, whose pass handles every completion since
+// the last pass). Returns true exactly when the wait timed out.
+bool waitAnyTakeAll(const LPtrArray<LEvent>& events, int timeoutMs);
 
 // Ready bit of waitFd() for the event (the kPoll* bits of base/platform/sync.h
 // describe the descriptor).

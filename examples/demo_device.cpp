@@ -136,8 +136,8 @@ bool answer(int fd, const std::string& line) {
             for (int i = 1; ok && i <= 3; ++i) {
                 pause(150);
                 char row[160];
-                std::snprintf(row, sizeof row, "  reply from %s: seq=%d time=%d.%d ms\r\n", arg.c_str(), i, i,
-                              3 * i + 1);
+                std::snprintf(row, sizeof row, "  reply from %s: seq=%d time=%d.%d ms\r\n", arg.c_str(), i, 1 + i / 2,
+                              (3 * i + 1) % 10);
                 if (i < 3)
                     ok = sendText(fd, row);
                 else

@@ -131,7 +131,7 @@ int LSpRex::analyzeFirst(int offset, LRexByteSet& bytes, LRexOffsets& rest, bool
         } else if (type == 's' || type == 'S') {
             earned = (b == ' ' || b == 12 || b == 10 || b == 13 || b == 9 || b == 11 || b == 0) ? 's' : 'S';
         } else {
-            earned = (g_charClass[b] & 0x17) ? 'w' : 'W';
+            earned = (g_charClass[b] & kClassWord) ? 'w' : 'W';
         }
         if (earned == type) bytes.add(b);
     }

@@ -108,7 +108,7 @@ int readLiteralChar(LRexParser& p, LString& out, bool setMode) {
 
 const char* parseName(LRexParser& p, const char* from, LString& name) {
     const char* q = from;
-    while (q < p.end && (g_charClass[static_cast<unsigned char>(*q)] & 0x17)) ++q;
+    while (q < p.end && (g_charClass[static_cast<unsigned char>(*q)] & kClassWord)) ++q;
     name.assign(from, static_cast<int>(q - from));
     if (q < p.end && *q == '}') {
         if (name.empty()) p.warn(35000, "%s", lang("名前文字列が空です", "name string is empty"));
@@ -214,6 +214,7 @@ std::unique_ptr<LRex> parsePiece(LRexParser& p) {
         p.pos += 1;
     } else if (p.at(rexTokBraceOpen)) {
         const char* brace = p.pos;
+        // A digit or ',' must follow, so m is never negative.
         const unsigned char next = static_cast<unsigned char>(brace[1]);
         if (!(g_charClass[next] & kClassDigit) && next != ',') return atom;
         bool ok = false;
@@ -262,10 +263,6 @@ std::unique_ptr<LRex> parsePiece(LRexParser& p) {
         }
         if (warnNeg) p.warn(35000, "{m,n}: n < 0 in '%s'", p.pattern);
         if (warnOrder) p.warn(35000, "{m,n}: m > n in '%s'", p.pattern);
-        if (min < 0) {
-            p.warn(35000, "{m,n}: m < 0 in '%s'", p.pattern);
-            min = 0;
-        }
         p.pos = e + 1;
     } else {
         return atom;
@@ -370,25 +367,22 @@ static std::unique_ptr<LRex> parseGroup(LRexParser& p, bool* comment) {
 // parsing goes on with the next atom, 2 when *node was made, 0 when the "{"
 // is to be read as a literal.
 static int parseDirective(LRexParser& p, std::unique_ptr<LRex>* node) {
-    if (p.startsWith("{@ic}")) {
-        p.ctx.flags |= rexIgnoreCase;
-        p.pos += 5;
-        return 1;
-    }
-    if (p.startsWith("{@c}")) {
-        p.ctx.flags &= ~uint32_t(rexIgnoreCase);
-        p.pos += 4;
-        return 1;
-    }
-    if (p.startsWith("{@iz}")) {
-        p.ctx.flags |= rexIgnoreWidth;
-        p.pos += 5;
-        return 1;
-    }
-    if (p.startsWith("{@z}")) {
-        p.ctx.flags &= ~uint32_t(rexIgnoreWidth);
-        p.pos += 4;
-        return 1;
+    static const struct {
+        const char* text;
+        uint32_t flag;
+        bool on;
+    } kFlagDirectives[] = {
+        {"{@ic}", rexIgnoreCase, true},
+        {"{@c}", rexIgnoreCase, false},
+        {"{@iz}", rexIgnoreWidth, true},
+        {"{@z}", rexIgnoreWidth, false},
+    };
+    for (const auto& d : kFlagDirectives) {
+        if (p.startsWith(d.text)) {
+            p.ctx.flags = d.on ? (p.ctx.flags | d.flag) : (p.ctx.flags & ~d.flag);
+            p.pos += std::strlen(d.text);
+            return 1;
+        }
     }
     if (p.startsWith("{@ign(")) {
         p.pos += 6;

@@ -379,7 +379,7 @@ bool LSpRex::isClassEscape() const {
     }
 }
 
-static bool isWordClass(unsigned char b) { return (g_charClass[b] & 0x17) != 0; }
+static bool isWordClass(unsigned char b) { return (g_charClass[b] & kClassWord) != 0; }
 
 // Character types for \c and \C (Shift-JIS only): 0 none.
 static int charType(int code) {

@@ -1,21 +1,44 @@
 // POSIX implementation of the console output functions of the platform layer.
 #include "base/platform/console.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <sys/uio.h>
 #include <unistd.h>
 
-void platformWriteStdout(const char* text, int n) {
+#include <cerrno>
+#include <cstdio>
+
+bool platformWriteStdout(const char* text, int n) { return platformWriteStdout2(text, n, nullptr, 0); }
+
+bool platformWriteStdout2(const char* a, int na, const char* b, int nb) {
     std::fflush(stdout);
-    while (n > 0) {
-        const ssize_t r = ::write(STDOUT_FILENO, text, static_cast<size_t>(n));
+    iovec parts[2];
+    int count = 0;
+    if (na > 0) parts[count++] = {const_cast<char*>(a), static_cast<size_t>(na)};
+    if (nb > 0) parts[count++] = {const_cast<char*>(b), static_cast<size_t>(nb)};
+    iovec* first = parts;
+    while (count > 0) {
+        const ssize_t r = count == 1 ? ::write(STDOUT_FILENO, first->iov_base, first->iov_len)
+                                     : ::writev(STDOUT_FILENO, first, count);
         if (r < 0) {
             if (errno == EINTR) continue;
-            return;
+            return false;
         }
-        text += r;
-        n -= static_cast<int>(r);
+        // Step over what went out; a partial write goes on with the rest.
+        size_t done = static_cast<size_t>(r);
+        while (count > 0 && done >= first->iov_len) {
+            done -= first->iov_len;
+            ++first;
+            --count;
+        }
+        if (count > 0) {
+            first->iov_base = static_cast<char*>(first->iov_base) + done;
+            first->iov_len -= done;
+        }
     }
+    return true;
 }
 
-bool platformStdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+bool platformStdoutIsTerminal() {
+    static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    return terminal;
+}

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-// The recursive mutex behind g_libLock (statically initialised, never destroyed).
+// The re-entrant lock behind g_libLock (statically initialised, never destroyed).
 void platformLibLock();
 void platformLibUnlock();
 bool platformLibTryLock();
@@ -58,6 +58,16 @@ int platformEventWait(int ev, int timeoutMs, bool consume);
 // n == 0 (or only invalid descriptors) with a negative time limit fails with
 // EINVAL instead of sleeping for ever.
 int platformEventWaitMany(const int* evs, int n, int timeoutMs, bool waitAll, int* which);
+
+// The same without waitAll, for a thread that waits on much the same list again
+// and again (the main loop): the thread keeps the events of its last call in a
+// kernel wait set (epoll) and changes only what has changed, so a wait costs
+// the same for three events or a thousand. keys[i] is a number that no other
+// event ever has (the same event keeps it): it tells a new event from an old
+// one that had the same descriptor number. With takeAll every event found
+// signalled is consumed (which still names the first in list order).
+int platformEventWaitAny(const int* evs, const uint64_t* keys, int n, int timeoutMs, int* which,
+                         bool takeAll = false);
 
 // ---- descriptor waits ----
 

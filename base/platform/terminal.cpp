@@ -49,13 +49,6 @@ int formatSgr(int attribute, char* out) {
     return std::snprintf(out, 24, "\x1b[%d;%dm", fgCode, bgCode);
 }
 
-bool terminalSetColor(int attribute) {
-    if (!platformStdoutIsTerminal()) return true;
-    char seq[24];
-    const int n = formatSgr(attribute, seq);
-    return writeAll(STDOUT_FILENO, seq, n);
-}
-
 void terminalClear() {
     if (!platformStdoutIsTerminal()) return;
     static const char kClear[] = "\x1b[H\x1b[2J\x1b[3J";

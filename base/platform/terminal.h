@@ -1,16 +1,13 @@
 // Platform layer: the terminal. Colour attributes as ANSI SGR sequences (only
-// when standard output is a terminal), clearing the screen, and an
+// written when standard output is a terminal), clearing the screen, and an
 // interruptible reader of standard input.
 #pragma once
 
-// Writes the SGR sequence of a console attribute (low nibble foreground, high
-// nibble background; blue 1, green 2, red 4, intensity 8) to standard output
-// when it is a terminal. Attribute 7 is the terminal's own default (ESC[0m).
-// Returns false when the write failed (errno tells why); true otherwise, also
-// when nothing was written because standard output is no terminal.
-bool terminalSetColor(int attribute);
-
-// The SGR sequence of an attribute into out (at least 24 bytes); its length.
+// The SGR sequence of a console attribute (low nibble foreground, high nibble
+// background; blue 1, green 2, red 4, intensity 8) into out (at least 24
+// bytes); its length. Attribute 7 is the terminal's own default (ESC[0m). The
+// caller writes it, only when standard output is a terminal
+// (platformStdoutIsTerminal).
 int formatSgr(int attribute, char* out);
 
 // Clears the screen and the scroll-back when standard output is a terminal.

@@ -1,5 +1,6 @@
-// Helpers shared by the base library tests: a recording message sink, a
-// private temporary folder, and whole-file read and write.
+// Helpers shared by the base library tests: a recording message sink, a guard
+// that restores a global, a private temporary folder, and whole-file read and
+// write.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "base/msg.h"
+
+using Strings = std::vector<std::string>;
 
 // A sink that records every report instead of printing it. Install() makes a
 // fresh one the process sink for the lifetime of the returned guard.
@@ -38,9 +41,30 @@ public:
     RecordingGuard(const RecordingGuard&) = delete;
     RecordingGuard& operator=(const RecordingGuard&) = delete;
     const std::vector<RecordingMsg::Report>& reports() const { return sink_->reports; }
+    // The reports as "code text" lines.
+    Strings texts() const {
+        Strings out;
+        for (const auto& r : sink_->reports) out.push_back(std::to_string(r.code) + " " + r.text);
+        return out;
+    }
 
 private:
     RecordingMsg* sink_;
+};
+
+// Restores a global variable (the character set, the language) when it ends.
+template <class T>
+class Restore {
+public:
+    explicit Restore(T& var) : var_(var), saved_(var) {}
+    Restore(T& var, T value) : Restore(var) { var_ = value; }
+    ~Restore() { var_ = saved_; }
+    Restore(const Restore&) = delete;
+    Restore& operator=(const Restore&) = delete;
+
+private:
+    T& var_;
+    T saved_;
 };
 
 // A fresh folder under the test temporary folder, removed with its content.

@@ -58,10 +58,7 @@ TEST(LHashTable, StringSetWithDuplicatesAndCollectOrder) {
 }
 
 namespace {
-struct Record {
-    const char* key;
-    int value;
-};
+struct Record { const char* key; int value; };
 }  // namespace
 
 TEST(LHashTable, RecordMap) {

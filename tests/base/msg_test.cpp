@@ -15,45 +15,46 @@
 #include "base_test_support.h"
 
 namespace {
+
 std::string captured(const std::function<void()>& run) {
     ::testing::internal::CaptureStdout();
     run();
     return ::testing::internal::GetCapturedStdout();
 }
-}  // namespace
 
-TEST(Msg, KindsByCodeThroughTheBaseSink) {
-    struct Case {
-        int code;
-        const char* out;
-    };
-    const Case cases[] = {
-        {0, "Message 0: t"},          {1, "Error 1: t\n"},          {10000, "Error 10000: t\n"},
-        {19999, "Error 19999: t\n"},  {20000, "Warning 20000: t\n"}, {39998, "Warning 39998: t\n"},
-        {39999, "Note 39999: t\n"},   {50000, "Note 50000: t\n"},    {-3, "Message -3: t"},
-    };
-    LMsg sink(0);
-    for (const Case& c : cases) EXPECT_EQ(captured([&] { sink.report(c.code, "t"); }), c.out) << c.code;
+// A console sink with a message file.
+std::unique_ptr<LStdoutMsg> fileSink(const std::string& path, int append = 0, int level = 0) {
+    auto sink = std::make_unique<LStdoutMsg>();
+    sink->msgFile = path.c_str();  // path outlives the sink in every test
+    sink->msgFileAppend = append;
+    sink->consoleLevel = level;
+    return sink;
 }
 
-TEST(Msg, StdoutSinkFormatsWithAndWithoutPosition) {
-    LStdoutMsg sink;
-    EXPECT_EQ(captured([&] { sink.report(0, "plain text"); }), "plain text");
-    EXPECT_EQ(captured([&] { sink.report(10007, "bad option"); }), "Error 10007: bad option\n");
-    pushNnPos("a.rsp", 3);
-    EXPECT_EQ(captured([&] { sink.report(15000, "oops"); }), "a.rsp(3): Error 15000: oops\n");
-    EXPECT_EQ(captured([&] { sink.report(0, "still plain"); }), "still plain");
-    popPos();
-    EXPECT_EQ(captured([&] { sink.report(35000, "w"); }), "Warning 35000: w\n");
-    msgShutdown();
+}  // namespace
+
+TEST(Msg, FormatsByCodeWithAndWithoutPosition) {
+    // position: "a.rsp" line 3 pushed; console: LStdoutMsg's output when it differs
+    struct Case { int code; bool position; const char* base; const char* console = nullptr; };
+    const Case cases[] = {
+        {0, false, "Message 0: t", "t"},              {-3, false, "Message -3: t", "t"},
+        {1, false, "Error 1: t\n"},                   {19999, false, "Error 19999: t\n"},
+        {20000, false, "Warning 20000: t\n"},         {39998, false, "Warning 39998: t\n"},
+        {39999, false, "Note 39999: t\n"},            {50000, false, "Note 50000: t\n"},
+        {15000, true, "a.rsp(3): Error 15000: t\n"},  {0, true, "a.rsp(3): Message 0: t", "t"},
+    };
+    LMsg base(0);
+    LStdoutMsg console;
+    for (const Case& c : cases) {
+        if (c.position) pushNnPos("a.rsp", 3);
+        EXPECT_EQ(captured([&] { base.report(c.code, "t"); }), c.base) << c.code;
+        EXPECT_EQ(captured([&] { console.report(c.code, "t"); }), c.console ? c.console : c.base) << c.code;
+        if (c.position) popPos();
+    }
 }
 
 TEST(Msg, SystemErrorSuffixes) {
-    struct Case {
-        int code, err;
-        const char* text;
-        const char* kind;
-    };
+    struct Case { int code, err; const char* text; const char* kind; };
     const Case cases[] = {
         {17000, ENOENT, "open(): No such file or directory", "Error"},
         {37000, EACCES, "open(): Permission denied", "Warning"},
@@ -70,17 +71,13 @@ TEST(Msg, SystemErrorSuffixes) {
         EXPECT_EQ(rec.reports()[0].text, c.text) << c.code;
         EXPECT_EQ(rec.reports()[0].kind, c.kind) << c.code;
     }
-    errno = EPERM;
-    EXPECT_STREQ(winErrorText().data(), "Operation not permitted");
 }
 
-TEST(Msg, Positions) {
+TEST(Msg, PositionStack) {
     RecordingGuard rec;
-    LNnPos plain("name", INT_MIN);
     LString text;
-    plain.toText(text);
+    LNnPos("name", INT_MIN).toText(text);
     EXPECT_STREQ(text.data(), "name");  // the smallest number shows the bare name
-
     int line = 7;
     pushNnPosRef("cmd.txt", &line);
     line = 8;
@@ -91,108 +88,57 @@ TEST(Msg, Positions) {
     LString copied;
     copy->toText(copied);
     EXPECT_STREQ(copied.data(), "cmd.txt(11)");
-
-    pushNnPos("inner", 2);
+    LMemSrm srm("one\ntwo\nthree\n");
+    pushSrmPos(&srm, "a.rsp", 0);
+    LString skip;
+    srm.readLine(skip);
+    srm.readLine(skip);
     msg(15000, "e");
+    EXPECT_EQ(topPos()->number(1), 1);  // the column: just after a line feed
     popPos();
     msg(15000, "f");
     popPos();
     msg(15000, "g");
     ASSERT_EQ(rec.reports().size(), 3u);
-    EXPECT_EQ(rec.reports()[0].position, "inner(2)");
+    EXPECT_EQ(rec.reports()[0].position, "a.rsp(3)");
     EXPECT_EQ(rec.reports()[1].position, "cmd.txt(11)");
     EXPECT_EQ(rec.reports()[2].position, "");
 }
 
-TEST(Msg, StreamPositionsFollowTheLines) {
-    RecordingGuard rec;
-    LMemSrm srm("one\ntwo\nthree\n");
-    pushSrmPos(&srm, "a.rsp", 0);
-    LString line;
-    srm.readLine(line);
-    srm.readLine(line);
-    msg(15000, "bad");
-    EXPECT_EQ(topPos()->number(1), 1);  // the column: just after a line feed
-    pushSrmPos(&srm, nullptr, 100);     // no name: the stream's own
-    EXPECT_STREQ(currentPosText().data(), "(unknown stream)(103)");
-    ASSERT_EQ(rec.reports().size(), 1u);
-    EXPECT_EQ(rec.reports()[0].position, "a.rsp(3)");
-    msgShutdown();
-}
-
 // ---- the message file ----
 
-namespace {
-struct FileSink {
-    explicit FileSink(const std::string& path, int append = 0, int level = 0) : name(path) {
-        sink = std::make_unique<LStdoutMsg>();
-        sink->msgFile = name.c_str();
-        sink->msgFileAppend = append;
-        sink->consoleLevel = level;
-    }
-    std::string name;
-    std::unique_ptr<LStdoutMsg> sink;
-};
-}  // namespace
-
-TEST(MsgFile, ConsoleLevelsAndTheFile) {
-    struct Case {
-        int level, code;
-        const char* line;
-        bool console;
-    };
+TEST(MsgFile, ConsoleLevelsOverwriteAppendAndUnusedFiles) {
+    // before, file: the file's content before and after the run (null: no file);
+    // code -1: the run reports nothing
+    struct Case { const char* before; int append, level, code; const char* console; const char* file; };
     const Case cases[] = {
-        {0, 0, "text", true},   {0, 35000, "Warning 35000: text\n", true}, {1, 0, "text", false},
-        {1, 19999, "Error 19999: text\n", true}, {1, 35000, "Warning 35000: text\n", false},
-        {1, 40000, "Note 40000: text\n", false}, {2, 15000, "Error 15000: text\n", false},
+        {nullptr, 0, 0, 0, "text", "text"},
+        {nullptr, 0, 0, 35000, "Warning 35000: text\n", "Warning 35000: text\n"},
+        {nullptr, 0, 1, 0, "", "text"},
+        {nullptr, 0, 1, 19999, "Error 19999: text\n", "Error 19999: text\n"},
+        {nullptr, 0, 1, 35000, "", "Warning 35000: text\n"},
+        {nullptr, 0, 1, 40000, "", "Note 40000: text\n"},
+        {nullptr, 0, 2, 15000, "", "Error 15000: text\n"},
+        {"old run\n", 0, 0, 15000, "Error 15000: text\n", "Error 15000: text\n"},
+        {"old run\n", 1, 0, 35000, "Warning 35000: text\n", "old run\nWarning 35000: text\n"},
+        // a run without reports leaves no file behind, except an earlier run's
+        // text that it was to append to
+        {nullptr, 0, 0, -1, "", nullptr}, {"earlier\n", 0, 0, -1, "", nullptr}, {"", 0, 0, -1, "", nullptr},
+        {nullptr, 1, 0, -1, "", nullptr}, {"", 1, 0, -1, "", nullptr}, {"earlier\n", 1, 0, -1, "", "earlier\n"},
     };
     TempDir dir;
     const std::string path = dir.file("m.txt");
     for (const Case& c : cases) {
-        {
-            FileSink f(path, 0, c.level);
-            EXPECT_EQ(captured([&] { f.sink->report(c.code, "text"); }), c.console ? c.line : "")
-                << "level " << c.level << " code " << c.code;
-        }
-        EXPECT_EQ(readFile(path), c.line) << "level " << c.level << " code " << c.code;
-    }
-}
-
-TEST(MsgFile, OverwriteAndAppend) {
-    TempDir dir;
-    const std::string path = dir.file("m.txt");
-    writeFile(path, "old run\n");
-    {
-        FileSink f(path);
-        captured([&] { f.sink->report(15000, "first"); f.sink->report(0, "plain"); });
-    }
-    EXPECT_EQ(readFile(path), "Error 15000: first\nplain");
-    {
-        FileSink f(path, 1);
-        captured([&] { f.sink->report(35000, "second"); });
-    }
-    EXPECT_EQ(readFile(path), "Error 15000: first\nplainWarning 35000: second\n");
-}
-
-TEST(MsgFile, ARunWithoutReportsLeavesNoFileBehind) {
-    struct Case {
-        const char* before;  // null: no file
-        int append;
-        bool remains;
-    };
-    const Case cases[] = {
-        {nullptr, 0, false}, {"earlier\n", 0, false}, {"", 0, false},
-        {nullptr, 1, false}, {"", 1, false},          {"earlier\n", 1, true},
-    };
-    TempDir dir;
-    for (const Case& c : cases) {
-        const std::string path = dir.file("m.txt");
         std::filesystem::remove(path);
         if (c.before) writeFile(path, c.before);
-        { FileSink f(path, c.append); }
-        EXPECT_EQ(fileExists(path), c.remains) << (c.before ? c.before : "(none)") << " append " << c.append;
-        if (c.remains) {
-            EXPECT_EQ(readFile(path), c.before);
+        {
+            auto sink = fileSink(path, c.append, c.level);
+            EXPECT_EQ(captured([&] { if (c.code >= 0) sink->report(c.code, "text"); }), c.console)
+                << "level " << c.level << " code " << c.code;
+        }
+        EXPECT_EQ(fileExists(path), c.file != nullptr) << c.before << " append " << c.append;
+        if (c.file) {
+            EXPECT_EQ(readFile(path), c.file) << "level " << c.level << " code " << c.code;
         }
     }
 }
@@ -200,42 +146,37 @@ TEST(MsgFile, ARunWithoutReportsLeavesNoFileBehind) {
 TEST(MsgFile, AFileThatCannotBeOpenedIsReportedAndRetried) {
     TempDir dir;
     const std::string path = dir.file("missing/m.txt");
-    FileSink f(path);
-    const std::string out = captured([&] {
-        f.sink->report(35000, "one");
-        f.sink->report(35000, "two");
-    });
-    EXPECT_EQ(out, "Warning 35000: one\nError 15000: cannot open file '" + path + "'\nWarning 35000: two\n" +
-                       "Error 15000: cannot open file '" + path + "'\n");
+    auto sink = fileSink(path);
+    const std::string failed = "Error 15000: cannot open file '" + path + "'\n";
+    EXPECT_EQ(captured([&] {
+                  sink->report(35000, "one");
+                  sink->report(35000, "two");
+              }),
+              "Warning 35000: one\n" + failed + "Warning 35000: two\n" + failed);
     std::filesystem::create_directories(dir.file("missing"));
-    captured([&] { f.sink->report(35000, "three"); });
-    f.sink.reset();
+    captured([&] { sink->report(35000, "three"); });
+    sink.reset();
     EXPECT_EQ(readFile(path), "Warning 35000: three\n");
 }
 
 TEST(MsgFile, AnotherWritersMessageFileIsNeitherOverwrittenNorRemoved) {
     TempDir dir;
     const std::string path = dir.file("m.txt");
-    FileSink first(path);
-    captured([&] { first.sink->report(15000, "from the first"); });
-    {
-        FileSink second(path);
-        const std::string out = captured([&] { second.sink->report(15000, "from the second"); });
-        EXPECT_NE(out.find("Error 15000: cannot open file '" + path + "'"), std::string::npos) << out;
-    }
-    { FileSink idle(path); }  // no report: would remove an unused file, but this one is held
-    captured([&] { first.sink->report(15000, "again"); });
-    first.sink.reset();
+    auto first = fileSink(path);
+    captured([&] { first->report(15000, "from the first"); });
+    EXPECT_NE(captured([&] { fileSink(path)->report(15000, "from the second"); })
+                  .find("Error 15000: cannot open file '" + path + "'"),
+              std::string::npos);
+    fileSink(path);  // no report: would remove an unused file, but this one is held
+    captured([&] { first->report(15000, "again"); });
+    first.reset();
     EXPECT_EQ(readFile(path), "Error 15000: from the first\nError 15000: again\n");
 }
 
 TEST(MsgFile, ReportsOfManyThreadsStayWholeLines) {
     TempDir dir;
     const std::string path = dir.file("m.txt");
-    auto* sink = new LStdoutMsg;  // installed: the library owns it
-    sink->msgFile = path.c_str();
-    sink->consoleLevel = 2;
-    installMsg(sink);
+    installMsg(fileSink(path, 0, 2).release());  // the library owns it
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t] {
@@ -249,14 +190,14 @@ TEST(MsgFile, ReportsOfManyThreadsStayWholeLines) {
     int lines = 0;
     while (std::getline(in, line)) {
         ++lines;
-        EXPECT_TRUE(line.rfind("Error 15000: thread ", 0) == 0) << line;
+        EXPECT_EQ(line.rfind("Error 15000: thread ", 0), 0u) << line;
     }
     EXPECT_EQ(lines, 800);
 }
 
 // ---- fatal exits ----
 
-TEST(MsgDeathTest, FatalSinkEndsTheProcessAfterAnError) {
+TEST(MsgDeathTest, FatalErrorsAndInternalErrorsExitWithTwo) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_STOPS_WITH(
         {
@@ -268,22 +209,17 @@ TEST(MsgDeathTest, FatalSinkEndsTheProcessAfterAnError) {
         "Error 19999: not fatal\nWarning 35000: nor this\nError 10005: fatal\nfatal=1");
     EXPECT_EXIT(
         {
-            LMsg sink(0);
-            sink.report(10005, "not with fatal 0");
+            LMsg(0).report(10005, "not with fatal 0");
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");
-}
-
-TEST(MsgDeathTest, InternalErrorWritesAndExitsWithTwo) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_STOPS_WITH(internalError("object %s", "assign"), "Internal Error: object assign\nfatal=1");
     EXPECT_STOPS_WITH(internalErrorCode(272), "Internal Error: 272\nfatal=1");
 }
 
 // ---- language and shutdown ----
 
-TEST(Msg, LanguageSwitch) {
+TEST(Msg, LanguageSwitchNeverWarns) {
     RecordingGuard rec;
     setLanguage('J');
     EXPECT_STREQ(lang("日本語", "English"), "日本語");
@@ -292,9 +228,7 @@ TEST(Msg, LanguageSwitch) {
     EXPECT_TRUE(rec.reports().empty());  // no locale warning, whatever the machine has
 }
 
-namespace {
 std::vector<int> g_calls;
-}  // namespace
 
 TEST(Msg, LibShutdownRunsExitFunctionsInOrderThenDropsTheSink) {
     g_calls.clear();
@@ -303,14 +237,11 @@ TEST(Msg, LibShutdownRunsExitFunctionsInOrderThenDropsTheSink) {
     pushNnPos("p", 1);
     installMsg(new LStdoutMsg);  // the library owns it
     libShutdown();
+    libShutdown();  // the list was dropped: nothing runs twice
     EXPECT_EQ(g_calls, (std::vector<int>{1, 2}));
     EXPECT_EQ(g_msg, nullptr);
     EXPECT_EQ(topPos(), nullptr);
-    libShutdown();  // the list was dropped: nothing runs twice
-    EXPECT_EQ(g_calls.size(), 2u);
-
-    // A report after shutdown installs a fresh default sink.
-    captured([] { msgPrint("x"); });
+    captured([] { msgPrint("x"); });  // a report after shutdown installs a fresh plain sink
     ASSERT_NE(g_msg, nullptr);
     EXPECT_EQ(dynamic_cast<LStdoutMsg*>(g_msg), nullptr);
     msgShutdown();

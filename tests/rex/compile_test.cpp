@@ -7,10 +7,7 @@
 
 namespace {
 
-struct DumpCase {
-    const char* pattern;
-    const char* dump;
-};
+struct DumpCase { const char* pattern; const char* dump; uint32_t flags = 0; };
 
 // Trees by construct, in the debug format of dump().
 const DumpCase kDumps[] = {
@@ -75,38 +72,32 @@ const DumpCase kDumps[] = {
     {"\\q", "flat: btc=0 {\\q} len=2\n"},
     // a lead byte as the last byte is a one-byte literal
     {"a\x83", "flat: btc=0 {a\x83} len=2\n"},
-    // an ignore pattern stops merging
+    // an ignore pattern stops merging; one that no node takes is freed (ASan checks)
     {"{@ign( )}ab", "seq: st=N,N\n flat: btc=0 {a} len=1\n flat: btc=0 {b} len=1\n"},
+    {"(?:{@ign( )})a", "seq: st=N,N\n brace: -1 name=''\n  empty: btc=0\n flat: btc=0 {a} len=1\n"},
+    {"a{@ign( )}", "flat: btc=0 {a} len=1\n"},
+    // the type boundary flag wraps the tree
+    {"ab", "seq: st=N,N\n cmp: typ='c' spRev=0 btc=0\n seq: st=N,N\n  flat: btc=0 {ab} len=2\n  cmp: typ='c' spRev=0 btc=0\n",
+     rexTypeBoundary},
 };
 
 TEST(RexCompile, DumpsByConstruct) {
     CharSetGuard cs('s');
     for (const DumpCase& c : kDumps) {
         Warnings w;
-        auto rex = rexCompile(c.pattern, 0);
+        auto rex = rexCompile(c.pattern, c.flags);
         ASSERT_TRUE(rex) << c.pattern;
         EXPECT_EQ(dumpOf(rex.get()), c.dump) << "pattern " << c.pattern;
     }
-}
-
-TEST(RexCompile, EmptyPatternIsNull) {
     EXPECT_EQ(rexCompile("", 0), nullptr);
-}
-
-TEST(RexCompile, TypeBoundaryWrapsTheTree) {
-    auto rex = rexCompile("ab", rexTypeBoundary);
-    EXPECT_EQ(dumpOf(rex.get()),
-              "seq: st=N,N\n cmp: typ='c' spRev=0 btc=0\n seq: st=N,N\n  flat: btc=0 {ab} len=2\n"
-              "  cmp: typ='c' spRev=0 btc=0\n");
-    // a wholly illegal pattern stays one that never matches
     Warnings w;
-    auto bad = rexCompile("*", rexTypeBoundary);
-    EXPECT_EQ(bad->kind(), 2);
+    EXPECT_EQ(rexCompile("*", rexTypeBoundary)->kind(), 2);  // a wholly illegal pattern never matches
 }
 
 struct WarnCase {
     const char* pattern;
     const char* warnings;  // joined by "\n"
+    int language = 'E';
 };
 
 const WarnCase kWarnings[] = {
@@ -150,56 +141,24 @@ const WarnCase kWarnings[] = {
     {"{@ign(x", "35000: missing ')}' after '{@ign(': '{@ign(x'"},
     {"{@ign(x)}{@ign(y)}a", "35000: duplicate '{@ign(...)}'"},
     {"{@r:abc", "35000: missing '}' after '{@r:': '{@r:abc'"},
+    // Japanese
+    {"(a", "35000: 正規表現「(a」に対応する「)」がありません", 'J'},
+    {"|a", "35000: 余計な文字「|a」があります (正規表現 |a 内)", 'J'},
+    {"a**", "35001: 正規表現が正しくありません:「*」\n35000: 余計な文字「*」があります (正規表現 a** 内)", 'J'},
+    {"(a|)", "35000: 正規表現「(a|)」は空の項目を含んでいます", 'J'},
+    {"\\q", "35000: 「\\q」は正規表現のエスケープ表記として正しくありません", 'J'},
+    {"(a){=}", "35000: 名前文字列が空です\n35000: 「(a){=}」中の不正な ( ){=name} 表現を無視します", 'J'},
+    {"(a){=1}", "35000: 「(a){=1}」中の不正な ( ){=name} 表現を無視します (数値の名前は不可)", 'J'},
+    {"{:ab", "35000: 「}」がありません\n35000: ignore illegal {:name} expression in '{:ab'", 'J'},
 };
 
-TEST(RexCompile, WarningsInEnglish) {
-    CharSetGuard cs('s', 'E');
+TEST(RexCompile, WarningsByLanguage) {
     for (const WarnCase& c : kWarnings) {
+        CharSetGuard cs('s', c.language);
         Warnings w;
-        auto rex = rexCompile(c.pattern, 0);
-        EXPECT_TRUE(rex) << c.pattern;
+        EXPECT_TRUE(rexCompile(c.pattern, 0)) << c.pattern;
         EXPECT_EQ(w.joined(), c.warnings) << "pattern " << c.pattern;
     }
-}
-
-TEST(RexCompile, WarningsInJapanese) {
-    CharSetGuard cs('s', 'J');
-    const WarnCase cases[] = {
-        {"(a", "35000: 正規表現「(a」に対応する「)」がありません"},
-        {"|a", "35000: 余計な文字「|a」があります (正規表現 |a 内)"},
-        {"a**", "35001: 正規表現が正しくありません:「*」\n35000: 余計な文字「*」があります (正規表現 a** 内)"},
-        {"(a|)", "35000: 正規表現「(a|)」は空の項目を含んでいます"},
-        {"\\q", "35000: 「\\q」は正規表現のエスケープ表記として正しくありません"},
-        {"(a){=}", "35000: 名前文字列が空です\n35000: 「(a){=}」中の不正な ( ){=name} 表現を無視します"},
-        {"(a){=1}", "35000: 「(a){=1}」中の不正な ( ){=name} 表現を無視します (数値の名前は不可)"},
-        {"{:ab", "35000: 「}」がありません\n35000: ignore illegal {:name} expression in '{:ab'"},
-    };
-    for (const WarnCase& c : cases) {
-        Warnings w;
-        auto rex = rexCompile(c.pattern, 0);
-        EXPECT_EQ(w.joined(), c.warnings) << "pattern " << c.pattern;
-    }
-}
-
-TEST(RexCompile, TokensInTheirOrder) {
-    const char* expected[14] = {"|", ".", "*", "+", "?", "-", "[", "]", "(", ")", "^", "$", "{", "}"};
-    for (int i = 0; i < 14; ++i) EXPECT_STREQ(g_rexTokens[i], expected[i]);
-}
-
-TEST(RexCompile, IgnorePatternOwnedByExactlyOneNode) {
-    // the first node built after the directive owns it; later nodes share it
-    auto rex = rexCompile("{@ign( )}ab", 0);
-    auto* seq = dynamic_cast<LSeqRex*>(rex.get());
-    ASSERT_TRUE(seq);
-    EXPECT_TRUE(seq->head->flags & rexOwnsIgnore);
-    EXPECT_FALSE(seq->rest->flags & rexOwnsIgnore);
-    EXPECT_EQ(seq->head->ignore, seq->rest->ignore);
-    EXPECT_EQ(seq->ignore, seq->head->ignore);
-    // an ignore pattern that no node takes is freed (ASan checks the leak)
-    auto none = rexCompile("a{@ign( )}", 0);
-    EXPECT_EQ(none->ignore, nullptr);
-    auto scoped = rexCompile("(?:{@ign( )})a", 0);
-    EXPECT_EQ(dumpOf(scoped.get()), "seq: st=N,N\n brace: -1 name=''\n  empty: btc=0\n flat: btc=0 {a} len=1\n");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Matching by construct: (pattern, flags, character set, text) gives the span
-// of the first match (or none) and the warnings raised. Every row is also run
-// with the search shortcuts off, and both runs must agree.
+// of the first match (or none) and the warnings raised; long texts also prove
+// that the first-byte filter never rejects a start where the tree matches.
+// Every row is also run with the search shortcuts off, and both runs must agree.
 #include <gtest/gtest.h>
 
 #include "rex_support.h"
@@ -16,6 +17,8 @@ namespace {
 #define FC_ "\x82\x62"  // full-width C
 #define Fa_ "\x82\x81"  // full-width a
 #define Fx_ "\x82\x98"  // full-width x
+
+const std::string P(120, '.');  // padding: long texts go through the first-byte filter
 
 struct MatchCase {
     const char* group;
@@ -183,6 +186,24 @@ const MatchCase kCases[] = {
     {"charset", "\\x83", 0, 's', "x\x83", 1, 1, ""},  // a lead byte as the last byte of the text
     {"charset", "a\x83", 0, 's', "a\x83", 0, 2, ""},
     {"charset", "a\x83", 0, 's', "a" A_, -1, 0, ""},
+    {"charset", "A", 0, 's', repeat(A_, 80) + "xA", 161, 1, ""},
+    {"charset", "A", 0, 'a', repeat(A_, 80) + "xA", 1, 1, ""},
+    // a lead-byte value as the second byte of a pair, then a lone lead byte at the end
+    {"charset", "\\x83", 0, 's', std::string(120, 'x') + "\x83\x83\x83\x83\x83", 124, 1, ""},
+    // the first-byte filter never rejects a start where the tree matches
+    {"filter", "x(?:{@ign(-)}ab)", 0, 's', P + "x-a-b", 120, 5, ""},  // ignore pattern below the root
+    {"filter", "x(?:{@ign(-+)}ab)", 0, 's', P + "x---ab", 120, 6, ""},
+    {"filter", "{@ign( )}abc", 0, 's', P + "  a b c", 122, 5, ""},  // at the root: starts after the skipped text
+    {"filter", "[\\n]z", 0, 's', P + "\r\nz", 121, 2, ""},  // sets containing LF match the CR of CR LF
+    {"filter", "a[\\n]", 0, 's', P + "a\r\n", 120, 2, ""},
+    {"filter", "[\\n]", 0, 's', P + "\r\n", 120, 1, ""},
+    {"filter", "a[\\n]b", 0, 's', P + "a\r\nb", -1, 0, ""},
+    {"filter", "{@ic}" Fa_ "b", 0, 's', P + FA_ "B", 120, 3, ""},  // folding changes the second byte
+    {"filter", "[^a]xy", 0, 's', P + A_ "xy", 120, 4, ""},  // a negated set takes a double-byte character
+    {"filter", ".xy", 0, 's', P + A_ "xy", 120, 4, ""},
+    {"filter", "q|x{0}c", 0, 's', P + "c", 120, 1, ""},  // a repetition that matches only the empty text
+    {"filter", "(a)\\1", 0, 's', P + "aa", 120, 2, ""},
+    {"filter", "(?=\\d)\\w", 0, 's', P + "5", 120, 1, ""},
 };
 
 TEST(RexMatch, TableByConstruct) {
@@ -229,40 +250,26 @@ TEST(RexMatch, CustomResolver) {
     rexSetCustomResolver(old);
 }
 
-TEST(RexMatch, LazyGrowsOneIterationAtATime) {
-    // the lazy repetition yields 0, 1, 2 ... iterations on backtracking
-    auto rex = rexCompile("a*?", 0);
-    LString text("aaab");
-    LRexCaptures caps;
-    LRexCursor cur(text.data(), text.len(), &caps);
-    rex->reset();
-    for (int expected = 0; expected <= 3; ++expected) {
-        cur.pos = text.data();
-        ASSERT_EQ(rex->match(cur, 0), 1);
-        EXPECT_EQ(cur.pos - text.data(), expected);
-    }
-    cur.pos = text.data();
-    EXPECT_EQ(rex->match(cur, 0), 0);
-    EXPECT_EQ(cur.pos, text.data());
-}
-
-TEST(RexMatch, GreedyCountsDownToMin) {
-    for (bool shortcuts : {true, false}) {
-        ShortcutGuard g(shortcuts);
-        auto rex = rexCompile("a{1,}", 0);
-        LString text("aaab");
-        LRexCaptures caps;
-        LRexCursor cur(text.data(), text.len(), &caps);
-        rex->reset();
-        for (int expected = 3; expected >= 1; --expected) {
-            cur.pos = text.data();
-            ASSERT_EQ(rex->match(cur, 0), 1);
-            EXPECT_EQ(cur.pos - text.data(), expected);
-        }
-        for (int i = 0; i < 3; ++i) {
-            cur.pos = text.data();
-            EXPECT_EQ(rex->match(cur, 0), 0);
-            EXPECT_EQ(cur.pos, text.data());
+TEST(RexMatch, RepetitionsYieldTheirWaysInOrder) {
+    // lazy: 0, 1, 2 ... iterations on backtracking; greedy: from the most down to min
+    const std::pair<const char*, std::vector<int>> cases[] = {{"a*?", {0, 1, 2, 3}}, {"a{1,}", {3, 2, 1}}};
+    for (const auto& [pattern, ends] : cases) {
+        for (bool shortcuts : {true, false}) {
+            Restore<bool> mode(g_rexShortcuts, shortcuts);
+            auto rex = rexCompile(pattern, 0);
+            LString text("aaab");
+            LRexCursor cur(text.data(), text.len(), nullptr);
+            rex->reset();
+            for (int end : ends) {
+                cur.pos = text.data();
+                ASSERT_EQ(rex->match(cur, 0), 1) << pattern;
+                EXPECT_EQ(cur.pos - text.data(), end) << pattern;
+            }
+            for (int i = 0; i < 2; ++i) {  // then no more, the position unchanged
+                cur.pos = text.data();
+                EXPECT_EQ(rex->match(cur, 0), 0) << pattern;
+                EXPECT_EQ(cur.pos, text.data()) << pattern;
+            }
         }
     }
 }

@@ -1,6 +1,6 @@
-// Helpers shared by the pattern engine tests: a message sink that records
-// warnings, a guard for the character set and the language, and a plain
-// reference search (every start tried, repetitions replayed) to compare with.
+// Helpers shared by the pattern engine tests: warnings as one text, a guard
+// for the character set and the language, and a search that reports the
+// offsets of the selected match, with or without the search shortcuts.
 #pragma once
 
 #include <string>
@@ -10,64 +10,27 @@
 #include "base/msg.h"
 #include "rex/nodes.h"
 #include "rex/search.h"
+#include "tests/base/base_test_support.h"
 
-// Records every report as "code: text" while it lives.
-class Warnings {
+// Records every report while it lives.
+class Warnings : public RecordingGuard {
 public:
-    Warnings() { installMsg(new Sink(&list)); }
-    ~Warnings() { installMsg(nullptr); }
-    Warnings(const Warnings&) = delete;
-    Warnings& operator=(const Warnings&) = delete;
-
-    // The reports joined by "\n" (empty when there were none).
+    // The reports as "code: text" lines joined by "\n" (empty when there were none).
     std::string joined() const {
         std::string s;
-        for (const std::string& w : list) {
-            if (!s.empty()) s += "\n";
-            s += w;
-        }
+        for (const auto& r : reports()) s += (s.empty() ? "" : "\n") + std::to_string(r.code) + ": " + r.text;
         return s;
     }
-    std::vector<std::string> list;
-
-private:
-    class Sink : public LMsg {
-    public:
-        explicit Sink(std::vector<std::string>* out) : out_(out) {}
-        void output(int code, const char*, const char*, const char* text) override {
-            out_->push_back(std::to_string(code) + ": " + text);
-        }
-
-    private:
-        std::vector<std::string>* out_;
-    };
 };
 
 // Sets the character set ('s' Shift-JIS, 'a' single-byte) and the language for
 // one test and restores both.
 class CharSetGuard {
 public:
-    explicit CharSetGuard(int charSet, int language = 'E') : set_(g_charSet), lang_(g_language) {
-        g_charSet = charSet;
-        g_language = language;
-    }
-    ~CharSetGuard() {
-        g_charSet = set_;
-        g_language = lang_;
-    }
+    explicit CharSetGuard(int charSet, int language = 'E') : set_(g_charSet, charSet), lang_(g_language, language) {}
 
 private:
-    int set_, lang_;
-};
-
-// Runs the search with or without the shortcuts.
-class ShortcutGuard {
-public:
-    explicit ShortcutGuard(bool on) : old_(g_rexShortcuts) { g_rexShortcuts = on; }
-    ~ShortcutGuard() { g_rexShortcuts = old_; }
-
-private:
-    bool old_;
+    Restore<int> set_, lang_;
 };
 
 struct FindResult {
@@ -79,13 +42,20 @@ struct FindResult {
 
 inline FindResult findIn(LRex* rex, const std::string& text, int nth, bool shortcuts = true, int from = 0,
                          int lastStart = -1) {
-    ShortcutGuard g(shortcuts);
+    Restore<bool> mode(g_rexShortcuts, shortcuts);
     LRexSearch s(rex);
     FindResult r;
     r.at = s.find(text.data(), lastStart, static_cast<int>(text.size()), nth, from);
     r.start = s.matchStart ? static_cast<int>(s.matchStart - text.data()) : -1;
     r.length = s.matchLength;
     return r;
+}
+
+// s n times.
+inline std::string repeat(const std::string& s, int n) {
+    std::string out;
+    while (n-- > 0) out += s;
+    return out;
 }
 
 inline std::string dumpOf(const LRex* rex) {

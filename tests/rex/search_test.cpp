@@ -1,6 +1,7 @@
-// The search: nth modes, offsets, start positions on character boundaries,
-// the first-byte filter of long texts, rexFind, and a comparison of the
-// shortcuts with the plain search over many patterns and texts.
+// The search: nth modes and offsets, rexFind and its window, the first-byte
+// tables, and a comparison of the shortcuts with the plain search over many
+// patterns and texts. (Starts on character boundaries and the filter's rows
+// are in the match table.)
 #include <gtest/gtest.h>
 
 #include <random>
@@ -19,6 +20,7 @@ struct ModeCase {
     int at;      // return value of find
     int start;   // matchStart offset (-1: null)
     int length;
+    int from = 0, lastStart = -1;
 };
 
 const ModeCase kModes[] = {
@@ -35,29 +37,27 @@ const ModeCase kModes[] = {
     {"x*", "ab", 0, 2, 2, 0},          // an empty match at the end of the text
     {"zz", "ab", 1, -1, -1, 0},
     {"zz", "ab", -2, -1, -1, 0},
+    // runs of lead bytes: pairs 83 83, 83 83, then a lone 83 at the very end
+    {"\\x83", std::string(120, 'x') + "\x83\x83\x83\x83\x83", 0, 124, 124, 1},
+    // the offsets: starts from `from` up to lastStart; a match may run past lastStart
+    {"ab", "ab ab ab", 1, 3, 3, 2, 1},
+    {"ab", "ab ab ab", 1, 6, 6, 2, 4},
+    {"ab", "ab ab ab", 1, -1, -1, 0, 7},
+    {"ab", "ab ab ab", 0, 3, 3, 2, 0, 5},
+    {"ab", "xab", 1, 1, 1, 2, 0, 1},
 };
 
 TEST(RexSearch, NthModes) {
     for (const ModeCase& c : kModes) {
         for (bool shortcuts : {true, false}) {
             auto rex = rexCompile(c.pattern, 0);
-            const FindResult r = findIn(rex.get(), c.text, c.nth, shortcuts);
+            const FindResult r = findIn(rex.get(), c.text, c.nth, shortcuts, c.from, c.lastStart);
             SCOPED_TRACE(std::string(c.pattern) + " nth " + std::to_string(c.nth));
             EXPECT_EQ(r.at, c.at);
             EXPECT_EQ(r.start, c.start);
             EXPECT_EQ(r.length, c.length);
         }
     }
-}
-
-TEST(RexSearch, FromAndLastStart) {
-    auto rex = rexCompile("ab", 0);
-    EXPECT_EQ(findIn(rex.get(), "ab ab ab", 1, true, 1).at, 3);
-    EXPECT_EQ(findIn(rex.get(), "ab ab ab", 1, true, 4).at, 6);
-    EXPECT_EQ(findIn(rex.get(), "ab ab ab", 0, true, 0, 5).at, 3);   // no start after offset 5
-    EXPECT_EQ(findIn(rex.get(), "ab ab ab", 1, true, 7).at, -1);
-    // a match may run past lastStart
-    EXPECT_EQ(findIn(rex.get(), "xab", 1, true, 0, 1).at, 1);
 }
 
 TEST(RexSearch, RexFind) {
@@ -96,70 +96,6 @@ TEST(RexSearch, WindowIsNotReadPastItsEnd) {
     auto any = rexCompile("b.$", 0);
     EXPECT_EQ(rexFind(sjis, 3, any.get(), &len, 1), sjis + 1);
     EXPECT_EQ(len, 2);
-}
-
-TEST(RexSearch, StartsOnCharacterBoundaries) {
-    auto rex = rexCompile("A", 0);
-    std::string shortText = A_;
-    std::string longText;
-    for (int i = 0; i < 80; ++i) longText += A_;
-    longText += "xA";
-    {
-        CharSetGuard cs('s');
-        EXPECT_EQ(findIn(rex.get(), shortText, 1).at, -1);
-        EXPECT_EQ(findIn(rex.get(), longText, 1).at, 161);
-    }
-    {
-        CharSetGuard cs('a');
-        EXPECT_EQ(findIn(rex.get(), shortText, 1).at, 1);
-        EXPECT_EQ(findIn(rex.get(), longText, 1).at, 1);
-    }
-    // runs of lead bytes: the second byte of a pair may itself be a lead-byte value
-    CharSetGuard cs('s');
-    auto lead = rexCompile("\\x83", 0);
-    std::string runs = std::string(120, 'x') + "\x83\x83\x83\x83" "\x83";
-    // pairs 83 83, 83 83, then a lone 83 at the very end
-    EXPECT_EQ(findIn(lead.get(), runs, 1).at, 124);
-    for (bool shortcuts : {true, false}) EXPECT_EQ(findIn(lead.get(), runs, 0, shortcuts).at, 124);
-}
-
-TEST(RexSearch, FilterNeverRejectsAMatchingStart) {
-    const std::string pad(120, '.');
-    struct Case {
-        const char* pattern;
-        std::string text;
-        int at;
-    };
-    const Case cases[] = {
-        // ignore pattern below the root: ignorable text at offsets 1 and 2
-        {"x(?:{@ign(-)}ab)", pad + "x-a-b", 120},
-        {"x(?:{@ign(-+)}ab)", pad + "x---ab", 120},
-        // sets containing LF match a CR of CR LF
-        {"[\\n]z", pad + "\r\nz", 121},
-        {"a[\\n]", pad + "a\r\n", 120},
-        {"[\\n]", pad + "\r\n", 120},
-        {"a[\\n]b", pad + "a\r\nb", -1},
-        // case folding of double-byte letters changes the second byte
-        {"{@ic}\x82\x81" "b", pad + "\x82\x60" "B", 120},
-        // a negated set may take a double-byte character
-        {"[^a]xy", pad + A_ "xy", 120},
-        {".xy", pad + A_ "xy", 120},
-        // a repetition that matches only the empty text
-        {"q|x{0}c", pad + "c", 120},
-        // ignore pattern at the root
-        {"{@ign( )}abc", pad + "  a b c", 122},  // the match starts after the skipped text
-        // references keep to the filter rules of the design
-        {"(a)\\1", pad + "aa", 120},
-        {"(?=\\d)\\w", pad + "5", 120},
-    };
-    CharSetGuard cs('s');
-    for (const Case& c : cases) {
-        Warnings w;
-        auto rex = rexCompile(c.pattern, 0);
-        for (bool shortcuts : {true, false}) {
-            EXPECT_EQ(findIn(rex.get(), c.text, 1, shortcuts).at, c.at) << c.pattern;
-        }
-    }
 }
 
 TEST(RexSearch, FilterTablesOfTheFirstBytes) {

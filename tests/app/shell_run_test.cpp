@@ -22,7 +22,8 @@ std::string manyLines() {
 const Row kShell[] = {
     // ---- start-up, options and exit codes ----
     {.name = "BannerAndHints", .input = "!q\n",
-     .out = {kBanner, "ヘルプを表示するには !h または !oh と入力します。\r\n終了するには !q と入力します。\r\n"}, .whole = true, .loud = true},
+     .out = {kBanner, "ヘルプを表示するには !h または !oh と入力します。\r\n", "終了するには !q と入力します。\r\n"},
+     .whole = true, .loud = true},
     {.name = "QuietShowsNothing", .input = "!q\n", .whole = true},
     {.name = "Version", .args = {"-ver"}, .out = {kBanner}, .exit = 2, .whole = true, .loud = true},
     {.name = "VersionThenUsage", .args = {"-ver", "-?"},

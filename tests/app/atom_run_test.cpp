@@ -110,8 +110,8 @@ const Row kAtoms[] = {
      .steps = {{"out:[Connection C1 closed]"}, {"out:[Connection C2 closed]"}, {"S3:z\r\n", "S3:#END#"}}},
     {.name = "ReadyAbandonsTheRunningAtom", .servers = {kSilent},
      .cmd = "!open {S1} wait 0\n!atom R\nr\n!end-atom\n!ready C1\n!atom Q\n!!la" + kQuit,
-     .out = {"[Atom R => Connection C1]", "!ready C1\r\n[Connection C1 ready]\r\n", "[Atom Q => Connection C1]",
-             "!!la\r\n0 個のアトムが待機中です\r\n!!quit"}, .absent = {"実行中のアトム", "完了したアトム"}},
+     .out = {"[Atom R => Connection C1]", "!ready C1\r\n", "[Connection C1 ready]\r\n",
+             "[Atom Q => Connection C1]", "!!la\r\n0 個のアトムが待機中です\r\n"}, .absent = {"実行中のアトム", "完了したアトム"}},
 
     // ---- deferred commands that reach the main loop ----
     {.name = "MacroCallsAndCommandFilesInsideAnAtomJoinThePendingLines", .servers = {kEcho},

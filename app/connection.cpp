@@ -44,17 +44,10 @@ int nextAutomaticColor() {
 }
 }  // namespace
 
-void printConnectionLabel(const TSocket* c) {
+void printConnectionNotice(const char* head, const TSocket* c, const char* tail) {
     LString label("Connection ");
     label.append(c->name);
-    printColored(c->color, label.data());
-}
-
-void printConnectionNotice(const TSocket* c, const char* tail) {
-    ConsoleOutput out;
-    msgPrintText("[");
-    printConnectionLabel(c);
-    msgPrintText(tail);
+    printColoredParts(head, c->color, label.data(), tail);
 }
 
 TSocket::TSocket(int c) : id(g_nextConnectionId++) {
@@ -87,7 +80,7 @@ void TSocket::onNetworkEvents(const NSocket::NetworkEvents& events) {
     if (events.mask & NSocket::kFdClose) {
         LLockGuard guard;
         flags &= ~kWritable;
-        printConnectionNotice(this, " closed]\r\n");
+        printConnectionNotice("[", this, " closed]\r\n");
         writeSysLog("Connection %s closed", name.data());
         // Lines still queued go with the object; a running atom is lost with it.
     }
@@ -167,11 +160,7 @@ void TSocket::transmit(const char* bytes, int n) {
 
 void TSocket::sendLine(const LineRecord& line) {
     const LString& text = line.text();
-    if (line.fromFile() && g_inputShow) {
-        ConsoleOutput out;
-        printColored(echoColor(color), text.data());
-        msgPrintText("\r\n");
-    }
+    if (line.fromFile() && g_inputShow) printColoredParts(nullptr, echoColor(color), text.data(), "\r\n");
     logSent(this, text.data(), text.len());
     // The line and its CR LF in one send; a short line needs no allocation.
     char small[256];

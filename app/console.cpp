@@ -13,6 +13,7 @@
 #include "app/console.h"
 
 #include <cstdarg>
+#include <cstring>
 
 #include "app/settings.h"
 #include "base/lock.h"
@@ -99,11 +100,7 @@ void systemMessage(const char* fmt, ...) {
 void systemMessageText(const char* text) {
     const int color = g_systemMsgColor;
     if (color == 0) return;
-    ConsoleOutput out;
-    setConsoleColor(color);
-    msgPrintText(text);
-    setConsoleColor(7);
-    msgPrintText("\r\n");
+    printColoredParts(nullptr, color, text, "\r\n");
 }
 
 void printNameList(const char* label, const LStrList& names) {
@@ -127,6 +124,37 @@ void printColored(int attribute, const char* text, int n) {
         msgPrintText(copy.data());
     }
     setConsoleColor(7);
+}
+
+void printColoredParts(const char* head, int attribute, const char* text, const char* tail) {
+    ConsoleOutput out;
+    if (platformStdoutIsTerminal()) {
+        if (head) msgPrintText(head);
+        setConsoleColor(attribute);
+        msgPrintText(text);
+        setConsoleColor(7);
+        if (tail) msgPrintText(tail);
+        return;
+    }
+    // The colour changes write nothing here (they are still made, for their
+    // failure bookkeeping), so the parts can go out as one report.
+    setConsoleColor(attribute);
+    setConsoleColor(7);
+    char small[512];
+    const size_t lengths[3] = {head ? std::strlen(head) : 0, std::strlen(text), tail ? std::strlen(tail) : 0};
+    const size_t total = lengths[0] + lengths[1] + lengths[2];
+    if (total < sizeof small) {
+        std::memcpy(small, head ? head : "", lengths[0]);
+        std::memcpy(small + lengths[0], text, lengths[1]);
+        std::memcpy(small + lengths[0] + lengths[1], tail ? tail : "", lengths[2]);
+        small[total] = 0;
+        msgPrintText(small);
+        return;
+    }
+    LString all(head);
+    all.append(text);
+    all.append(tail);
+    msgPrintText(all.data());
 }
 
 void clearScreen() {

@@ -58,5 +58,11 @@ void printNameList(const char* label, const LStrList& names);
 // attribute as one locked sequence, then resets to 7.
 void printColored(int attribute, const char* text, int n = -1);
 
+// One unit of output: head (may be null), text in the given attribute, colour
+// 7, tail (may be null). Without a terminal no colour is written, and the sink
+// gets the three parts as one text (the same bytes, one report instead of
+// three).
+void printColoredParts(const char* head, int attribute, const char* text, const char* tail);
+
 // Clears the screen when standard output is a terminal.
 void clearScreen();

@@ -156,12 +156,10 @@ void assignAtoms(PendingLines& pending) {
             if (c == nullptr) return;  // strict queue order: nothing behind a runs now
             c->flags &= ~TSocket::kReady;
             notice.emplace();
-            LString text("[Atom ");
-            text.append(a->name);
-            text.append(" => ");
-            msgPrintText(text.data());
-            printConnectionLabel(c);
-            msgPrintText("]\r\n");
+            LString head("[Atom ");
+            head.append(a->name);
+            head.append(" => ");
+            printConnectionNotice(head.data(), c, "]\r\n");
             writeSysLog("Assigned atom %s to connection %s", a->name.data(), c->name.data());
             id = c->id;
         }

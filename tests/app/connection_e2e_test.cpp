@@ -79,6 +79,7 @@ TEST(ConnectionRun, ColoursOnATerminal) {
     const RunResult r = runWith(d,
                                 "!open " + server.address() + " color 3 wait 500\n"
                                 "echoed\n"
+                                "!atom A1\nx\n!end-atom\n"
                                 "!sc color 0x1E\n"
                                 "!q\n",
                                 {"-wr:0"}, "", true);
@@ -86,7 +87,15 @@ TEST(ConnectionRun, ColoursOnATerminal) {
     // Received text in the connection's colour 3 (cyan), the echo of a file line
     // in its highlighted form 11 (bright cyan), both followed by the reset.
     EXPECT_NE(at(r, "\x1b[36;49mhello\x1b[0m"), std::string::npos) << r.out;
-    EXPECT_NE(at(r, "\x1b[96;49mechoed\x1b[0m"), std::string::npos) << r.out;
+    // The echo, then the system message (colour 16h), each with its line end
+    // after the reset (the terminal adds carriage returns of its own).
+    std::string lines = r.out;
+    std::erase(lines, '\r');
+    EXPECT_NE(lines.find("\x1b[96;49mechoed\x1b[0m\n\x1b[33;44m[send to C1] echoed\x1b[0m\n"), std::string::npos)
+        << r.out;
+    // In the assignment notice only the connection's name part is coloured.
+    EXPECT_NE(lines.find("[Atom A1 => \x1b[36;49mConnection C1\x1b[0m]\n\x1b[96;49mx\x1b[0m\n"), std::string::npos)
+        << r.out;
     // The sentence of !sc color shows the words "この色" in the new colour.
     EXPECT_NE(at(r, "接続「C1」を\x1b[93;44mこの色\x1b[0mに設定しました"), std::string::npos) << r.out;
 }

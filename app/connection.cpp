@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <optional>
 
 #include "app/args.h"
 #include "app/commands.h"
@@ -45,8 +46,7 @@ int nextAutomaticColor() {
 }  // namespace
 
 void printConnectionNotice(const char* head, const TSocket* c, const char* tail) {
-    LString label("Connection ");
-    label.append(c->name);
+    const JoinedText label{"Connection ", c->name.data()};
     printColoredParts(head, c->color, label.data(), tail);
 }
 
@@ -174,10 +174,10 @@ void TSocket::sendLine(const LineRecord& line) {
         transmit(wire.data(), wire.len());
     }
     if (g_systemMsgColor != 0) {
-        LString message("[send to ");
-        message.append(name);
-        message.append("] ");
-        message.append(displayText(line));
+        // A text line shows as its text (displayText without a copy).
+        std::optional<LString> shown;
+        if (line.lowerKind() != 'g') shown = displayText(line);
+        const JoinedText message{"[send to ", name.data(), "] ", shown ? shown->data() : text.data()};
         systemMessageText(message.data());
     }
 }

@@ -126,6 +126,21 @@ void printColored(int attribute, const char* text, int n) {
     setConsoleColor(7);
 }
 
+JoinedText::JoinedText(std::initializer_list<const char*> parts) {
+    size_t n = 0;
+    for (const char* part : parts) {
+        const size_t len = std::strlen(part);
+        if (!large_ && n + len < sizeof small_) {
+            std::memcpy(small_ + n, part, len);
+            n += len;
+            continue;
+        }
+        if (!large_) large_.emplace(small_, static_cast<int>(n));
+        large_->append(part, static_cast<int>(len));
+    }
+    small_[large_ ? 0 : n] = 0;
+}
+
 void printColoredParts(const char* head, int attribute, const char* text, const char* tail) {
     ConsoleOutput out;
     if (platformStdoutIsTerminal()) {
@@ -140,20 +155,7 @@ void printColoredParts(const char* head, int attribute, const char* text, const 
     // failure bookkeeping), so the parts can go out as one report.
     setConsoleColor(attribute);
     setConsoleColor(7);
-    char small[512];
-    const size_t lengths[3] = {head ? std::strlen(head) : 0, std::strlen(text), tail ? std::strlen(tail) : 0};
-    const size_t total = lengths[0] + lengths[1] + lengths[2];
-    if (total < sizeof small) {
-        std::memcpy(small, head ? head : "", lengths[0]);
-        std::memcpy(small + lengths[0], text, lengths[1]);
-        std::memcpy(small + lengths[0] + lengths[1], tail ? tail : "", lengths[2]);
-        small[total] = 0;
-        msgPrintText(small);
-        return;
-    }
-    LString all(head);
-    all.append(text);
-    all.append(tail);
+    const JoinedText all{head ? head : "", text, tail ? tail : ""};
     msgPrintText(all.data());
 }
 

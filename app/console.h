@@ -7,8 +7,28 @@
 // written as ANSI SGR sequences only when standard output is a terminal.
 #pragma once
 
+#include <initializer_list>
+#include <optional>
+#include <string_view>
+
 #include "base/larray.h"
+#include "base/lstring.h"
 #include "base/msg.h"
+
+// Several texts joined into one NUL-terminated text, on the stack when they are
+// short (the notices and messages printed for every atom), else in an LString.
+// A part ends at its first NUL byte, as printing would end it.
+class JoinedText {
+public:
+    JoinedText(std::initializer_list<const char*> parts);
+    JoinedText(const JoinedText&) = delete;
+    JoinedText& operator=(const JoinedText&) = delete;
+    const char* data() const { return large_ ? large_->data() : small_; }
+
+private:
+    char small_[256];
+    std::optional<LString> large_;
+};
 
 // The sink: errors, warnings and notes are written whole in g_errorMsgColor; plain
 // output (code 0) in whatever colour the caller set. Flushes the message file

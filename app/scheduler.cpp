@@ -156,9 +156,7 @@ void assignAtoms(PendingLines& pending) {
             if (c == nullptr) return;  // strict queue order: nothing behind a runs now
             c->flags &= ~TSocket::kReady;
             notice.emplace();
-            LString head("[Atom ");
-            head.append(a->name);
-            head.append(" => ");
+            const JoinedText head{"[Atom ", a->name.data(), " => "};
             printConnectionNotice(head.data(), c, "]\r\n");
             writeSysLog("Assigned atom %s to connection %s", a->name.data(), c->name.data());
             id = c->id;
@@ -184,9 +182,9 @@ bool recordIfCompleted(TSocket* c, const char* text, int length) {
         return false;
     }
     forgetText(seen);
-    const LString name = std::move(c->currentAtom);  // leaves currentAtom empty
     c->flags |= TSocket::kReady;
-    recordCompletion(name);
+    recordCompletion(c->currentAtom);
+    c->currentAtom.truncate(0);  // its buffer serves the next atom's name
     if (c->flags & TSocket::kCloseOnReady) g_closeOnReadyPending = 1;
     return true;
 }

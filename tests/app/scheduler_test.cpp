@@ -156,6 +156,29 @@ TEST_F(Scheduler, AfterSkipsAnAtomWhileTheFirstEligibleOneHoldsTheQueue) {
     EXPECT_EQ(completed(), (Names{"A1", "A3"}));
 }
 
+// Completions wake the main loop through the connections' events; a burst of
+// them needs only one signalled event, but every pass re-arms the wake-up, so no
+// completion after a pass can go unnoticed.
+TEST_F(Scheduler, EveryCompletionAfterAPassWakesTheMainLoop) {
+    TSocket* c1 = add("C1");
+    TSocket* c2 = add("C2");
+    const auto signalled = [](TSocket* c) { return c->atomEvent.wait(0) == WaitResult::signalled; };
+    file({"!atom A1", "!end-atom", "!atom A2", "!end-atom", "!atom A3", "!end-atom", "!atom A4", "!end-atom"});
+    pass();
+    EXPECT_EQ(running(c1), "A1");
+    EXPECT_EQ(running(c2), "A2");
+    receive(c1, "#END#");
+    receive(c2, "#END#");
+    const int first = signalled(c1) + signalled(c2);
+    EXPECT_GE(first, 1);  // one wake-up brings the pass that sees both
+    pass();
+    EXPECT_EQ(running(c1), "A3");
+    EXPECT_EQ(running(c2), "A4");
+    receive(c2, "#END#");
+    EXPECT_TRUE(signalled(c2));
+    EXPECT_FALSE(signalled(c1));
+}
+
 TEST_F(Scheduler, MarkerSplitBetweenPiecesCompletesButEarlierTextNeverCounts) {
     TSocket* c1 = add("C1");
     // Text that arrives while no atom runs is not kept for the next one.

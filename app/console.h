@@ -9,7 +9,6 @@
 
 #include <initializer_list>
 #include <optional>
-#include <string_view>
 
 #include "base/larray.h"
 #include "base/lstring.h"

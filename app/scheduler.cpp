@@ -37,13 +37,11 @@
 std::atomic<int> g_closeOnReadyPending{0};
 
 namespace {
+
 // A connection has set its atomEvent since the last pass began. Both sides
 // change it with exchanges, so that a completion that finds it set is seen by
 // the pass that follows the next passStarting().
 std::atomic<bool> g_wakePending{false};
-}  // namespace
-
-namespace {
 
 // How much earlier text of a running atom is searched with each new piece.
 constexpr int kCarriedText = 64 * 1024;

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <optional>
 
 #include "app/args.h"
 #include "app/commands.h"
@@ -44,17 +45,9 @@ int nextAutomaticColor() {
 }
 }  // namespace
 
-void printConnectionLabel(const TSocket* c) {
-    LString label("Connection ");
-    label.append(c->name);
-    printColored(c->color, label.data());
-}
-
-void printConnectionNotice(const TSocket* c, const char* tail) {
-    ConsoleOutput out;
-    msgPrintText("[");
-    printConnectionLabel(c);
-    msgPrintText(tail);
+void printConnectionNotice(const char* head, const TSocket* c, const char* tail) {
+    const JoinedText label{"Connection ", c->name.data()};
+    printColoredParts(head, c->color, label.data(), tail);
 }
 
 TSocket::TSocket(int c) : id(g_nextConnectionId++) {
@@ -87,7 +80,7 @@ void TSocket::onNetworkEvents(const NSocket::NetworkEvents& events) {
     if (events.mask & NSocket::kFdClose) {
         LLockGuard guard;
         flags &= ~kWritable;
-        printConnectionNotice(this, " closed]\r\n");
+        printConnectionNotice("[", this, " closed]\r\n");
         writeSysLog("Connection %s closed", name.data());
         // Lines still queued go with the object; a running atom is lost with it.
     }
@@ -167,11 +160,7 @@ void TSocket::transmit(const char* bytes, int n) {
 
 void TSocket::sendLine(const LineRecord& line) {
     const LString& text = line.text();
-    if (line.fromFile() && g_inputShow) {
-        ConsoleOutput out;
-        printColored(echoColor(color), text.data());
-        msgPrintText("\r\n");
-    }
+    if (line.fromFile() && g_inputShow) printColoredParts(nullptr, echoColor(color), text.data(), "\r\n");
     logSent(this, text.data(), text.len());
     // The line and its CR LF in one send; a short line needs no allocation.
     char small[256];
@@ -185,10 +174,10 @@ void TSocket::sendLine(const LineRecord& line) {
         transmit(wire.data(), wire.len());
     }
     if (g_systemMsgColor != 0) {
-        LString message("[send to ");
-        message.append(name);
-        message.append("] ");
-        message.append(displayText(line));
+        // A text line shows as its text (displayText without a copy).
+        std::optional<LString> shown;
+        if (line.lowerKind() != 'g') shown = displayText(line);
+        const JoinedText message{"[send to ", name.data(), "] ", shown ? shown->data() : text.data()};
         systemMessageText(message.data());
     }
 }

@@ -80,11 +80,10 @@ int connectionCount();
 // c when it is still in g_connections, else null. The caller holds g_libLock
 // and keeps holding it while it uses the result.
 TSocket* liveConnection(TSocket* c);
-// Prints "Connection <name>" in c's colour (the caller holds g_libLock).
-void printConnectionLabel(const TSocket* c);
-// Prints "[", "Connection <name>" in c's colour, then tail (e.g. " closed]\r\n"),
-// as one unit of console output.
-void printConnectionNotice(const TSocket* c, const char* tail);
+// Prints head (e.g. "["), "Connection <name>" in c's colour, then tail (e.g.
+// " closed]\r\n"), as one unit of console output. The caller holds g_libLock
+// or otherwise keeps c alive.
+void printConnectionNotice(const char* head, const TSocket* c, const char* tail);
 void closeConnection(TSocket* c);  // close, then a 10 ms sleep; c must be live
 // Asks every connection to close (they leave g_connections from their threads).
 void closeAllConnections();

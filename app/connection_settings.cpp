@@ -43,11 +43,11 @@ void setReady(bool ready, TSocket* c) {
     }
     if (ready == c->ready()) return;
     if (!ready) {
-        printConnectionNotice(c, " occupied]\r\n");
+        printConnectionNotice("[", c, " occupied]\r\n");
         c->flags &= ~TSocket::kReady;
         return;
     }
-    printConnectionNotice(c, " ready]\r\n");
+    printConnectionNotice("[", c, " ready]\r\n");
     c->flags |= TSocket::kReady;
     c->currentAtom.clear();  // an atom running here is abandoned
     if (c->flags & TSocket::kCloseOnReady) closeConnection(c);

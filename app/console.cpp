@@ -13,6 +13,7 @@
 #include "app/console.h"
 
 #include <cstdarg>
+#include <cstring>
 
 #include "app/settings.h"
 #include "base/lock.h"
@@ -99,11 +100,7 @@ void systemMessage(const char* fmt, ...) {
 void systemMessageText(const char* text) {
     const int color = g_systemMsgColor;
     if (color == 0) return;
-    ConsoleOutput out;
-    setConsoleColor(color);
-    msgPrintText(text);
-    setConsoleColor(7);
-    msgPrintText("\r\n");
+    printColoredParts(nullptr, color, text, "\r\n");
 }
 
 void printNameList(const char* label, const LStrList& names) {
@@ -127,6 +124,39 @@ void printColored(int attribute, const char* text, int n) {
         msgPrintText(copy.data());
     }
     setConsoleColor(7);
+}
+
+JoinedText::JoinedText(std::initializer_list<const char*> parts) {
+    size_t n = 0;
+    for (const char* part : parts) {
+        const size_t len = std::strlen(part);
+        if (!large_ && n + len < sizeof small_) {
+            std::memcpy(small_ + n, part, len);
+            n += len;
+            continue;
+        }
+        if (!large_) large_.emplace(small_, static_cast<int>(n));
+        large_->append(part, static_cast<int>(len));
+    }
+    small_[large_ ? 0 : n] = 0;
+}
+
+void printColoredParts(const char* head, int attribute, const char* text, const char* tail) {
+    ConsoleOutput out;
+    if (platformStdoutIsTerminal()) {
+        if (head) msgPrintText(head);
+        setConsoleColor(attribute);
+        msgPrintText(text);
+        setConsoleColor(7);
+        if (tail) msgPrintText(tail);
+        return;
+    }
+    // The colour changes write nothing here (they are still made, for their
+    // failure bookkeeping), so the parts can go out as one report.
+    setConsoleColor(attribute);
+    setConsoleColor(7);
+    const JoinedText all{head ? head : "", text, tail ? tail : ""};
+    msgPrintText(all.data());
 }
 
 void clearScreen() {

@@ -7,8 +7,27 @@
 // written as ANSI SGR sequences only when standard output is a terminal.
 #pragma once
 
+#include <initializer_list>
+#include <optional>
+
 #include "base/larray.h"
+#include "base/lstring.h"
 #include "base/msg.h"
+
+// Several texts joined into one NUL-terminated text, on the stack when they are
+// short (the notices and messages printed for every atom), else in an LString.
+// A part ends at its first NUL byte, as printing would end it.
+class JoinedText {
+public:
+    JoinedText(std::initializer_list<const char*> parts);
+    JoinedText(const JoinedText&) = delete;
+    JoinedText& operator=(const JoinedText&) = delete;
+    const char* data() const { return large_ ? large_->data() : small_; }
+
+private:
+    char small_[256];
+    std::optional<LString> large_;
+};
 
 // The sink: errors, warnings and notes are written whole in g_errorMsgColor; plain
 // output (code 0) in whatever colour the caller set. Flushes the message file
@@ -57,6 +76,12 @@ void printNameList(const char* label, const LStrList& names);
 // Writes text (n bytes, or up to its terminator when n < 0) in the given
 // attribute as one locked sequence, then resets to 7.
 void printColored(int attribute, const char* text, int n = -1);
+
+// One unit of output: head (may be null), text in the given attribute, colour
+// 7, tail (may be null). Without a terminal no colour is written, and the sink
+// gets the three parts as one text (the same bytes, one report instead of
+// three).
+void printColoredParts(const char* head, int attribute, const char* text, const char* tail);
 
 // Clears the screen when standard output is a terminal.
 void clearScreen();

@@ -37,13 +37,11 @@
 std::atomic<int> g_closeOnReadyPending{0};
 
 namespace {
+
 // A connection has set its atomEvent since the last pass began. Both sides
 // change it with exchanges, so that a completion that finds it set is seen by
 // the pass that follows the next passStarting().
 std::atomic<bool> g_wakePending{false};
-}  // namespace
-
-namespace {
 
 // How much earlier text of a running atom is searched with each new piece.
 constexpr int kCarriedText = 64 * 1024;
@@ -156,12 +154,8 @@ void assignAtoms(PendingLines& pending) {
             if (c == nullptr) return;  // strict queue order: nothing behind a runs now
             c->flags &= ~TSocket::kReady;
             notice.emplace();
-            LString text("[Atom ");
-            text.append(a->name);
-            text.append(" => ");
-            msgPrintText(text.data());
-            printConnectionLabel(c);
-            msgPrintText("]\r\n");
+            const JoinedText head{"[Atom ", a->name.data(), " => "};
+            printConnectionNotice(head.data(), c, "]\r\n");
             writeSysLog("Assigned atom %s to connection %s", a->name.data(), c->name.data());
             id = c->id;
         }
@@ -186,9 +180,9 @@ bool recordIfCompleted(TSocket* c, const char* text, int length) {
         return false;
     }
     forgetText(seen);
-    const LString name = std::move(c->currentAtom);  // leaves currentAtom empty
     c->flags |= TSocket::kReady;
-    recordCompletion(name);
+    recordCompletion(c->currentAtom);
+    c->currentAtom.truncate(0);  // its buffer serves the next atom's name
     if (c->flags & TSocket::kCloseOnReady) g_closeOnReadyPending = 1;
     return true;
 }

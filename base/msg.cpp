@@ -76,10 +76,6 @@ int reportWith(int code, const char* fmt, va_list args, int savedErrno) {
     return sink->report(code, text.data());
 }
 
-// The last steps of LMsg::report: the position, the kind, the sink's output and
-// a fatal exit. Under g_libLock.
-int deliverReport(LMsg& sink, int code, const char* text);
-
 // ---- the position stack (guarded by g_libLock) ----
 
 LOwnedArray<LPos>*& posStack() {
@@ -134,9 +130,8 @@ void ignoreBrokenPipeOnce() {
     }
 }
 
-}  // namespace
-
-namespace {
+// The last steps of LMsg::report: the position, the kind, the sink's output and
+// a fatal exit. Under g_libLock.
 int deliverReport(LMsg& sink, int code, const char* text) {
     if (LPos* top = topPos()) {
         LString position;

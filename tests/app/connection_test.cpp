@@ -59,12 +59,15 @@ protected:
         g_connections.add(listed.back().get());
         return listed.back().get();
     }
-    // Queues an atom without lines and runs a scheduling pass.
-    void start(const char* name) {
+    // Queues an atom without lines; start() also runs a scheduling pass.
+    static void queue(const char* name) {
         auto a = std::make_unique<Atom>();
         a->name.assign(name);
         a->open = 0;
         g_atoms.add(std::move(a));
+    }
+    void start(const char* name) {
+        queue(name);
         assignAtoms(pending);
     }
     void receive(TSocket* c, const std::string& s) { checkCompletion(c, s.data(), static_cast<int>(s.size())); }
@@ -154,6 +157,25 @@ TEST_F(InProcess, OnlyTextOfTheRunningAtomIsSearchedAndItStaysBounded) {
     receive(c, "D#");
     EXPECT_EQ(g_completedAtoms.count(), 2);
     EXPECT_TRUE(locked([&] { return c->atomText.empty(); }));
+}
+
+// A burst of completions needs one signalled event to bring the pass that sees
+// them all, but every pass re-arms the wake-up: no completion after it goes unnoticed.
+TEST_F(InProcess, EveryCompletionAfterAPassWakesTheMainLoop) {
+    TSocket* c1 = add();
+    TSocket* c2 = add();
+    const auto signalled = [](TSocket* c) { return c->atomEvent.wait(0) == WaitResult::signalled; };
+    for (const char* name : {"A1", "A2", "A3", "A4"}) queue(name);
+    assignAtoms(pending);
+    EXPECT_EQ(running(c1) + running(c2), "A1A2");
+    receive(c1, "#END#");
+    receive(c2, "#END#");
+    EXPECT_GE(signalled(c1) + signalled(c2), 1);
+    assignAtoms(pending);
+    EXPECT_EQ(running(c1) + running(c2), "A3A4");
+    receive(c2, "#END#");
+    EXPECT_TRUE(signalled(c2));
+    EXPECT_FALSE(signalled(c1));
 }
 
 TEST_F(InProcess, LinesForAConnectionThatHasGoneAreDroppedEvenWhenItsMemoryIsReused) {

@@ -21,3 +21,12 @@ TEST(LibLock, IsReentrantAndSerialisesThreads) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(counter, 80000);
 }
+
+TEST(LibLock, TryLockFailsOnlyWhileAnotherThreadHoldsIt) {
+    LLockGuard held;
+    EXPECT_TRUE(g_libLock.tryLock());  // re-entry
+    g_libLock.unlock();
+    bool other = true;
+    std::thread([&] { other = g_libLock.tryLock(); }).join();
+    EXPECT_FALSE(other);
+}

@@ -53,6 +53,26 @@ TEST(Msg, FormatsByCodeWithAndWithoutPosition) {
     }
 }
 
+// A batch collects standard output into one write; nested batches join the
+// outer one, and a large piece goes out at once behind what came before it.
+TEST(Msg, StdoutBatchKeepsTheOrderOfItsPieces) {
+    const std::string big(20000, 'x');
+    EXPECT_EQ(captured([&] {
+                  LStdoutBatch outer;
+                  writeStdout("a");
+                  {
+                      LStdoutBatch inner;
+                      EXPECT_FALSE(inner.outermost());
+                      writeStdout("b");
+                  }
+                  writeStdout(big.c_str());
+                  writeStdout("c");
+                  EXPECT_TRUE(outer.flush());
+                  writeStdout("d");
+              }),
+              "ab" + big + "cd");
+}
+
 TEST(Msg, SystemErrorSuffixes) {
     struct Case { int code, err; const char* text; const char* kind; };
     const Case cases[] = {

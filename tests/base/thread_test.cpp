@@ -328,6 +328,28 @@ TEST(WaitAnyTest, ListChangingUnderTheLockWhileWaiting) {
     EXPECT_GT(wakes, 0);
 }
 
+// A thread keeps the events of its last wait registered with the kernel; an
+// event that takes over the descriptor number of a destroyed one must be waited
+// on all the same.
+TEST(WaitAnyTest, NewEventOnAReusedDescriptorIsSeen) {
+    LEvent first;
+    auto gone = std::make_unique<LEvent>();
+    LPtrArray<LEvent> list;
+    list.add(&first);
+    list.add(gone.get());
+    EXPECT_TRUE(waitAny(list, 0));
+    const int number = gone->handle();
+    list.remove(gone.get());
+    gone.reset();
+    LEvent reused;
+    EXPECT_EQ(reused.handle(), number);  // the lowest free descriptor
+    list.add(&reused);
+    reused.set();
+    int which = -1;
+    EXPECT_FALSE(waitAny(list, 1000, false, &which));
+    EXPECT_EQ(which, 1);
+}
+
 TEST(WaitFdTest, ReportsTheDescriptorOrTheEvent) {
     LEvent stop, data;  // data's descriptor stands in for a socket
     EXPECT_EQ(waitFd(data.handle(), kPollIn, &stop, 0), 0);

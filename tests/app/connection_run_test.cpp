@@ -54,13 +54,12 @@ const Row kConnections[] = {
              // In the assignment notice only the connection's name is coloured.
              "[Atom A1 => \x1b[36;49mConnection C1\x1b[0m]\r\r\n\x1b[96;49mx\x1b[0m\r\r\n", "\x1b[36;49mplain\x1b[0m",
              "\x1b[30;46mrev\x1b[0m", "\x1b[90;46mrev2\x1b[0m", "行末の余計な記述を無視します: '2'",
-             "\x1b[96;49mplain2\x1b[0m",
-             "接続「C1」を\x1b[93;44mこの色\x1b[0mに設定しました"}, .absent = {"mhidden", "mtyped"},
+             "\x1b[96;49mplain2\x1b[0m", "接続「C1」を\x1b[93;44mこの色\x1b[0mに設定しました"}, .absent = {"mhidden", "mtyped"},
      .seen = {{"=S1", {"file line\r\nx\r\nhidden\r\nplain\r\nrev\r\nrev2\r\nplain2\r\ntyped\r\n"}}},
      .steps = {{"out:hello"}, {"out:[send to C1] file line", "in:!rcf rest.vl\n"}, {"out:この色", "in:typed\n"},
                {"S1:typed\r\n", "in:!q\n"}}, .terminal = true,
-     .setup = {{"rest.vl", "!atom A1\nx\n!end-atom\n!is 0\nhidden\n!is\n!ih 0\nplain\n!ir\nrev\n!ih\nrev2\n!ir 0 2\nplain2\n"
-                           "!sc color 0x1E\n"}}},
+     .setup = {{"rest.vl", "!atom A1\nx\n!end-atom\n!is 0\nhidden\n!is\n!ih 0\nplain\n!ir\nrev\n!ih\nrev2\n"
+                           "!ir 0 2\nplain2\n!sc color 0x1E\n"}}},
     {.name = "EverythingAServerSaysBeforeItHangsUpIsShownButNul",
      .servers = {ServerBehaviour::greet(""), ServerBehaviour::sendAndClose(farewell())},
      .cmd = "!olf log.txt\n!open {S1} wait 0\n!open {S2} as t wait 0\n",

@@ -1,20 +1,17 @@
 // Helpers shared by the base library tests: a recording message sink, a guard
-// that restores a global, a private temporary folder, and whole-file read and
-// write.
+// that restores a global, and the support library's temporary folder and
+// whole-file read and write.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/msg.h"
+#include "tests/support/process_runner.h"
 
 using Strings = std::vector<std::string>;
 
@@ -67,42 +64,9 @@ private:
     T saved_;
 };
 
-// A fresh folder under the test temporary folder, removed with its content.
-class TempDir {
-public:
-    TempDir() {
-        std::random_device rd;
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::ostringstream name;
-        name << "vl_" << (info ? info->name() : "test") << "_" << std::hex << rd() << rd();
-        path_ = std::filesystem::path(::testing::TempDir()) / name.str();
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-inline bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+using vltest::readFile;
+using vltest::TempDir;
+using vltest::writeFile;
 
 // For death tests of exits that write to standard output: captures standard
 // output and, when the process exits, copies it to standard error (where the

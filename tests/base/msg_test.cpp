@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -156,7 +157,7 @@ TEST(MsgFile, ConsoleLevelsOverwriteAppendAndUnusedFiles) {
             EXPECT_EQ(captured([&] { if (c.code >= 0) sink->report(c.code, "text"); }), c.console)
                 << "level " << c.level << " code " << c.code;
         }
-        EXPECT_EQ(fileExists(path), c.file != nullptr) << c.before << " append " << c.append;
+        EXPECT_EQ(std::filesystem::exists(path), c.file != nullptr) << c.before << " append " << c.append;
         if (c.file) {
             EXPECT_EQ(readFile(path), c.file) << "level " << c.level << " code " << c.code;
         }

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -219,7 +220,7 @@ TEST(Stream, LookingAtReadUntilGetChar) {
 }
 
 TEST(Stream, AWriteThatCannotProgressGivesUp) {
-    if (!fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     RecordingGuard rec;
     {
         LIoFile f("/dev/full", 'w');

@@ -12,10 +12,12 @@
 #include "base/lock.h"
 #include "base/platform/sync.h"
 #include "base/thread.h"
+#include "tests/support/process_runner.h"
 
 namespace {
 
-int64_t nowMs() { return platformMonotonicMs(); }
+using vltest::waitUntil;
+const auto nowMs = vltest::monoMs;
 
 // Milliseconds that statement took.
 #define ELAPSED_MS(...) [&] { const int64_t t0_ = nowMs(); __VA_ARGS__; return nowMs() - t0_; }()
@@ -71,11 +73,6 @@ public:
 int registeredCount() {
     LLockGuard guard;
     return g_mainThread ? g_mainThread->threads.count() : 0;
-}
-
-bool waitUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 1000 && !done(); ++i) sleepMs(10);
-    return done();
 }
 
 // Runs fn on a new thread after ms milliseconds (join the returned thread).

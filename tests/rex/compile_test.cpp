@@ -100,24 +100,16 @@ struct WarnCase {
     int language = 'E';
 };
 
+// (Patterns whose warnings the match table checks are not repeated here.)
 const WarnCase kWarnings[] = {
-    {"a|", ""},
-    {"#END#", ""},
-    {"x{a}", ""},
-    {"|a", "35000: extra char(s) '|a' in regular expression '|a'"},
-    {"*", "35000: extra char(s) '*' in regular expression '*'"},
-    {"a||b", "35000: empty item in regular expression 'a||b'\n35000: extra char(s) '|b' in regular expression 'a||b'"},
     {"(a|)", "35000: empty item in regular expression '(a|)'"},
     {"a**", "35001: illegal regular expression: '*'\n35000: extra char(s) '*' in regular expression 'a**'"},
     {"a)", "35000: extra char(s) ')' in regular expression 'a)'"},
     {"(a", "35000: missing ')' in regular expression '(a'"},
-    {"x{5,2}", "35000: {m,n}: m > n in 'x{5,2}'"},
     {"x{2,-1}", "35000: {m,n}: n < 0 in 'x{2,-1}'"},
-    {"x{2", "35000: illegal use of '{' in 'x{2'"},
     {"x{,}", "35000: illegal use of '{' in 'x{,}'"},
     {"x{,-1}", "35000: illegal use of '{' in 'x{,-1}'"},
     {"x{2,3", "35000: illegal use of '{' in 'x{2,3'"},
-    {"{@foo}x", "35000: ignore illegal directive {@...} in '{@foo}x'"},
     {"{@foo", "35000: ignore illegal directive {@...} in '{@foo'"},
     {"a(?x)",
      "35000: ignore illegal '(?' expression in 'a(?x)'\n35000: missing ')' in regular expression 'a(?x)'\n"
@@ -126,10 +118,8 @@ const WarnCase kWarnings[] = {
     {"(*x)",
      "35000: ignore illegal '(*' expression in '(*x)'\n35000: missing ')' in regular expression '(*x)'\n"
      "35000: extra char(s) '*x)' in regular expression '(*x)'"},
-    {"\\q", "35000: unknown escape '\\q' in regular expression"},
     {"a\\", "35000: unknown escape '\\' in regular expression"},
     {"\\xZZ", "35000: illegal escape: '\\x'+5A+5A\n35000: unknown escape '\\x' in regular expression"},
-    {"[z-a]", "35000: illegal [a-b] expression: 7Ah > 61h: [z-a]"},
     {"[a-]", "35000: illegal [a-b] expression: 61h > 5Dh: [a-]\n35000: illegal [ ] expression (missing ']'): '[a-]'"},
     {"x[abc", "35000: illegal [ ] expression (missing ']'): '[abc'"},
     {"[a-", "35000: illegal [ ] expression (missing right arg of '-'): '[a-'\n"
@@ -140,7 +130,6 @@ const WarnCase kWarnings[] = {
     {"(a){=1x}", "35000: ignore illegal ( ){=name} expression in '(a){=1x}' (name cannot be a number)"},
     {"{@ign(x", "35000: missing ')}' after '{@ign(': '{@ign(x'"},
     {"{@ign(x)}{@ign(y)}a", "35000: duplicate '{@ign(...)}'"},
-    {"{@r:abc", "35000: missing '}' after '{@r:': '{@r:abc'"},
     // Japanese
     {"(a", "35000: 正規表現「(a」に対応する「)」がありません", 'J'},
     {"|a", "35000: 余計な文字「|a」があります (正規表現 |a 内)", 'J'},

@@ -134,29 +134,6 @@ TEST(RexArgumentFilter, CharacterSetAndWarnings) {
 
 // ---- internal consistency failures end the process ----
 
-TEST(RexInternalErrors, SequenceOfOneNode) {
-    EXPECT_EXIT(
-        {
-            LRexContext ctx;
-            std::vector<std::unique_ptr<LRex>> one;
-            one.push_back(std::make_unique<LEmptyRex>(ctx));
-            LSeqRex seq(ctx, std::move(one));
-        },
-        ::testing::ExitedWithCode(2), "");
-}
-
-TEST(RexInternalErrors, UnknownSpecialType) {
-    EXPECT_EXIT(
-        {
-            LRexContext ctx;
-            LSpRex sp(ctx, 'z', 0, nullptr);
-            LString text("a");
-            LRexCursor cur(text.data(), text.len(), nullptr);
-            sp.match(cur, 0);
-        },
-        ::testing::ExitedWithCode(2), "");
-}
-
 // A body that gives a different answer when replayed.
 class FlakyRex : public LRex {
 public:

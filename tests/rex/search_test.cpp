@@ -1,12 +1,10 @@
-// The search: nth modes and offsets, rexFind and its window, the first-byte
-// tables, and a comparison of the shortcuts with the plain search over many
-// patterns and texts. (Starts on character boundaries and the filter's rows
-// are in the match table.)
+// The search: nth modes and offsets, rexFind and its window, and a comparison
+// of the shortcuts with the plain search over many patterns and texts. (Starts
+// on character boundaries and the filter's rows are in the match table.)
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "rex/plan.h"
 #include "rex_support.h"
 
 namespace {
@@ -96,42 +94,6 @@ TEST(RexSearch, WindowIsNotReadPastItsEnd) {
     auto any = rexCompile("b.$", 0);
     EXPECT_EQ(rexFind(sjis, 3, any.get(), &len, 1), sjis + 1);
     EXPECT_EQ(len, 2);
-}
-
-TEST(RexSearch, FilterTablesOfTheFirstBytes) {
-    CharSetGuard cs('s');
-    auto rex = rexCompile("#END#", 0);
-    LString bytes;
-    LArray rest;
-    EXPECT_EQ(rex->firstBytes(0, bytes, rest), 1);
-    EXPECT_TRUE(bytes.equals("#"));
-    bytes.clear();
-    EXPECT_EQ(rex->firstBytes(2, bytes, rest), 1);
-    EXPECT_TRUE(bytes.equals("N"));
-    bytes.clear();
-    EXPECT_EQ(rex->firstBytes(7, bytes, rest), 1);
-    EXPECT_EQ(rest.count(), 1);
-    EXPECT_EQ(rest[0], 2);
-    // class escapes, folded and negated sets and references give up
-    const char* unknown[] = {"\\w", "{@ic}[a]", "[^a]", "\\1", "{@iz}a"};
-    for (const char* p : unknown) {
-        auto r = rexCompile(p, 0);
-        LString b;
-        LArray left;
-        EXPECT_EQ(r->firstBytes(0, b, left), 0) << p;
-    }
-    // a set with LF admits CR; a double-byte range admits its lead bytes
-    auto set = rexCompile("[\\na\x83\x41-\x84\x40]", 0);
-    LString b;
-    LArray left;
-    EXPECT_EQ(set->firstBytes(0, b, left), 1);
-    EXPECT_TRUE(b.equals("\n\ra\x83\x84")) << b.data();
-    {
-        LRexByteSet table;
-        EXPECT_FALSE(rexFilterTable(rexCompile("[a-z0-9_]", 0).get(), 0, false, table));  // 37 bytes
-        LRexByteSet t2;
-        EXPECT_TRUE(rexFilterTable(rexCompile("[a-z0-9_]", 0).get(), 0, true, t2));
-    }
 }
 
 // ---- the shortcuts select exactly what the plain search selects ----

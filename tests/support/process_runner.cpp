@@ -184,8 +184,12 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::write(const std::string& name, const std::string& content) const {
-    std::ofstream(file(name), std::ios::binary) << content;
+    writeFile(file(name), content);
     return file(name);
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 std::string readFile(const std::string& path) {

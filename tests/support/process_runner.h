@@ -70,13 +70,14 @@ private:
     std::string path_;
 };
 
-// The whole content of a file ("" when it cannot be read).
+// The whole content of a file ("" when it cannot be read); writing replaces it.
 std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
 // Number of non-overlapping occurrences of needle in text.
 int countOf(const std::string& text, const std::string& needle);
 // Monotonic milliseconds.
 int64_t monoMs();
 // Checks cond every few milliseconds until it holds (true) or timeoutMs pass (false).
-bool waitUntil(const std::function<bool()>& cond, int timeoutMs);
+bool waitUntil(const std::function<bool()>& cond, int timeoutMs = 30000);
 
 }  // namespace vltest

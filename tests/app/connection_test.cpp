@@ -20,7 +20,7 @@
 #include "base/thread.h"
 #include "rex/rex.h"
 #include "tests/support/loopback_server.h"
-#include "tests/app/msg_capture.h"
+#include "tests/support/msg_capture.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "app/line_record.h"
 #include "app/reader.h"
 #include "base/chars.h"
-#include "tests/app/msg_capture.h"
+#include "tests/support/msg_capture.h"
 
 namespace {
 

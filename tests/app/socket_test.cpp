@@ -14,7 +14,7 @@
 #include "base/lock.h"
 #include "base/thread.h"
 #include "tests/support/loopback_server.h"
-#include "tests/app/msg_capture.h"
+#include "tests/support/msg_capture.h"
 
 namespace {
 

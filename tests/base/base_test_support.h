@@ -1,6 +1,6 @@
-// Helpers shared by the base library tests: a recording message sink, a guard
-// that restores a global, and the support library's temporary folder and
-// whole-file read and write.
+// Helpers shared by the base library tests: a guard that restores a global, and
+// the support library's message capture, temporary folder and whole-file read
+// and write.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,43 +11,12 @@
 #include <vector>
 
 #include "base/msg.h"
+#include "tests/support/msg_capture.h"
 #include "tests/support/process_runner.h"
 
 using Strings = std::vector<std::string>;
 
-// A sink that records every report instead of printing it. Install() makes a
-// fresh one the process sink for the lifetime of the returned guard.
-class RecordingMsg : public LMsg {
-public:
-    struct Report {
-        int code;
-        std::string position;  // empty: none
-        std::string kind;
-        std::string text;
-    };
-    void output(int code, const char* position, const char* kind, const char* text) override {
-        reports.push_back({code, position ? position : "", kind, text});
-    }
-    std::vector<Report> reports;
-};
-
-class RecordingGuard {
-public:
-    RecordingGuard() : sink_(new RecordingMsg) { installMsg(sink_); }  // the library owns the sink
-    ~RecordingGuard() { msgShutdown(); }
-    RecordingGuard(const RecordingGuard&) = delete;
-    RecordingGuard& operator=(const RecordingGuard&) = delete;
-    const std::vector<RecordingMsg::Report>& reports() const { return sink_->reports; }
-    // The reports as "code text" lines.
-    Strings texts() const {
-        Strings out;
-        for (const auto& r : sink_->reports) out.push_back(std::to_string(r.code) + " " + r.text);
-        return out;
-    }
-
-private:
-    RecordingMsg* sink_;
-};
+using vltest::MsgCapture;
 
 // Restores a global variable (the character set, the language) when it ends.
 template <class T>

@@ -28,7 +28,7 @@ Strings expand(const Strings& items) {
 Strings wildcards(const Strings& items) { return run(expandWildcards, items); }
 
 // The reports as "position code text" lines.
-Strings placed(const RecordingGuard& rec) {
+Strings placed(const MsgCapture& rec) {
     Strings out;
     for (const auto& r : rec.reports()) out.push_back(r.position + " " + std::to_string(r.code) + " " + r.text);
     return out;
@@ -90,7 +90,7 @@ TEST(ResponseFile, TokensDirectivesAndTheirWarnings) {
         {{}, "-a\n-f:nothere.rsp\n-b\n", {"-a", "-b"}, {"r.rsp(2) 17000 cannot open <dir>/nothere.rsp: No such file or directory"}},
     };
     for (const Case& c : cases) {
-        RecordingGuard rec;
+        MsgCapture rec;
         TempDir dir;
         writeFile(dir.file("r.rsp"), c.content);
         Strings args = c.before;
@@ -105,7 +105,7 @@ TEST(ResponseFile, TokensDirectivesAndTheirWarnings) {
 }
 
 TEST(ResponseFile, NestedFilesResolveAgainstTheIncludingFile) {
-    RecordingGuard rec;
+    MsgCapture rec;
     TempDir dir;
     std::filesystem::create_directories(dir.file("sub"));
     writeFile(dir.file("main.rsp"), "-first\n-f:sub/inner.rsp\n-last\n");
@@ -123,7 +123,7 @@ TEST(ResponseFile, ProgramFolder) {
     EXPECT_EQ(folder[folder.len() - 1], '/');
     const std::string path = std::string(folder.data()) + name;
     writeFile(path, "-from-program-folder\n");
-    RecordingGuard rec;
+    MsgCapture rec;
     EXPECT_EQ(expand({"-f:@" + name}), Strings{"-from-program-folder"});
     std::filesystem::remove(path);
     EXPECT_TRUE(rec.reports().empty());
@@ -138,7 +138,7 @@ TEST(ResponseFile, InclusionLoopsStopAtDepth32) {
     // of branching 2^32 times
     writeFile(dir.file("twice.rsp"), "-f:twice.rsp -f:twice.rsp -x");
     for (const char* file : {"loop.rsp", "a.rsp", "twice.rsp"}) {
-        RecordingGuard rec;
+        MsgCapture rec;
         const Strings got = expand({"-f:" + dir.file(file), "-after"});
         EXPECT_EQ(got.size(), 33u);  // 32 levels, each giving one argument
         EXPECT_EQ(got.back(), "-after");
@@ -172,7 +172,7 @@ TEST(Macros, ExpansionIsReadAsResponseText) {
         {{"-mdef:A=${A} ${A}", "${A}", "-after"}, {"-after"}, {"35000 macro expansion too deep: ${A}"}},
     };
     for (const Case& c : cases) {
-        RecordingGuard rec;
+        MsgCapture rec;
         EXPECT_EQ(expand(c.args), c.expected) << c.args.back();
         EXPECT_EQ(rec.texts(), c.reports) << c.args.back();
     }
@@ -181,7 +181,7 @@ TEST(Macros, ExpansionIsReadAsResponseText) {
 // ---- file-name defaults and the argument list ----
 
 TEST(ExpandArgs, FileNameDefaultsAndOptionsOnly) {
-    RecordingGuard rec;
+    MsgCapture rec;
     EXPECT_EQ(expand({"a", "-fbd:/data", "-fex:.cmd", "b", "/abs/c", "-opt", "-fbd:/x/", "d", "-fbd:", "-fex:", "e"}),
               (Strings{"a", "/data/b.cmd", "/abs/c.cmd", "-opt", "/x/d.cmd", "e"}));
     EXPECT_EQ(run([](LStrList& a) { expandArgs(a, true); }, {"-a", "file", "-b"}), Strings{"-a"});
@@ -197,12 +197,12 @@ TEST(Wildcards, EmptyFolderWarnsUnlessNwfneStandsAnywhere) {
     TempDir dir;
     const std::string pattern = dir.file("*.txt");
     {
-        RecordingGuard rec;
+        MsgCapture rec;
         EXPECT_EQ(wildcards({"-a", pattern, "b"}), (Strings{"-a", "b"}));
         EXPECT_EQ(rec.texts(), Strings{"35000 no file hit in " + pattern});
     }
     for (const Strings& args : {Strings{pattern, "-nwfne"}, Strings{"/NWFNE", pattern}, Strings{"-nwfne:1", pattern}}) {
-        RecordingGuard rec;
+        MsgCapture rec;
         EXPECT_EQ(wildcards(args), Strings{});
         EXPECT_TRUE(rec.reports().empty());
     }
@@ -229,7 +229,7 @@ TEST(Wildcards, MatchesSortedWithoutCaseInAStableOrder) {
         {{"-system", "*/*.txt"}, {"A.txt", "a2.txt", "b.txt"}},
         {{"-hidden", "-system", "*/*.txt"}, {".secret.txt", "A.txt", "a2.txt", "b.txt"}},  // no folder dir.txt
     };
-    RecordingGuard rec;
+    MsgCapture rec;
     for (const Case& c : cases) {
         Strings args, files;
         for (const std::string& a : c.args) args.push_back(a[0] == '*' ? t.dir.file(a.substr(2)) : a);

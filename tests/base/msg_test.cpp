@@ -85,7 +85,7 @@ TEST(Msg, SystemErrorSuffixes) {
         {15000, ENOENT, "open()", "Error"},
     };
     for (const Case& c : cases) {
-        RecordingGuard rec;
+        MsgCapture rec;
         errno = c.err;
         msg(c.code, "open()");
         ASSERT_EQ(rec.reports().size(), 1u);
@@ -95,7 +95,7 @@ TEST(Msg, SystemErrorSuffixes) {
 }
 
 TEST(Msg, PositionStack) {
-    RecordingGuard rec;
+    MsgCapture rec;
     LString text;
     LNnPos("name", INT_MIN).toText(text);
     EXPECT_STREQ(text.data(), "name");  // the smallest number shows the bare name
@@ -241,7 +241,7 @@ TEST(MsgDeathTest, FatalErrorsAndInternalErrorsExitWithTwo) {
 // ---- language and shutdown ----
 
 TEST(Msg, LanguageSwitchNeverWarns) {
-    RecordingGuard rec;
+    MsgCapture rec;
     setLanguage('J');
     EXPECT_STREQ(lang("日本語", "English"), "日本語");
     setLanguage('E');

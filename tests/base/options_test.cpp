@@ -38,7 +38,7 @@ TEST(Options, MatchingRuleAndIntegerValues) {
         {"-wo", 0, -1, LIntOpt::kValueRequired, 1, 42, "15000 value required: -wo"},
     };
     for (const Case& c : cases) {
-        RecordingGuard rec;
+        MsgCapture rec;
         int target = 42;
         LIntOpt opt("wo", &target, c.min, c.max, c.noValue);
         EXPECT_EQ(opt.parse(c.arg), c.consumed) << c.arg;
@@ -60,13 +60,13 @@ TEST(Options, MaskAndSwitchValues) {
         {"-m:", 12, 0x40, 0x40, "15000 illegal mask option value: "},
     };
     for (const Case& c : cases) {
-        RecordingGuard rec;
+        MsgCapture rec;
         int target = c.before;
         EXPECT_EQ(LMskOpt("m", &target, 3, c.bits2).parse(c.arg), 1) << c.arg;
         EXPECT_EQ(target, c.after) << c.arg;
         EXPECT_EQ(rec.texts(), *c.error ? Strings{c.error} : Strings{}) << c.arg;
     }
-    RecordingGuard rec;
+    MsgCapture rec;
     int target = 0;
     LSwitchOpt opt("quiet", &target, 7);
     EXPECT_EQ(opt.parse("-QUIET"), 1);
@@ -105,7 +105,7 @@ TEST(Options, TextOptions) {
 }
 
 TEST(Options, TryOptionsOffersInListOrder) {
-    RecordingGuard rec;
+    MsgCapture rec;
     int wo = 0, flag = 0, mask = 0;
     const char* mf = nullptr;
     LStrList hosts;

@@ -124,7 +124,7 @@ TEST(Stream, WritesOfAnySizeArriveWholeAndInOrder) {
 TEST(Stream, ASecondWriterIsRefusedAndCorruptsNothing) {
     TempDir dir;
     const std::string path = dir.file("shared.log");
-    RecordingGuard rec;
+    MsgCapture rec;
     LIoFile first(path.c_str(), 'w');
     first.writeText("first writer\n");
     first.flush();
@@ -144,7 +144,7 @@ TEST(Stream, ASecondWriterIsRefusedAndCorruptsNothing) {
 TEST(Stream, OpenFailuresAreReportedWhenAskedAndFileSize) {
     TempDir dir;
     const std::string path = dir.file("missing.txt");
-    RecordingGuard rec;
+    MsgCapture rec;
     LIoFile f(path.c_str(), 'r');
     EXPECT_FALSE(f.isOpen());
     EXPECT_EQ(f.getByte(), -1);  // a stream that did not open reads as an ended stream
@@ -221,7 +221,7 @@ TEST(Stream, LookingAtReadUntilGetChar) {
 
 TEST(Stream, AWriteThatCannotProgressGivesUp) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    RecordingGuard rec;
+    MsgCapture rec;
     {
         LIoFile f("/dev/full", 'w');
         ASSERT_TRUE(f.isOpen());

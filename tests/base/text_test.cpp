@@ -26,13 +26,13 @@ TEST(ParseInt, InputsAndTheirErrors) {
         {"-00,5z", 0, 0, -5, ",5z"},         {"12:", 0, 10, 12, "12:"},  // the colon only when asked for
     };
     for (const Case& c : cases) {
-        RecordingGuard rec;
+        MsgCapture rec;
         EXPECT_EQ(parseInt(c.text, c.allowedEnd, c.base), c.value) << c.text;
         EXPECT_EQ(rec.texts(), c.shown ? Strings{std::string("15000 cannot analyze '") + c.shown + "' as a number"}
                                        : Strings{})
             << c.text;
     }
-    RecordingGuard rec;
+    MsgCapture rec;
     Restore<int> language(g_language, 'J');
     parseInt("x", 0, 10);
     EXPECT_EQ(rec.texts(), Strings{"15000 「x」を数値として解釈できません"});
@@ -46,7 +46,7 @@ TEST(ParseSize, Multipliers) {
         {"1,024", false, 1024}, {"k", false, 0},
     };
     for (const Case& c : cases) {
-        RecordingGuard rec;
+        MsgCapture rec;
         EXPECT_EQ(parseSize(c.text, c.roundUp), c.value) << c.text << (c.roundUp ? " rounded up" : "");
         EXPECT_TRUE(rec.reports().empty()) << c.text;
     }
@@ -72,7 +72,7 @@ TEST(DecodeEscape, EveryEscapeAndItsWarnings) {
         {"u12", "", 0, 0, "illegal escape: 'u12'"},
     };
     for (const Case& c : cases) {
-        RecordingGuard rec;
+        MsgCapture rec;
         LString out;
         EXPECT_EQ(decodeEscape(c.after, out), c.consumed) << c.after;
         EXPECT_EQ(std::string(out.data(), out.len()), std::string(c.bytes, c.bytesLen)) << c.after;

@@ -13,7 +13,7 @@
 #include "tests/base/base_test_support.h"
 
 // Records every report while it lives.
-class Warnings : public RecordingGuard {
+class Warnings : public MsgCapture {
 public:
     // The reports as "code: text" lines joined by "\n" (empty when there were none).
     std::string joined() const {

@@ -1,6 +1,6 @@
 // The capturing sink behind MsgCapture. Reports arrive under g_libLock, which
 // also guards the recorded data here.
-#include "tests/app/msg_capture.h"
+#include "tests/support/msg_capture.h"
 
 #include "base/lock.h"
 #include "base/msg.h"
@@ -14,12 +14,12 @@ std::string g_plain;
 
 class CaptureSink : public LMsg {
 public:
-    void output(int code, const char*, const char*, const char* text) override {
+    void output(int code, const char* position, const char* kind, const char* text) override {
         LLockGuard guard;
         if (code == 0)
             g_plain += text;
         else
-            g_reports.push_back({code, text});
+            g_reports.push_back({code, position ? position : "", kind, text});
     }
 };
 
@@ -40,6 +40,12 @@ std::vector<Report> MsgCapture::reports() const {
 std::vector<int> MsgCapture::codes() const {
     std::vector<int> out;
     for (const Report& r : reports()) out.push_back(r.code);
+    return out;
+}
+
+std::vector<std::string> MsgCapture::texts() const {
+    std::vector<std::string> out;
+    for (const Report& r : reports()) out.push_back(std::to_string(r.code) + " " + r.text);
     return out;
 }
 

@@ -1,6 +1,7 @@
 // The socket thread layer on its own: the event bits a handler sees, received
 // pieces (the pause, the 64 KiB bound, the data that comes with the peer's
-// close), close() from another thread, a short send, and the error reports.
+// close), close() from another thread, a short send, and address resolution.
+// (A refused connect is reported in the connection table.)
 #include "app/socket.h"
 
 #include <gtest/gtest.h>
@@ -159,15 +160,6 @@ TEST_F(SocketLayer, ShortSendLeavesTheRestAndWriteComesAgain) {
     ASSERT_TRUE(waitUntil([&] { return seen->count(NSocket::kFdWrite) == 2; }, kWait));
     closeFromHere(s);
     ASSERT_TRUE(done());
-}
-
-TEST_F(SocketLayer, ARefusedConnectIsReported) {
-    auto s = std::make_unique<RecordingSocket>(seen, 100);
-    EXPECT_EQ(s->connectTo(kLoopback, vltest::refusedPort()), 1);
-    ASSERT_EQ(capture.codes(), std::vector<int>{17300});
-    EXPECT_NE(capture.textOf(17300).find("Socket Error 111 ("), std::string::npos) << capture.textOf(17300);
-    EXPECT_NE(capture.textOf(17300).find("): failed to connect() to 127.0.0.1"), std::string::npos);
-    EXPECT_EQ(s->peerAddress(), "");  // never connected
 }
 
 TEST(ResolveAddress, DottedNamesPortsAndFailures) {

@@ -1,5 +1,5 @@
 // Message reporting: kinds and formats, suffixes, positions, the message file,
-// console levels, fatal exits, language, shutdown.
+// console levels, fatal exits, shutdown.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -140,7 +140,6 @@ TEST(MsgFile, ConsoleLevelsOverwriteAppendAndUnusedFiles) {
         {nullptr, 0, 1, 35000, "", "Warning 35000: text\n"},
         {nullptr, 0, 1, 40000, "", "Note 40000: text\n"},
         {nullptr, 0, 2, 15000, "", "Error 15000: text\n"},
-        {"old run\n", 0, 0, 15000, "Error 15000: text\n", "Error 15000: text\n"},
         {"old run\n", 1, 0, 35000, "Warning 35000: text\n", "old run\nWarning 35000: text\n"},
         // a run without reports leaves no file behind, except an earlier run's
         // text that it was to append to
@@ -238,16 +237,7 @@ TEST(MsgDeathTest, FatalErrorsAndInternalErrorsExitWithTwo) {
     EXPECT_STOPS_WITH(internalErrorCode(272), "Internal Error: 272\nfatal=1");
 }
 
-// ---- language and shutdown ----
-
-TEST(Msg, LanguageSwitchNeverWarns) {
-    MsgCapture rec;
-    setLanguage('J');
-    EXPECT_STREQ(lang("日本語", "English"), "日本語");
-    setLanguage('E');
-    EXPECT_STREQ(lang("日本語", "English"), "English");
-    EXPECT_TRUE(rec.reports().empty());  // no locale warning, whatever the machine has
-}
+// ---- shutdown ----
 
 std::vector<int> g_calls;
 

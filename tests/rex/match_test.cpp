@@ -250,30 +250,6 @@ TEST(RexMatch, CustomResolver) {
     rexSetCustomResolver(old);
 }
 
-TEST(RexMatch, RepetitionsYieldTheirWaysInOrder) {
-    // lazy: 0, 1, 2 ... iterations on backtracking; greedy: from the most down to min
-    const std::pair<const char*, std::vector<int>> cases[] = {{"a*?", {0, 1, 2, 3}}, {"a{1,}", {3, 2, 1}}};
-    for (const auto& [pattern, ends] : cases) {
-        for (bool shortcuts : {true, false}) {
-            Restore<bool> mode(g_rexShortcuts, shortcuts);
-            auto rex = rexCompile(pattern, 0);
-            LString text("aaab");
-            LRexCursor cur(text.data(), text.len(), nullptr);
-            rex->reset();
-            for (int end : ends) {
-                cur.pos = text.data();
-                ASSERT_EQ(rex->match(cur, 0), 1) << pattern;
-                EXPECT_EQ(cur.pos - text.data(), end) << pattern;
-            }
-            for (int i = 0; i < 2; ++i) {  // then no more, the position unchanged
-                cur.pos = text.data();
-                EXPECT_EQ(rex->match(cur, 0), 0) << pattern;
-                EXPECT_EQ(cur.pos, text.data()) << pattern;
-            }
-        }
-    }
-}
-
 TEST(RexMatch, CapturesHoldTheLastIteration) {
     auto rex = rexCompile("(?:(\\w)-)+(;){=tail}", 0);
     LString text("a-b-c-;");
@@ -283,16 +259,6 @@ TEST(RexMatch, CapturesHoldTheLastIteration) {
     EXPECT_EQ(std::string(s.captures[0]->start, s.captures[0]->length), "c");
     EXPECT_EQ(std::string(s.captures[1]->start, s.captures[1]->length), ";");
     EXPECT_STREQ(s.captures[1]->name, "tail");
-}
-
-TEST(RexMatch, DumpShowsMatchState) {
-    auto rex = rexCompile("a|b", 0);
-    findIn(rex.get(), "b", 1);
-    EXPECT_EQ(dumpOf(rex.get()), "or: next_idx=2\n flat: btc=0 {a} len=1\n flat: btc=1 {b} len=1\n");
-    auto seq = rexCompile("x*y", 0);
-    findIn(seq.get(), "xy", 1);
-    EXPECT_EQ(dumpOf(seq.get()),
-              "seq: st=Y,Y\n rep: modF=0 btRep=-1, 0-2147483647\n  flat: btc=0 {x} len=1\n flat: btc=1 {y} len=1\n");
 }
 
 }  // namespace

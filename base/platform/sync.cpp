@@ -143,6 +143,20 @@ void platformLibUnlock() {
         ::syscall(SYS_futex, libWordAddress(), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
+int platformLibReleaseAll() {
+    if (g_libOwner.load(std::memory_order_relaxed) != selfId()) return 0;
+    const int depth = g_libDepth;
+    g_libDepth = 1;
+    platformLibUnlock();
+    return depth;
+}
+
+void platformLibRestore(int depth) {
+    if (depth <= 0) return;
+    platformLibLock();
+    g_libDepth = depth;
+}
+
 bool platformLibTryLock() {
     const uintptr_t self = selfId();
     if (g_libOwner.load(std::memory_order_relaxed) == self) {

@@ -14,6 +14,12 @@
 void platformLibLock();
 void platformLibUnlock();
 bool platformLibTryLock();
+// Releases every level of the lock that the calling thread holds and returns
+// how many that were (0, releasing nothing, when it holds none).
+int platformLibReleaseAll();
+// Takes the lock again with the depth platformLibReleaseAll returned (nothing
+// for 0); waits like platformLibLock.
+void platformLibRestore(int depth);
 
 // ---- threads ----
 

@@ -30,3 +30,28 @@ TEST(LibLock, TryLockFailsOnlyWhileAnotherThreadHoldsIt) {
     std::thread([&] { other = g_libLock.tryLock(); }).join();
     EXPECT_FALSE(other);
 }
+
+// A release lets other threads in whatever depth this thread held, and gives
+// back exactly that depth; a thread that holds nothing releases nothing.
+TEST(LibLock, ReleaseLetsOthersInAndRestoresTheDepth) {
+    const auto otherCanTake = [] {
+        bool took = false;
+        std::thread([&] {
+            took = g_libLock.tryLock();
+            if (took) g_libLock.unlock();
+        }).join();
+        return took;
+    };
+    for (const int depth : {0, 1, 3}) {
+        for (int i = 0; i < depth; ++i) g_libLock.lock();
+        {
+            const LLockRelease release;
+            EXPECT_TRUE(otherCanTake()) << depth;
+        }
+        for (int i = 0; i < depth; ++i) {
+            EXPECT_FALSE(otherCanTake()) << depth << " " << i;
+            g_libLock.unlock();
+        }
+        EXPECT_TRUE(otherCanTake()) << depth;
+    }
+}

@@ -55,6 +55,12 @@ ConsoleOutput::~ConsoleOutput() {
     if (colored) colorWritten(ok);
 }
 
+ConsoleOutputPause::ConsoleOutputPause() {
+    if (!g_pendingColor) return;
+    g_pendingColor = false;
+    colorWritten(pause_.written());
+}
+
 void TMsg::output(int code, const char* position, const char* kind, const char* text) {
     ConsoleOutput out;
     if (code != 0) setConsoleColor(g_errorMsgColor);

@@ -55,6 +55,22 @@ private:
     LStdoutBatch batch_;
 };
 
+// Writes out what the calling thread's open ConsoleOutput units have collected
+// and sets them aside for its lifetime (LStdoutBatchPause), so that g_libLock
+// may be released inside it without other threads' output joining those units
+// or waiting for their end. A colour change that fails to be written is
+// reported as at the end of a unit. Holds g_libLock for its whole life.
+class ConsoleOutputPause {
+public:
+    ConsoleOutputPause();
+    ~ConsoleOutputPause() = default;
+    ConsoleOutputPause(const ConsoleOutputPause&) = delete;
+    ConsoleOutputPause& operator=(const ConsoleOutputPause&) = delete;
+
+private:
+    LStdoutBatchPause pause_;
+};
+
 // Sets the attribute for further output (nothing is written when standard output
 // is not a terminal). Never recurses into itself through a failure report.
 void setConsoleColor(int attribute);

@@ -304,6 +304,24 @@ LStdoutBatch::~LStdoutBatch() {
     g_libLock.unlock();
 }
 
+LStdoutBatchPause::LStdoutBatchPause() {
+    g_libLock.lock();
+    depth_ = g_batch.depth;
+    if (depth_ > 0 && !batchText().empty()) written_ = writeCollected(nullptr, 0);
+    if (!written_) platformSetErrno(g_batch.failedErrno);
+    failed_ = g_batch.failed;
+    failedErrno_ = g_batch.failedErrno;
+    g_batch.depth = 0;
+    g_batch.failed = false;
+}
+
+LStdoutBatchPause::~LStdoutBatchPause() {
+    g_batch.depth = depth_;
+    g_batch.failed = failed_;
+    g_batch.failedErrno = failedErrno_;
+    g_libLock.unlock();
+}
+
 bool inStdoutBatch() {
     LLockGuard guard;
     return g_batch.depth > 0;

@@ -107,6 +107,30 @@ private:
     bool outermost_;
 };
 
+// Sets the calling thread's open batches aside for its lifetime, so that
+// g_libLock can be released inside them: writes out what they have collected
+// (with one system call), after which output of any thread goes straight to
+// standard output again; at its end later pieces join the batches as before.
+// Holds g_libLock (one level) for its whole life, like a batch. Does nothing
+// more when no batch is open.
+class LStdoutBatchPause {
+public:
+    LStdoutBatchPause();
+    ~LStdoutBatchPause();
+    LStdoutBatchPause(const LStdoutBatchPause&) = delete;
+    LStdoutBatchPause& operator=(const LStdoutBatchPause&) = delete;
+
+    // False when writing out the collected text failed (errno set then); the
+    // outermost batch reports that failure again when it ends.
+    bool written() const { return written_; }
+
+private:
+    int depth_;
+    bool failed_;
+    int failedErrno_;
+    bool written_ = true;
+};
+
 // True while the calling thread, which holds g_libLock, has a batch open.
 bool inStdoutBatch();
 

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/lock.h"
 #include "base/msg.h"
 #include "base/stream.h"
 #include "base_test_support.h"
@@ -72,6 +73,27 @@ TEST(Msg, StdoutBatchKeepsTheOrderOfItsPieces) {
                   writeStdout("d");
               }),
               "ab" + big + "cd");
+}
+
+// A pause inside a batch lets the lock go: what the batch collected is out
+// first, and another thread's output neither joins the batch nor waits for it.
+TEST(Msg, StdoutBatchPauseWritesTheBatchAndLetsOtherThreadsThrough) {
+    EXPECT_EQ(captured([&] {
+                  LStdoutBatch outer;
+                  writeStdout("a");
+                  {
+                      const LStdoutBatchPause pause;
+                      const LLockRelease release;
+                      std::thread([] {
+                          EXPECT_FALSE(inStdoutBatch());
+                          writeStdout("<other>");
+                      }).join();
+                  }
+                  writeStdout("b");
+                  EXPECT_TRUE(inStdoutBatch());
+                  writeStdout("c");
+              }),
+              "a<other>bc");
 }
 
 TEST(Msg, SystemErrorSuffixes) {

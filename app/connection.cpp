@@ -12,6 +12,13 @@
 // rest of an earlier line, no line being sent by the connection thread);
 // otherwise it queues. The rest of a line that goes out short is kept at the
 // head of the queue and sent first on the next kFdWrite.
+//
+// The send system call runs with g_libLock released, also when the main thread
+// sends at once from deep inside held locks: a loopback send runs the peer's
+// receive and wakes it, and the connection threads that want to show what they
+// received must not wait for the lock meanwhile. Before the release, the echo,
+// the send message and the log entry of the line are out; during it, the send
+// is marked (draining, and SendInProgress for the socket's life).
 #include "app/connection.h"
 
 #include <atomic>
@@ -125,11 +132,15 @@ void TSocket::receive() {
 }
 
 void TSocket::drainQueue() {
+    bool mine = false;  // draining was set by this call
     for (;;) {
         std::unique_ptr<LineRecord> line;
         LString rest;
         {
             LLockGuard guard;
+            // A direct send of the main thread runs: it asks for kFdWrite again
+            // when it leaves anything behind.
+            if (draining && !mine) return;
             if (!(flags & kWritable) || (unsentRest.empty() && sendQueue.empty())) {
                 draining = false;
                 return;
@@ -141,6 +152,7 @@ void TSocket::drainQueue() {
                 line = sendQueue.takeAt(0);
             }
             draining = true;
+            mine = true;
         }
         if (line)
             sendLine(*line);
@@ -150,11 +162,24 @@ void TSocket::drainQueue() {
 }
 
 void TSocket::transmit(const char* bytes, int n) {
-    const int left = sendAll(bytes, n);
+    LLockGuard guard;
+    // The socket stays open and the object alive while the lock is released.
+    const SendInProgress sending(*this);
+    int left = 0;
+    {
+        // What this thread has collected for the console is written before the
+        // bytes leave: an answer shown by the connection thread comes after it.
+        const ConsoleOutputPause shown;
+        // The peer's receive runs inside a loopback send: the connection
+        // threads must not wait for the lock meanwhile.
+        const LLockRelease release;
+        left = sendSome(bytes, n);
+    }
     if (left > 0) {
-        LLockGuard guard;
         unsentRest.assign(bytes + (n - left), left);
         flags &= ~kWritable;
+        // Only now: the kFdWrite it brings must find the rest recorded.
+        requestWritable();
     }
 }
 
@@ -162,6 +187,14 @@ void TSocket::sendLine(const LineRecord& line) {
     const LString& text = line.text();
     if (line.fromFile() && g_inputShow) printColoredParts(nullptr, echoColor(color), text.data(), "\r\n");
     logSent(this, text.data(), text.len());
+    // The send message comes before the send, so that no answer is shown before it.
+    if (g_systemMsgColor != 0) {
+        // A text line shows as its text (displayText without a copy).
+        std::optional<LString> shown;
+        if (line.lowerKind() != 'g') shown = displayText(line);
+        const JoinedText message{"[send to ", name.data(), "] ", shown ? shown->data() : text.data()};
+        systemMessageText(message.data());
+    }
     // The line and its CR LF in one send; a short line needs no allocation.
     char small[256];
     if (text.len() + 2 <= static_cast<int>(sizeof small)) {
@@ -172,13 +205,6 @@ void TSocket::sendLine(const LineRecord& line) {
         LString wire(text);
         wire.append("\r\n");
         transmit(wire.data(), wire.len());
-    }
-    if (g_systemMsgColor != 0) {
-        // A text line shows as its text (displayText without a copy).
-        std::optional<LString> shown;
-        if (line.lowerKind() != 'g') shown = displayText(line);
-        const JoinedText message{"[send to ", name.data(), "] ", shown ? shown->data() : text.data()};
-        systemMessageText(message.data());
     }
 }
 
@@ -236,7 +262,16 @@ void queueLine(TSocket* c, const LineRecord& line) {
     }
     if ((c->flags & TSocket::kWritable) && c->sendQueue.empty() && c->unsentRest.empty() &&
         !c->draining) {
-        c->sendLine(line);  // under the lock, so no later line can overtake it
+        // The send itself runs with g_libLock released (transmit); draining
+        // keeps the connection thread's drain and any later line behind it.
+        c->draining = true;
+        c->sendLine(line);
+        // The lock is held again and c stays listed until it is released: the
+        // connection thread cannot delete c while the send is marked, and
+        // afterwards it needs the lock to leave the list.
+        c->draining = false;
+        // A line queued meanwhile, or a drain that stood aside, needs a kFdWrite.
+        if (!c->sendQueue.empty()) c->requestWritable();
         return;
     }
     c->sendQueue.add(line.clone());

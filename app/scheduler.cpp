@@ -8,9 +8,11 @@
 //   new one, which must not receive lines meant for another host.
 // - The atom leaves the queue before its lines run, so a deferred command among
 //   them that changes the queue (!!delete-atom, !!set-atom) cannot reach it.
-// - The last line and the record of the running atom (currentAtom, the until
-//   pattern) happen under one hold of g_libLock: an answer to the last line
-//   cannot be checked before the atom is known to run, however fast it comes.
+// - The record of the running atom (currentAtom, the until pattern) and the
+//   last line are handed out under one hold of g_libLock, the record first when
+//   the last line is text (its send releases the lock for the system call): an
+//   answer to the last line cannot be checked before the atom is known to run,
+//   however fast it comes.
 // - The completion check searches the new piece together with what arrived for
 //   the same running atom before it (at most the last 64 KiB), so a marker split
 //   between two pieces completes the atom. Text from before the hand-out ended
@@ -93,6 +95,14 @@ void recordCompletion(const LString& name) {
     writeSysLog("Atom %s completed", name.data());
 }
 
+// Records the atom as running on c: its name, its until pattern, no earlier
+// text. Under g_libLock.
+void recordRunning(Atom& atom, TSocket* c) {
+    c->currentAtom = atom.name;
+    forgetText(c->atomText);
+    if (atom.until) c->endMarker = std::move(atom.until);
+}
+
 }  // namespace
 
 TSocket* findReadyConnectionFor(const Atom& atom) {
@@ -108,6 +118,7 @@ TSocket* findReadyConnectionFor(const Atom& atom) {
 
 void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending, std::optional<ConsoleOutput>* notice) {
     LockHold lock;
+    bool recorded = false;
     const int n = atom.lines.count();
     for (int k = 0; k < n; ++k) {
         lock.acquire();
@@ -119,19 +130,24 @@ void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending, std::
             msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(line).data());
             break;
         }
+        if (k + 1 == n && line.lowerKind() == 'g') {
+            // The send of a text line releases g_libLock for the system call,
+            // and the answer may be checked before it returns: the atom is
+            // recorded as running first, in this hold of the lock.
+            recordRunning(atom, c);
+            recorded = true;
+        }
+        // c is not used after this: a send releases the lock meanwhile.
         if (executeLine(c, line, pending) == 1) g_quitRequested = 1;
         if (notice) notice->reset();
         if (k + 1 < n) lock.release();
     }
     if (notice) notice->reset();
+    if (recorded) return;
     lock.acquire();
     // A connection that has gone takes the atom with it: it is lost, as an atom
     // running on a connection that closes is.
-    if (TSocket* c = findConnectionById(connectionId)) {
-        c->currentAtom = atom.name;
-        forgetText(c->atomText);
-        if (atom.until) c->endMarker = std::move(atom.until);
-    }
+    if (TSocket* c = findConnectionById(connectionId)) recordRunning(atom, c);
 }
 
 void assignAtoms(PendingLines& pending) {

@@ -5,8 +5,10 @@
 // thread wait for writability again. Received data is always read to the end
 // before the single kFdClose: the peer's end of data is noticed by the read that
 // finds it, never by the wait, so the last words of a server that hangs up are
-// delivered. The descriptor is closed only under g_libLock, so a thread that
-// holds the lock and sees the connection in its list can use the socket safely.
+// delivered. The descriptor is closed only under g_libLock and only when no
+// send is marked in progress, so a thread that holds the lock and sees the
+// connection in its list can use the socket safely, and keeps that right
+// across a release of the lock by marking its send (SendInProgress).
 #include "app/socket.h"
 
 #include <cstdarg>
@@ -72,6 +74,12 @@ bool LSocket::startEvents() {
 }
 
 int LSocket::sendAll(const char* bytes, int length) {
+    const int rest = sendSome(bytes, length);
+    if (rest > 0) requestWritable();
+    return rest;
+}
+
+int LSocket::sendSome(const char* bytes, int length) {
     if (length < 0) length = static_cast<int>(std::strlen(bytes));
     int sent = 0;
     for (int call = 0; call < 10 && sent < length; ++call) {
@@ -87,13 +95,23 @@ int LSocket::sendAll(const char* bytes, int length) {
         if (fd_ >= 0 && !netPeerGone(err)) reportSocketErrorNo(err, "send() failed");
         break;
     }
-    const int rest = length - sent;
-    if (rest > 0 && started_) {
-        // Ask the thread for kFdWrite once the socket can take data again.
-        wantWrite_ = true;
-        stopEvent.set();
-    }
-    return rest;
+    return length - sent;
+}
+
+void LSocket::requestWritable() {
+    if (!started_) return;
+    wantWrite_ = true;
+    stopEvent.set();
+}
+
+LSocket::SendInProgress::SendInProgress(LSocket& socket) : socket_(socket) {
+    LLockGuard guard;
+    ++socket_.sendsInProgress_;
+}
+
+LSocket::SendInProgress::~SendInProgress() {
+    LLockGuard guard;
+    --socket_.sendsInProgress_;
 }
 
 int LSocket::receiveAll(LString& into, int pauseMs) {
@@ -202,10 +220,19 @@ void LSocket::run() {
         }
         if (mask != 0) deliver(mask);
     }
-    {
-        LLockGuard guard;
-        if (netClose(fd_) < 0) reportSocketError("close() failed");
-        fd_ = -1;
+    // Another thread may be sending with g_libLock released: the socket stays
+    // open, and the object alive, until it has finished. Its sends do not
+    // block (at most a few short sleeps while the socket is full).
+    for (;;) {
+        {
+            LLockGuard guard;
+            if (sendsInProgress_ == 0) {
+                if (netClose(fd_) < 0) reportSocketError("close() failed");
+                fd_ = -1;
+                break;
+            }
+        }
+        sleepMs(1);
     }
     deliver(kFdClose);
 }

@@ -45,7 +45,30 @@ public:
     // without a thread, and still belongs to the caller.
     bool startEvents();
     // Bytes that remain unsent (0 when all went out); length < 0: up to the NUL.
+    // When some remain, asks the thread for kFdWrite (requestWritable).
     int sendAll(const char* bytes, int length);
+    // sendAll without that request: the caller records the rest first and then
+    // calls requestWritable, so that the kFdWrite cannot come before the record.
+    int sendSome(const char* bytes, int length);
+    // Asks the thread for kFdWrite once the socket can take data (again).
+    void requestWritable();
+
+    // Marks a send that runs with g_libLock released for its lifetime: while one
+    // is marked, the thread neither closes the socket nor ends (the end of run()
+    // waits for the last mark to go), so the sender may use the socket and the
+    // object without the lock. The caller holds g_libLock and knows the object
+    // alive when the mark is made (its own thread, or found listed under the
+    // lock); constructor and destructor take the lock themselves.
+    class SendInProgress {
+    public:
+        explicit SendInProgress(LSocket& socket);
+        ~SendInProgress();
+        SendInProgress(const SendInProgress&) = delete;
+        SendInProgress& operator=(const SendInProgress&) = delete;
+
+    private:
+        LSocket& socket_;
+    };
     // Appends what arrives to into until a silence of pauseMs, until the piece
     // holds kPieceLimit bytes, or until it has been collecting for
     // max(kPieceTimeMs, pauseMs); returns the bytes received. Notes the peer's end
@@ -73,6 +96,8 @@ private:
     void deliver(uint32_t mask);
 
     int fd_ = -1;      // changed only under g_libLock once the thread runs
+                       // and no send is in progress
+    int sendsInProgress_ = 0;  // SendInProgress marks; under g_libLock
     LString peer_;     // the address connected to
     std::atomic<bool> started_{false};
     std::atomic<bool> closeRequested_{false};

@@ -1,14 +1,15 @@
 // Connections and the scheduler in process, for what a run of the program
 // cannot show deterministically: lines queued before the first kFdWrite, lines
-// that go out short, many connections ending while they are used, the text a
-// running atom is searched in, and lines for a connection whose memory a new
-// one reuses.
+// that go out short, a send that stalls without the lock, many connections
+// ending while they are used, the text a running atom is searched in, and
+// lines for a connection whose memory a new one reuses.
 #include "app/connection.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/atoms.h"
@@ -121,6 +122,40 @@ TEST_F(InProcess, NothingOfALineIsLostOrOvertakenWhenSendsComeUpShort) {
     EXPECT_FALSE(locked([&] { return c->sendQueue.empty(); }));  // the reader has not started: lines wait
     ASSERT_TRUE(waitUntil([&] { return slow.received().size() >= expected.size(); }, 60000));
     EXPECT_TRUE(slow.received() == expected);
+}
+
+// The send of a line runs with g_libLock released; a send that stalls on a
+// full socket shows it. Meanwhile the atom already counts as running (its
+// answer could be checked now), and a close cannot take the socket or the
+// object from under the send: it takes effect once the send has returned.
+TEST_F(InProcess, AStalledSendLetsOthersInAndKeepsItsConnection) {
+    vltest::LoopbackServer slow(vltest::ServerBehaviour::slowReader(60000, 65536));
+    openConnection(slow.address().c_str(), 0, "", false, -1);
+    TSocket* c = currentConnection();
+    ASSERT_TRUE(waitUntil([&] { return locked([&] { return (c->flags & TSocket::kWritable) != 0; }); }, 30000));
+    g_systemMsgColor = 0;
+    Atom atom;
+    atom.name.assign("S");
+    atom.lines.add(std::make_unique<LineRecord>('g', std::string(16 << 20, 'x').c_str()));
+    std::string runningDuringSend = "(the send was never seen)";
+    std::thread other([&] {
+        for (int i = 0; i < 30000; ++i) {
+            {
+                LLockGuard guard;
+                if (g_connections.indexOf(c) < 0) return;
+                if (c->draining) {
+                    runningDuringSend = c->currentAtom.data();
+                    c->close();
+                    return;
+                }
+            }
+            sleepMs(1);
+        }
+    });
+    handOutAtom(atom, c->id, pending);
+    other.join();
+    EXPECT_EQ(runningDuringSend, "S");
+    EXPECT_TRUE(waitUntil([] { return connectionCount() == 0; }, 30000));
 }
 
 TEST_F(InProcess, ManyConnectionsOpeningClosingAndSendingAtOnce) {

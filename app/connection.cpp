@@ -166,13 +166,17 @@ void TSocket::transmit(const char* bytes, int n) {
     // The socket stays open and the object alive while the lock is released.
     const SendInProgress sending(*this);
     int left = 0;
-    {
+    if (sending.active()) {
         // What this thread has collected for the console is written before the
         // bytes leave: an answer shown by the connection thread comes after it.
         const ConsoleOutputPause shown;
         // The peer's receive runs inside a loopback send: the connection
         // threads must not wait for the lock meanwhile.
         const LLockRelease release;
+        left = sendSome(bytes, n);
+    } else {
+        // Closed already (the thread may be ending and needs only the lock to
+        // free the object): the send fails at once, under the lock.
         left = sendSome(bytes, n);
     }
     if (left > 0) {
@@ -267,8 +271,9 @@ void queueLine(TSocket* c, const LineRecord& line) {
         c->draining = true;
         c->sendLine(line);
         // The lock is held again and c stays listed until it is released: the
-        // connection thread cannot delete c while the send is marked, and
-        // afterwards it needs the lock to leave the list.
+        // connection thread cannot delete c while the send is marked (or the
+        // lock was kept, its socket being closed already), and afterwards it
+        // needs the lock to leave the list.
         c->draining = false;
         // A line queued meanwhile, or a drain that stood aside, needs a kFdWrite.
         if (!c->sendQueue.empty()) c->requestWritable();

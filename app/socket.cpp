@@ -106,10 +106,14 @@ void LSocket::requestWritable() {
 
 LSocket::SendInProgress::SendInProgress(LSocket& socket) : socket_(socket) {
     LLockGuard guard;
-    ++socket_.sendsInProgress_;
+    // The thread closes the socket and looks at the marks under one hold of
+    // the lock: an open socket is not closed before this mark goes.
+    active_ = socket_.fd_ >= 0;
+    if (active_) ++socket_.sendsInProgress_;
 }
 
 LSocket::SendInProgress::~SendInProgress() {
+    if (!active_) return;
     LLockGuard guard;
     --socket_.sendsInProgress_;
 }

@@ -56,9 +56,11 @@ public:
     // Marks a send that runs with g_libLock released for its lifetime: while one
     // is marked, the thread neither closes the socket nor ends (the end of run()
     // waits for the last mark to go), so the sender may use the socket and the
-    // object without the lock. The caller holds g_libLock and knows the object
-    // alive when the mark is made (its own thread, or found listed under the
-    // lock); constructor and destructor take the lock themselves.
+    // object without the lock. A socket that is already closed is not marked
+    // (active() false): its thread may be ending, and the caller must keep the
+    // lock. The caller holds g_libLock and knows the object alive when the mark
+    // is made (its own thread, or found listed under the lock); constructor and
+    // destructor take the lock themselves.
     class SendInProgress {
     public:
         explicit SendInProgress(LSocket& socket);
@@ -66,8 +68,11 @@ public:
         SendInProgress(const SendInProgress&) = delete;
         SendInProgress& operator=(const SendInProgress&) = delete;
 
+        bool active() const { return active_; }
+
     private:
         LSocket& socket_;
+        bool active_;
     };
     // Appends what arrives to into until a silence of pauseMs, until the piece
     // holds kPieceLimit bytes, or until it has been collecting for

@@ -51,6 +51,18 @@ int detachEverywhere(const LogFile* f) {
     return count;
 }
 
+// Writes one piece of traffic to every log file of c that records this
+// direction: the [name<] or [name>] mark with cn, the bytes, CR LF when asked.
+void logTraffic(TSocket* c, uint32_t leaveOut, char direction, const char* bytes, int n, bool crlf) {
+    LLockGuard guard;
+    for (LogFile* f : c->logFiles) {
+        if (f->logFlags & leaveOut) continue;
+        if (f->logFlags & LogFile::kCn) f->stream->printf("[%s%c]", c->name.data(), direction);
+        f->stream->write(bytes, n);
+        if (crlf) f->stream->write("\r\n", 2);
+        f->stream->flush();
+    }
+}
 }  // namespace
 
 void writeSysLog(const char* fmt, ...) {
@@ -82,26 +94,9 @@ void attachLogFiles(TSocket* c) {
         if (records(*f, c)) c->logFiles.add(f);
 }
 
-void logReceived(TSocket* c, const char* bytes, int n) {
-    LLockGuard guard;
-    for (LogFile* f : c->logFiles) {
-        if (f->logFlags & LogFile::kXr) continue;
-        if (f->logFlags & LogFile::kCn) f->stream->printf("[%s<]", c->name.data());
-        f->stream->write(bytes, n);
-        f->stream->flush();
-    }
-}
+void logReceived(TSocket* c, const char* bytes, int n) { logTraffic(c, LogFile::kXr, '<', bytes, n, false); }
 
-void logSent(TSocket* c, const char* text, int n) {
-    LLockGuard guard;
-    for (LogFile* f : c->logFiles) {
-        if (f->logFlags & LogFile::kXs) continue;
-        if (f->logFlags & LogFile::kCn) f->stream->printf("[%s>]", c->name.data());
-        f->stream->write(text, n);
-        f->stream->write("\r\n", 2);
-        f->stream->flush();
-    }
-}
+void logSent(TSocket* c, const char* text, int n) { logTraffic(c, LogFile::kXs, '>', text, n, true); }
 
 void closeAllLogFiles() {
     LLockGuard guard;

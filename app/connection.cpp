@@ -243,17 +243,11 @@ TSocket* liveConnection(TSocket* c) {
     return c != nullptr && g_connections.indexOf(c) >= 0 ? c : nullptr;
 }
 
-void closeConnection(TSocket* c) {
-    c->close();
-    sleepMs(10);
-}
+void closeConnection(TSocket* c) { c->close(); }
 
 void closeAllConnections() {
-    {
-        LLockGuard guard;
-        for (TSocket* c : g_connections) c->close();
-    }
-    sleepMs(10);
+    LLockGuard guard;
+    for (TSocket* c : g_connections) c->close();
 }
 
 void queueLine(TSocket* c, const LineRecord& line) {

@@ -84,7 +84,9 @@ TSocket* liveConnection(TSocket* c);
 // " closed]\r\n"), as one unit of console output. The caller holds g_libLock
 // or otherwise keeps c alive.
 void printConnectionNotice(const char* head, const TSocket* c, const char* tail);
-void closeConnection(TSocket* c);  // close, then a 10 ms sleep; c must be live
+// Asks c to close; it leaves g_connections from its own thread. Never waits;
+// c must be live.
+void closeConnection(TSocket* c);
 // Asks every connection to close (they leave g_connections from their threads).
 void closeAllConnections();
 

@@ -11,6 +11,7 @@
 // across a release of the lock by marking its send (SendInProgress).
 #include "app/socket.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
@@ -81,16 +82,18 @@ int LSocket::sendAll(const char* bytes, int length) {
 
 int LSocket::sendSome(const char* bytes, int length) {
     if (length < 0) length = static_cast<int>(std::strlen(bytes));
+    // Never waits: what the socket does not take now stays with the caller,
+    // who sends it on the next kFdWrite, so a full socket holds up nobody.
     int sent = 0;
-    for (int call = 0; call < 10 && sent < length; ++call) {
-        if (call > 0) sleepMs(50);
+    while (sent < length) {
         const int n = netSend(fd_, bytes + sent, length - sent);
-        if (n >= 0) {
+        if (n > 0) {
             sent += n;
             continue;
         }
         const int err = netLastError();
-        if (netWouldBlock(err)) continue;
+        if (n < 0 && err == EINTR) continue;
+        if (n == 0 || netWouldBlock(err)) break;
         // A hard error does not go away by waiting: report it once, stop trying.
         if (fd_ >= 0 && !netPeerGone(err)) reportSocketErrorNo(err, "send() failed");
         break;

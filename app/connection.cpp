@@ -282,6 +282,7 @@ void queueLine(TSocket* c, const LineRecord& line) {
 void openConnection(const char* host, int wait, const char* name, bool notReady, int color) {
     int port = 23;
     const uint32_t address = resolveAddress(host, &port, false);
+    if (port < 0) return;  // reported by resolveAddress
     if (address == 0) {
         msg(10015, "「%s」を IP アドレスに変換できません", host);
         return;

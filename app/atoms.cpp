@@ -19,12 +19,13 @@
 #include "base/block.h"
 #include "base/lock.h"
 #include "base/msg.h"
+#include "base/platform/sync.h"
 #include "base/text.h"
 #include "rex/rex.h"
 
-LOwnedArray<Atom> g_atoms;
+AtomQueue g_atoms;
 int g_atomCounter = 1;
-std::unique_ptr<LRex> g_endMarker;
+PatternRef g_endMarker;
 LHashTable g_completedSet;
 LStrList g_completedAtoms;
 
@@ -76,8 +77,27 @@ Atom* openAtom() { return g_openAtom; }
 
 void deleteAtom(std::unique_ptr<Atom> atom) { atom.reset(); }
 
+Atom::~Atom() = default;
+
+CompletionPattern::CompletionPattern(std::unique_ptr<LRex> rex) : rex_(std::move(rex)) {}
+
+CompletionPattern::~CompletionPattern() = default;
+
+bool CompletionPattern::foundIn(const char* text, int length) {
+    platformCheckNoLibLock("search of a completion pattern");
+    const std::lock_guard<std::mutex> hold(m_);
+    return rexFind(text, length, rex_.get(), nullptr, 1) != nullptr;
+}
+
+namespace {
+PatternRef makePattern(const char* text) {
+    std::unique_ptr<LRex> rex = rexCompile(text, 0);
+    return rex ? std::make_shared<CompletionPattern>(std::move(rex)) : nullptr;
+}
+}  // namespace
+
 void initAtoms() {
-    auto marker = rexCompile("#END#", 0);
+    PatternRef marker = makePattern("#END#");
     LLockGuard guard;
     g_endMarker = std::move(marker);
 }
@@ -136,9 +156,9 @@ int cmdEndAtom(CommandContext&) {
 int cmdAtomEndMarker(CommandContext& ctx) {
     LString token;
     warnTrailing(nextToken(ctx.args, token));
-    auto marker = rexCompile(token.data(), 0);
-    // Connection threads search with the marker under the lock, so the old tree
-    // is released only while nobody can be searching with it.
+    PatternRef marker = makePattern(token.data());
+    // A connection thread that is searching with the old marker keeps it alive
+    // until its search ends; the next piece is searched with the new one.
     LLockGuard guard;
     g_endMarker = std::move(marker);
     return 0;

@@ -10,6 +10,7 @@
 #include "app/atoms.h"
 #include "app/connection.h"
 #include "app/console.h"
+#include "app/deadlines.h"
 #include "app/dispatcher.h"
 #include "app/input.h"
 #include "app/line_record.h"
@@ -24,6 +25,8 @@ std::atomic<int> g_quitRequested{0};
 
 namespace {
 std::unique_ptr<LEvent> g_mainEvent;
+// A connection has left the list since the main loop last looked.
+std::atomic<bool> g_connectionLeft{false};
 }  // namespace
 
 int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending) {
@@ -55,7 +58,7 @@ int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending) {
         atom->lines.add(std::move(line));
         return 0;
     }
-    return executeLine(current, *line, pending);
+    return executeLine(current, *line, pending, pending.pause);
 }
 
 void initWaitSet() {
@@ -82,20 +85,41 @@ void wakeMainLoop() {
     if (g_mainEvent) g_mainEvent->set();
 }
 
+void connectionLeft() {
+    g_connectionLeft = true;
+    wakeMainLoop();
+}
+
+void waitMainEvent(int timeoutMs) {
+    if (g_mainEvent) g_mainEvent->wait(timeoutMs);
+}
+
 int runMainLoop(PendingLines& pending, TInput* input) {
     int quit = 0;
+    int64_t pauseEnd = 0;  // the end of the pause that a deadline has been added for
     while (!quit && !quitSignal()) {
         if (input) input->takeLine(pending);
-        if (pending.hasNext()) {
+        g_deadlines.fireDue(nowMs());
+        if (g_connectionLeft.exchange(false)) resumeHandOutsOfClosedConnections();
+        if (pending.hasNext() && !pending.pause.active(nowMs())) {
             quit = handlePendingLine(pending.takeNext(), pending);
             wakeMainLoop();
+        }
+        // A pause that a line has begun wakes the loop when it ends.
+        if (pending.pause.until > pauseEnd) {
+            pauseEnd = pending.pause.until;
+            g_deadlines.add(pauseEnd, [] {});
         }
         passStarting();
         if (g_closeOnReadyPending.exchange(0)) closeMarkedConnections();
         assignAtoms(pending);
         if (g_quitRequested) break;
         // Every signalled event is taken at once: one pass answers them all.
-        waitAnyTakeAll(g_waitSet, -1);
+        waitAnyTakeAll(g_waitSet, g_deadlines.msUntilNext(nowMs()));
     }
+    // The end of the run cancels every wait.
+    releaseHandOuts();
+    g_deadlines.clear();
+    pending.pause = LinePause{};
     return 0;
 }

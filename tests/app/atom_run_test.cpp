@@ -71,7 +71,7 @@ const Row kAtoms[] = {
             "!atom A3\nthree\n!end-atom\n" + kQuitAfter + "A2,A3" + kQuit,
      .out = {"[Atom A1 => Connection C1]", "[Atom A3 => Connection C2]", "[Atom A2 => Connection C1]",
              "[Atom Q => Connection C"}, .seen = {{"=S1", {"one\r\ntwo\r\n"}}},
-     .steps = {{"S2:three\r\n", "S1:#END#"}, {"S1:two\r\n", "S2:#END#"}, {"S1:two\r\n", "S1:#END#"}}},
+     .steps = {{"S2:three\r\n"}, {"S1:one\r\n", "S1:#END#"}, {"S1:two\r\n", "S2:#END#"}, {"S1:two\r\n", "S1:#END#"}}},
 
     // ---- completion ----
     {.name = "NoEndMarkerThenOneThatAppliesToTheRunningAtom", .servers = {kEcho},
@@ -109,18 +109,20 @@ const Row kAtoms[] = {
      .out = {"[Atom Q => Connection C3]", "[Connection C3 closed]"},
      .steps = {{"out:[Connection C1 closed]"}, {"out:[Connection C2 closed]"}, {"S3:z\r\n", "S3:#END#"}}},
     {.name = "ReadyAbandonsTheRunningAtom", .servers = {kSilent},
-     .cmd = "!open {S1} wait 0\n!atom R\nr\n!end-atom\n!ready C1\n!atom Q\n!!la" + kQuit,
+     .cmd = "!open {S1} wait 0\n!atom R\nr\n!end-atom\n",
      .out = {"[Atom R => Connection C1]", "!ready C1\r\n", "[Connection C1 ready]\r\n",
-             "[Atom Q => Connection C1]", "!!la\r\n0 個のアトムが待機中です\r\n"}, .absent = {"実行中のアトム", "完了したアトム"}},
+             "[Atom Q => Connection C1]", "!!la\r\n0 個のアトムが待機中です\r\n"}, .absent = {"実行中のアトム", "完了したアトム"},
+     .steps = {{"S1:r\r\n", "in:!rcf rest.vl\n"}}, .setup = {{"rest.vl", "!ready C1\n!atom Q\n!!la" + kQuit}}},
 
     // ---- deferred commands that reach the main loop ----
     {.name = "MacroCallsAndCommandFilesInsideAnAtomJoinThePendingLines", .servers = {kEcho},
      .cmd = "!open {S1} wait 0\n!macro m x\n!rem from macro ${x}\n!end-macro\n"
-            "!atom A\n!!call-macro m hello\n!!read-command-file more.vl\na #END#\n!end-atom\n!rem next\n!rem last\n",
+            "!atom A\n!!call-macro m hello\n!!read-command-file more.vl\na #END#\n!end-atom\n!wait 1\n!rem next\n"
+            "!rem last\n",
      .out = {"[Atom A => Connection C1]", "!!call-macro m hello\r\n", "!rem from macro hello\r\n", "!rem next\r\n",
              "!rem last\r\n", "!rem from more\r\n", "!quit\r\n"}, .setup = {{"more.vl", "!rem from more\n!quit\n"}}},
     {.name = "QuitInsideAnAtomEndsTheRunAfterThePass", .servers = {kEcho},
-     .cmd = "!open {S1} wait 0\n!atom A\n!!quit\nafter quit\n!end-atom\n!rem never\n",
+     .cmd = "!open {S1} wait 0\n!atom A\n!!quit\nafter quit\n!end-atom\n!wait 20\n!rem never\n",
      .out = {"!!quit\r\n", "] after quit\r\n"}, .absent = {"!rem never"}},
     {.name = "DeletingTheMacroBeingRecordedEndsTheRecording", .servers = {kSilent},
      .cmd = "!open {S1} wait 0\n!atom A\ngo\n!end-atom\n!atom B after A\n!!dm live\n!end-atom\n!m live\n",
@@ -143,12 +145,14 @@ const Row kAtoms[] = {
               {"quiet.log",
                {nowhere("ping"), event("Log file quiet.log opened"), event("Atom A1 completed"),
                 event("Exit Vesperline")}}}},
-    {.name = "AFileForAConnectionOpenedLater", .servers = {kEcho},
-     .cmd = "!olf c2.log for C2 cn\n!open {S1} wait 0\n!open {S1} wait 0\n!lc\n!atom A by C1\none #END#\n!end-atom\n"
-            "!atom B by C2\ntwo #END#\n!end-atom\n" + kQuitAfter + "A,B" + kQuit,
+    {.name = "AFileForAConnectionOpenedLater", .servers = {ServerBehaviour::echoing("hi>")},
+     .cmd = "!olf c2.log for C2 cn\n!open {S1} wait 0\n!open {S1} wait 0\n",
      .out = {"ログファイル「c2.log」を 0 個の接続に対して設定しました\r\n", "[1] CONNECTION 'C1' -> {S1} [ready]\r\n"
              "[2] CONNECTION 'C2' -> {S1} [ready] [logging]\r\n"},
-     .seen = {{"=c2.log", {"[C2>]two #END#\r\n[C2<]two #END#\r\n"}}}},
+     .seen = {{"=c2.log", {"[C2<]hi>[C2>]two #END#\r\n[C2<]two #END#\r\n"}}},
+     .steps = {{"out#2:hi>", "in:!rcf rest.vl\n"}},
+     .setup = {{"rest.vl", "!lc\n!atom A by C1\none #END#\n!end-atom\n!atom B by C2\ntwo #END#\n!end-atom\n" +
+                           kQuitAfter + "A,B" + kQuit}}},
     {.name = "OpenAndCloseLogFilesByPath", .servers = {kSilent},
      .cmd = "!clf\n!olf\n!open {S1} wait 0\n!olf a.log\n!olf b.log cn bogus\n!olf c.log for\n!clf\n!clf A.LOG\n"
             "!clf nope.log\n!clf C.log\n!clf\n!olf no-such-folder/x.log\n!clf\n!q\n",

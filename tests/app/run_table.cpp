@@ -107,9 +107,15 @@ TEST_P(Run, Row) {
     std::thread program([&] { r = runVesperline(o); });
     for (const Step& step : row.steps) {
         const std::string wait = fill(step.waitFor), then = fill(step.then);
-        const std::string where = wait.substr(0, wait.find(':')), text = wait.substr(where.size() + 1);
+        std::string where = wait.substr(0, wait.find(':'));
+        const std::string text = wait.substr(where.size() + 1);
+        int times = 1;
+        if (const size_t hash = where.find('#'); hash != std::string::npos) {
+            times = std::stoi(where.substr(hash + 1));
+            where.resize(hash);
+        }
         const bool ok = waitUntil([&] {
-            return (where == "out" ? o.live->output() : contentOf(where)).find(text) != std::string::npos;
+            return countOf(where == "out" ? o.live->output() : contentOf(where), text) >= times;
         }, kWait);
         if (!ok) {
             ADD_FAILURE() << "no " << shown(wait) << "\n--- output so far:\n" << shown(o.live->output());

@@ -9,6 +9,7 @@
 // and g_endMarker are read by connection threads and change under g_libLock.
 #include "app/atoms.h"
 
+#include <climits>
 #include <cstdint>
 
 #include "app/args.h"
@@ -16,6 +17,7 @@
 #include "app/connection.h"
 #include "app/console.h"
 #include "app/logfiles.h"
+#include "app/outcomes.h"
 #include "base/block.h"
 #include "base/lock.h"
 #include "base/msg.h"
@@ -32,8 +34,6 @@ LStrList g_completedAtoms;
 namespace {
 
 Atom* g_openAtom = nullptr;  // the atom being defined; main thread only
-
-// True when text holds anything but blanks: a further token to read.
 
 // Ends the definition of the open atom, if any.
 void closeOpenAtom() {
@@ -69,6 +69,24 @@ void moveAtom(const char* name, int n) {
     }
     g_atoms.insert(static_cast<int>(target), g_atoms.takeAt(i));
     msgPrint("アトム「%s」を %d/%d 番目に移動しました\r\n", name, static_cast<int>(target) + 1, count);
+}
+
+// Reads the number after the keyword of !atom (timeout, retry) into value:
+// the parameter missing is 10014, a negative number 10013; value then stays.
+const char* readCount(const char* p, const char* keyword, int& value) {
+    LString token;
+    p = nextToken(p, token);
+    if (token.empty()) {
+        msg(10014, "'%s' のパラメータがありません", keyword);
+        return p;
+    }
+    const int n = parseInt(token.data(), 0, 0);
+    if (n < 0) {
+        msg(10013, "数値が正しくありません: %d", n);
+        return p;
+    }
+    value = n;
+    return p;
 }
 
 }  // namespace
@@ -134,6 +152,10 @@ int cmdAtom(CommandContext& ctx) {
             LString pattern;
             p = nextToken(p, pattern);
             atom->until = rexCompile(pattern.data(), 0);
+        } else if (token.equals("timeout")) {
+            p = readCount(p, "timeout", atom->timeout);
+        } else if (token.equals("retry")) {
+            p = readCount(p, "retry", atom->retries);
         } else if (n == 1) {
             atom->name = token;
         } else {
@@ -175,6 +197,8 @@ int cmdListAtom(CommandContext& ctx) {
         printNameList(" after ", a->after);
         printNameList(" by ", a->by);
         printNameList(" except-by ", a->exceptBy);
+        if (a->timeout >= 0) msgPrint(" timeout %d", a->timeout);
+        if (a->retries > 0) msgPrint(" retry %d", a->retries);
         msgPrintText(a->open ? " [open]\r\n" : "\r\n");
         if (detail)
             for (const LineRecord* line : a->lines) msgPrint("    %s\r\n", displayText(*line).data());
@@ -185,6 +209,12 @@ int cmdListAtom(CommandContext& ctx) {
         if (!c->currentAtom.empty()) running.add(c->currentAtom.data());
     printNameList("実行中のアトム: ", running, "\r\n");
     printNameList("完了したアトム: ", g_completedAtoms, "\r\n");
+    printNameList(lang("失敗したアトム: ", "failed atoms: "), failedAtoms(), "\r\n");
+    return 0;
+}
+
+int cmdAtomTimeout(CommandContext& ctx) {
+    g_atomTimeout = parseNumberArg(ctx.args, 0, INT_MAX, g_atomTimeout);
     return 0;
 }
 

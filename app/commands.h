@@ -32,6 +32,7 @@ int cmdSystemMsgColor(CommandContext& ctx);   // !system-msg-color !smc
 int cmdErrorMsgColor(CommandContext& ctx);    // !error-msg-color !emc
 int cmdCls(CommandContext& ctx);              // !cls
 int cmdQuit(CommandContext& ctx);             // !quit !q
+int cmdQuitWhenDone(CommandContext& ctx);     // !quit-when-done !qd
 int cmdWait(CommandContext& ctx);             // !wait
 int cmdRem(CommandContext& ctx);              // !rem
 
@@ -66,6 +67,7 @@ int cmdDeleteAtom(CommandContext& ctx);           // !delete-atom !da
 int cmdDeleteCompletedAtom(CommandContext& ctx);  // !delete-completed-atom !dca
 int cmdSetAtom(CommandContext& ctx);              // !set-atom !sa
 int cmdListAtom(CommandContext& ctx);             // !list-atom !la
+int cmdAtomTimeout(CommandContext& ctx);          // !atom-timeout !ato
 
 // Log files (logfiles.cpp).
 int cmdOpenLogFile(CommandContext& ctx);   // !open-log-file !olf

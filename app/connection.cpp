@@ -37,6 +37,7 @@
 #include "app/deadlines.h"
 #include "app/logfiles.h"
 #include "app/mainloop.h"
+#include "app/outcomes.h"
 #include "app/scheduler.h"
 #include "app/settings.h"
 #include "base/lock.h"
@@ -77,6 +78,7 @@ TSocket::~TSocket() {
     {
         LLockGuard guard;
         removeConnection(this);
+        atomConnectionClosed(this);  // when no close event has ended it
         // endMarker, the queue and the lists go with the members; the log files
         // themselves belong to g_logFiles.
     }
@@ -120,6 +122,7 @@ void TSocket::onConnectFailed() {
     // the connection is reported once: the first line as a line that cannot be
     // sent, then how many there were.
     connectFailed_ = true;
+    noteRunFailure();  // the exit status tells
     LLockGuard guard;
     flags |= kConnectFailed;
     const int waiting = sendQueue.count();
@@ -134,7 +137,8 @@ void TSocket::onClosed() {
     flags &= ~kWritable;
     printConnectionNotice("[", this, " closed]\r\n");
     writeSysLog("Connection %s closed", name.data());
-    // Lines still queued go with the object; a running atom is lost with it.
+    // Lines still queued go with the object; a running atom fails.
+    atomConnectionClosed(this);
 }
 
 void TSocket::receive() {
@@ -170,6 +174,7 @@ void TSocket::receive() {
             setConsoleColor(7);
         }
         logReceived(this, text, n);
+        countReceived(this, n);
         probe = probeCompletion(this);
     }
     // The search runs without the lock: a slow pattern holds up only this
@@ -394,11 +399,16 @@ int cmdOpen(CommandContext& ctx) {
     }
     if (!name.empty() && findConnection(name.data()) != nullptr) {
         msg(10029, "接続「%s」はすでに存在します", name.data());
+        noteRunFailure();
         return 0;
     }
     // The lines after this one wait (the greeting comes first); everything
     // else goes on, and the connect goes on after the wait when it takes longer.
-    if (openConnection(host.data(), name.data(), notReady, color) && wait > 0) ctx.pause.extendTo(at + wait);
+    if (!openConnection(host.data(), name.data(), notReady, color)) {
+        noteRunFailure();
+        return 0;
+    }
+    if (wait > 0) ctx.pause.extendTo(at + wait);
     return 0;
 }
 

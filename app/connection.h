@@ -19,6 +19,7 @@
 #include "base/larray.h"
 #include "base/thread.h"
 
+struct AtomRun;
 struct LogFile;
 
 class TSocket : public NSocket::LSocket {
@@ -39,6 +40,7 @@ public:
     uint32_t flags = kReady | kConnecting;  // under g_libLock
     LOwnedArray<LineRecord> sendQueue;  // oldest first; under g_libLock
     LString currentAtom;              // running atom's name; empty when none
+    std::unique_ptr<AtomRun> run;     // the attempt running here, with its atom; under g_libLock
     // Counts the atoms recorded as running here; a completion found in text
     // searched for one atom is not recorded for a later one. Under g_libLock.
     uint64_t atomSerial = 0;

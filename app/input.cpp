@@ -43,10 +43,13 @@ void TInput::run() {
     std::string read;
     while (!stopRequested) {
         const int n = reader_.readLine(read, kMaxLine);
-        if (n == StdinReader::kWoken || n == StdinReader::kEnd) break;
-        if (n == StdinReader::kError) {
+        if (n == StdinReader::kWoken) break;
+        if (n == StdinReader::kEnd || n == StdinReader::kError) {
             // Reported once: a read that fails now fails again at once.
-            msg(17000, "ReadConsole() failed");
+            if (n == StdinReader::kError) msg(17000, "ReadConsole() failed");
+            // The main loop decides whether anything can still happen.
+            ended_ = true;
+            event.set();
             break;
         }
         if (n == StdinReader::kTooLong) {

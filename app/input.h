@@ -6,8 +6,12 @@
 //
 // The read waits on standard input and on a wake-up together, so shutdown()
 // ends the thread at once, also while it waits for the user. At the end of a
-// pipe or file the thread ends quietly; the program runs on until !quit.
+// pipe or file (or Ctrl-D on an empty line at a terminal) the thread ends
+// quietly and says so (ended()); the program runs on until !quit, -qd, or the
+// point where nothing can happen any more.
 #pragma once
+
+#include <atomic>
 
 #include "base/lstring.h"
 #include "base/platform/terminal.h"
@@ -32,8 +36,11 @@ public:
     // wait, and waits up to timeoutMs (negative: without limit) for it to end.
     void shutdown(int timeoutMs);
 
+    // Console input has ended (or cannot be read): no line will come any more.
+    bool ended() const { return ended_; }
+
     LString line;  // the line handed over; empty when taken. Under g_libLock.
-    LEvent event;  // signalled when a line has been put into line; in g_waitSet
+    LEvent event;  // signalled when a line has been put into line, and at the end of input; in g_waitSet
 
 protected:
     void run() override;
@@ -41,4 +48,5 @@ protected:
 private:
     StdinReader reader_;
     LEvent taken_;  // signalled by takeLine() and shutdown()
+    std::atomic<bool> ended_{false};
 };

@@ -1,8 +1,12 @@
 // The program's entry point: start-up in its fixed order, the main loop, the
 // shutdown, and the exit handler that runs after main() in every case.
 //
-// Exit codes: 2 after -??, -? or -ver; 0 after !quit; 128 + the signal after
-// Ctrl-C (130), SIGTERM (143) or SIGHUP (129), which end the run as !quit does.
+// Exit codes: 2 after -??, -? or -ver; after !quit, -qd or the end of input
+// when nothing can happen any more, 0 when every atom that ended completed and
+// 1 when one failed or was skipped, a command file or a connection could not
+// be opened, or the result file could not be written (!quit <n> gives n
+// whatever happened); 128 + the signal after Ctrl-C (130), SIGTERM (143) or
+// SIGHUP (129), which end the run as !quit does.
 #include <cstdlib>
 #include <memory>
 
@@ -15,8 +19,11 @@
 #include "app/logfiles.h"
 #include "app/macros.h"
 #include "app/mainloop.h"
+#include "app/outcomes.h"
 #include "app/pending_lines.h"
+#include "app/progress.h"
 #include "app/reader.h"
+#include "app/result_file.h"
 #include "app/settings.h"
 #include "app/socket.h"
 #include "base/cmdline.h"
@@ -39,8 +46,10 @@ LStrList g_args;
 LStrList g_files;
 
 void exitCleanup() {
+    endProgress();
     endThreads();
     releaseMacros();
+    releaseOutcomes();
     releaseAtoms();
     setConsoleColor(7);
     if (!inFatalExit()) libShutdown();
@@ -59,6 +68,8 @@ struct OptionValues {
     const char* outputDir = nullptr;
     const char* outputFile = nullptr;
     const char* msgFile = nullptr;
+    const char* resultFile = nullptr;
+    int quitWhenDone = 0;
     LStrList hosts;
 };
 
@@ -79,6 +90,8 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addStrsOpt(options, "o", &v.hosts);
     addIntOpt(options, "wo", &v.openWait, 0, -1, 1);
     addIntOpt(options, "wr", &v.receivePause, 0, -1, 0);
+    addStrOpt(options, "rf", &v.resultFile, nullptr);
+    addIntOpt(options, "qd", &v.quitWhenDone, 0, 1, 1);
     for (int i = 0; i < args.count(); ++i) {
         const char* arg = args[i];
         if (tryOptions(options, arg)) continue;
@@ -95,7 +108,10 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
 
 void loadCommandFile(const char* path, PendingLines& pending) {
     LIoFile file(path, 'r', true);
-    if (!file.isOpen()) return;
+    if (!file.isOpen()) {
+        noteRunFailure();  // the exit status tells
+        return;
+    }
     readCommandFile(file, pending);
     file.close();
 }
@@ -154,6 +170,7 @@ int main(int argc, char** argv) {
     g_verbose = v.verbose;
     g_openWait = v.openWait;
     g_receivePause = v.receivePause;
+    g_quitWhenDone = v.quitWhenDone;
 
     // 8: help, usage or version end the run.
     if (v.onlineHelp) {
@@ -168,6 +185,10 @@ int main(int argc, char** argv) {
         printBanner();
         return 2;
     }
+
+    // The result file is what a script reads afterwards: a batch whose
+    // results could not be kept is not started at all.
+    if (v.resultFile && !g_resultFile.open(v.resultFile)) return 1;
 
     // 9: banner and hints.
     if (g_verbose >= 1) {
@@ -184,7 +205,8 @@ int main(int argc, char** argv) {
     if (!v.hosts.empty()) {
         // They connect side by side; the command-file lines wait once, for
         // -wo, while the main loop already runs.
-        for (int i = 0; i < v.hosts.count(); ++i) openConnection(v.hosts[i], "", false, -1);
+        for (int i = 0; i < v.hosts.count(); ++i)
+            if (!openConnection(v.hosts[i], "", false, -1)) noteRunFailure();
         pending.pause.extendTo(nowMs() + g_openWait);
     }
 
@@ -193,6 +215,7 @@ int main(int argc, char** argv) {
     input->start(false);
     runMainLoop(pending, input.get());
     shutdown(std::move(input), pending);
+    g_resultFile.close();
     // Ended by Ctrl-C, SIGTERM or SIGHUP: the shell's convention, 128 + signal.
-    return quitSignal() ? 128 + quitSignal() : 0;
+    return quitSignal() ? 128 + quitSignal() : exitStatus();
 }

@@ -140,3 +140,25 @@ bool platformLocalTime(int64_t t, int fields[6]) {
     fields[5] = tmv.tm_sec;
     return true;
 }
+
+int64_t platformNowMs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool platformLocalTimeOffset(int64_t ms, int fields[6], int* utcOffset) {
+    // Floor division: a time before the epoch keeps its second.
+    const int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    const time_t tt = static_cast<time_t>(seconds);
+    struct tm tmv;
+    if (!localtime_r(&tt, &tmv)) return false;
+    fields[0] = tmv.tm_year + 1900;
+    fields[1] = tmv.tm_mon + 1;
+    fields[2] = tmv.tm_mday;
+    fields[3] = tmv.tm_hour;
+    fields[4] = tmv.tm_min;
+    fields[5] = tmv.tm_sec;
+    *utcOffset = static_cast<int>(tmv.tm_gmtoff);
+    return true;
+}

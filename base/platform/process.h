@@ -44,3 +44,9 @@ int64_t platformNow();
 // Local time of t as year, month (1-12), day, hour, minute, second; false when t
 // cannot be converted.
 bool platformLocalTime(int64_t t, int fields[6]);
+
+// Milliseconds since the epoch (wall-clock time, for time stamps only).
+int64_t platformNowMs();
+// platformLocalTime of the second of ms, and the local time's offset from UTC
+// in seconds (east positive) through utcOffset.
+bool platformLocalTimeOffset(int64_t ms, int fields[6], int* utcOffset);

@@ -55,6 +55,27 @@ void terminalClear() {
     writeAll(STDOUT_FILENO, kClear, static_cast<int>(sizeof kClear - 1));
 }
 
+void terminalPushTitle() {
+    if (!platformStdoutIsTerminal()) return;
+    static const char kPush[] = "\x1b[22;0t";
+    writeAll(STDOUT_FILENO, kPush, static_cast<int>(sizeof kPush - 1));
+}
+
+void terminalSetTitle(const char* text) {
+    if (!platformStdoutIsTerminal()) return;
+    std::string seq = "\x1b]0;";
+    for (const char* p = text; *p; ++p)
+        if (static_cast<unsigned char>(*p) >= 0x20 && *p != 0x7F) seq.push_back(*p);
+    seq.push_back('\x07');
+    writeAll(STDOUT_FILENO, seq.data(), static_cast<int>(seq.size()));
+}
+
+void terminalPopTitle() {
+    if (!platformStdoutIsTerminal()) return;
+    static const char kPop[] = "\x1b[23;0t";
+    writeAll(STDOUT_FILENO, kPop, static_cast<int>(sizeof kPop - 1));
+}
+
 StdinReader::StdinReader() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) == 0) {
@@ -146,6 +167,8 @@ int StdinReader::readLine(std::string& line, int maxLine) {
                 ended_ = true;
             } else if (tooLong || !line.empty()) {
                 return finish();
+            } else {
+                ended_ = true;  // Ctrl-D on an empty line ends the input
             }
         } else if (errno != EINTR && errno != EAGAIN) {
             if (terminal_ && errno == EIO) {

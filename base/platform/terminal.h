@@ -15,6 +15,15 @@ int formatSgr(int attribute, char* out);
 // Clears the screen and the scroll-back when standard output is a terminal.
 void terminalClear();
 
+// The terminal's window title, when standard output is a terminal (nothing is
+// written otherwise). Push saves the title in force on the terminal's title
+// stack and pop gives it back (there is no portable way to read it); a
+// terminal without such a stack ignores both. The text is written without its
+// control bytes.
+void terminalPushTitle();
+void terminalSetTitle(const char* text);
+void terminalPopTitle();
+
 // Reads standard input one whole line at a time, waiting with poll() on the
 // input and on a wake-up pipe so that wake() from another thread ends a wait
 // at once.
@@ -33,7 +42,8 @@ public:
     // than maxLine: the whole line has then been read and dropped; kEnd at the
     // end of a pipe or file; kWoken after wake(); kError (errno set) when
     // standard input cannot be read. On a terminal the end of input (Ctrl-D)
-    // hands over what was typed of the line and is not final otherwise.
+    // hands over what was typed of the line; on an empty line it is final
+    // (kEnd), as at the end of a pipe.
     int readLine(std::string& line, int maxLine);
 
     // Ends a wait in readLine() (any thread); every later call returns kWoken.

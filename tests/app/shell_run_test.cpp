@@ -88,7 +88,7 @@ const Row kShell[] = {
      .whole = true},
     {.name = "FileLineEndsAndMissingFiles", .cmd = "!rem one\r\n;c\r\n\r\n  !rem x\r!rcf nope.txt\n!rcf /a/b\n!q",
      .out = {"!rem one\r\n!rem x\r\n!rcf nope.txt\r\nError 17000: nope.txt を開けません",
-             "!rcf /a/b\r\nError 17000: /a/b を開けません", "!q\r\n"}},
+             "!rcf /a/b\r\nError 17000: /a/b を開けません", "!q\r\n"}, .exit = 1},
     // A path argument that starts with a slash is an absolute path; a quoted
     // one that is never closed opens nothing.
     {.name = "AbsolutePathsAndUnclosedQuotes",

@@ -1,0 +1,123 @@
+// The result file: JSON lines, one write per line (see result_file.h).
+#include "app/result_file.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "app/outcomes.h"
+#include "base/msg.h"
+#include "base/platform/file.h"
+#include "base/platform/process.h"
+
+ResultFile g_resultFile;
+
+std::string isoLocalTime(int64_t ms) {
+    int t[6];
+    int offset = 0;
+    if (!platformLocalTimeOffset(ms, t, &offset)) return "";
+    const int64_t milli = ((ms % 1000) + 1000) % 1000;
+    const char sign = offset < 0 ? '-' : '+';
+    const int off = offset < 0 ? -offset : offset;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", t[0], t[1], t[2], t[3], t[4],
+                  t[5], static_cast<int>(milli), sign, off / 3600, off / 60 % 60);
+    return buf;
+}
+
+bool ResultFile::open(const char* path) { return file_.open(path, 'w', true, true) == 0; }
+
+void ResultFile::appendString(std::string& out, const char* text) {
+    if (text == nullptr) {
+        out.append("null");
+        return;
+    }
+    std::string utf8;
+    utf8_.append(text, static_cast<int>(std::strlen(text)), utf8);
+    out.push_back('"');
+    for (const char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"': out.append("\\\""); break;
+        case '\\': out.append("\\\\"); break;
+        case '\n': out.append("\\n"); break;
+        case '\r': out.append("\\r"); break;
+        case '\t': out.append("\\t"); break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                out.append(esc);
+            } else {
+                out.push_back(ch);
+            }
+        }
+    }
+    out.push_back('"');
+}
+
+std::string ResultFile::format(const ResultEntry& e) {
+    std::string line;
+    line.reserve(256);
+    char number[48];
+    line.append("{\"atom\":");
+    appendString(line, e.atom);
+    line.append(",\"connection\":");
+    appendString(line, e.connection);
+    line.append(",\"address\":");
+    appendString(line, e.address);
+    line.append(",\"status\":");
+    appendString(line, e.status);
+    line.append(",\"reason\":");
+    appendString(line, e.reason);
+    std::snprintf(number, sizeof number, ",\"attempt\":%d", e.attempt);
+    line.append(number);
+    line.append(",\"started\":");
+    if (e.startedWallMs > 0)
+        appendString(line, isoLocalTime(e.startedWallMs).c_str());
+    else
+        line.append("null");
+    line.append(",\"ended\":");
+    appendString(line, isoLocalTime(e.endedWallMs).c_str());
+    line.append(",\"seconds\":");
+    if (e.milliseconds >= 0) {
+        std::snprintf(number, sizeof number, "%" PRId64 ".%03d", e.milliseconds / 1000,
+                      static_cast<int>(e.milliseconds % 1000));
+        line.append(number);
+    } else {
+        line.append("null");
+    }
+    line.append(",\"bytes_received\":");
+    if (e.bytes >= 0) {
+        std::snprintf(number, sizeof number, "%" PRId64, e.bytes);
+        line.append(number);
+    } else {
+        line.append("null");
+    }
+    line.push_back('}');
+    return line;
+}
+
+void ResultFile::write(const ResultEntry& e) {
+    if (!file_.isOpen()) return;
+    std::string line = format(e);
+    line.push_back('\n');
+    const char* p = line.data();
+    size_t left = line.size();
+    // Ctrl-C waits until the line is out, so that no line is cut in half.
+    platformBeginProtectedWrite();
+    while (left > 0) {
+        const int n = platformWrite(file_.fd(), p, static_cast<int>(left));
+        if (n <= 0) break;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    const int err = platformErrno();
+    platformEndProtectedWrite();
+    if (left == 0) return;
+    // A full disk or a lost device: said once, and the run's exit status tells.
+    msg(10050, lang("結果ファイル「%s」に書き込めません: %s", "cannot write the result file %s: %s"), file_.fileName(),
+        winErrorText(err).data());
+    file_.close();
+    noteRunFailure();
+}

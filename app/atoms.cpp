@@ -40,6 +40,7 @@ void closeOpenAtom() {
     if (g_openAtom == nullptr) return;
     g_openAtom->open = 0;
     writeSysLog("Atom %s defined", g_openAtom->name.data());
+    dependenciesChanged();
     g_openAtom = nullptr;
 }
 
@@ -255,6 +256,7 @@ int cmdDeleteAtom(CommandContext& ctx) {
         removeAtom(i);
         ++count;
     }
+    dependenciesChanged();
     msgPrint("%d 個のアトムを削除しました\r\n", count);
     writeSysLog("%d atom(s) deleted", count);
     return 0;
@@ -286,6 +288,7 @@ int cmdDeleteCompletedAtom(CommandContext& ctx) {
             if (!removed) msg(10018, "完了したアトム「%s」が見つかりません", name);
         }
     }
+    dependenciesChanged();
     msgPrint("%d 個の完了アトムを削除しました\r\n", count);
     writeSysLog("%d completed atom(s) deleted", count);
     return 0;

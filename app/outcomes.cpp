@@ -48,6 +48,7 @@ int g_quitCode = -1;
 std::unordered_map<std::string, int> g_liveNames;
 bool g_liveNamesKnown = false;
 
+uint64_t g_dependencyGeneration = 1;  // main thread
 std::atomic<bool> g_runFailure{false};
 std::atomic<uint64_t> g_nextRunId{1};
 
@@ -84,6 +85,7 @@ void writeResult(const AtomRun& run, const char* status) {
 void addFailedName(const LString& name) {
     if (g_failedNames.insert(std::string(name.data(), static_cast<size_t>(name.len()))).second)
         g_failedList.add(name.data(), name.len());
+    dependenciesChanged();
 }
 
 // Frees a run record and its atom; the blocks go back under one hold of the lock.
@@ -306,6 +308,10 @@ void checkStuckHead(Atom& atom, const PendingLines& pending) {
 
 const LStrList& failedAtoms() { return g_failedList; }
 
+void dependenciesChanged() { ++g_dependencyGeneration; }
+
+uint64_t dependencyGeneration() { return g_dependencyGeneration; }
+
 void finishRun() {
     int running = 0;
     {
@@ -352,16 +358,27 @@ bool runIsDone(const PendingLines& pending, bool inputEnded) {
     if (pending.hasNext()) return false;
     int running = 0;
     int connections = 0;
+    int connecting = 0;
     {
         LLockGuard guard;
         if (!g_endedRuns.empty()) return false;  // settled first: one may go back to the queue
         running = g_runningAtoms;
         connections = g_connections.count();
+        if (g_quitWhenDone && inputEnded && running == 0)
+            for (const TSocket* c : g_connections) connecting += c->connecting() ? 1 : 0;
     }
     running += heldBackAtoms();
     if (running > 0) return false;
     if (g_quitWhenDone && g_atoms.empty()) return true;
-    return inputEnded && connections == 0;
+    if (!inputEnded) return false;
+    // Nothing can happen any more: no line will come, and the pass that has
+    // just run handed nothing out. Without a connection nothing ever will;
+    // with -qd, nothing will either unless a connection is still connecting
+    // (a connection the user could give back with !ready cannot be, without
+    // input). Atoms left waiting then never run, which the exit status tells.
+    const bool over = connections == 0 || (g_quitWhenDone && connecting == 0);
+    if (over && !g_atoms.empty()) noteRunFailure();
+    return over;
 }
 
 Progress currentProgress() {

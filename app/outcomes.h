@@ -98,6 +98,11 @@ void settleOutcomes();
 const char* hopelessAfter(const Atom& atom);
 // Skips the atom (taken out of the queue) because after can no longer complete.
 void skipAtom(std::unique_ptr<Atom> atom, const char* after);
+// Counts changes that may leave a waiting atom's after name without a way to
+// complete: a name failed, an atom was defined or deleted, completed names
+// were deleted. The pass looks behind a stuck head only after such a change.
+void dependenciesChanged();
+uint64_t dependencyGeneration();
 // The pass found no connection for the first eligible atom: warns once per
 // atom when none open may ever take it, as soon as no line is pending.
 void checkStuckHead(Atom& atom, const PendingLines& pending);
@@ -119,9 +124,11 @@ void setQuitCode(int code);
 // was skipped or noteRunFailure was called, else 0.
 int exitStatus();
 
-// The run is done: with -qd or !quit-when-done, no line is pending and no atom
-// waits or runs; or console input has ended, no line is pending, no atom runs
-// and no connection is open. Main thread.
+// The run is done, checked after each pass (main thread): with -qd or
+// !quit-when-done, no line is pending and no atom waits or runs; or console
+// input has ended, no line is pending, no atom runs (the pass could hand none
+// out) and no connection is open, or, with -qd, none is still connecting.
+// Atoms left waiting when the run ends so count as a failure (noteRunFailure).
 bool runIsDone(const PendingLines& pending, bool inputEnded);
 
 // Counts for the terminal title: atoms that ended (completed, failed or

@@ -124,6 +124,24 @@ std::list<std::unique_ptr<HandOut>> g_heldBack;  // main thread
 uint64_t g_handOutSerial = 0;                     // main thread
 PendingLines* g_pendingForResume = nullptr;       // the main loop's, for resumed hand-outs
 
+// The pass ends at a head that may not run now: the atoms behind it that wait
+// for one that can no longer complete fail all the same, so that nothing waits
+// for ever on a failure. Only after a change that can make one so.
+void skipHopelessBehind(int from) {
+    static uint64_t scanned = 0;  // main thread
+    if (scanned == dependencyGeneration()) return;
+    scanned = dependencyGeneration();
+    for (int j = from; j < g_atoms.count();) {
+        Atom* b = g_atoms[j];
+        const char* failed = b->open || afterMet(*b) ? nullptr : hopelessAfter(*b);
+        if (failed == nullptr) {
+            ++j;
+            continue;
+        }
+        skipAtom(g_atoms.takeAt(j), failed);
+    }
+}
+
 void finishHandOut(std::unique_ptr<HandOut> h) {
     LLockGuard guard;  // its blocks go back under one hold of the lock
     deleteAtom(std::move(h->atom));
@@ -283,6 +301,7 @@ void assignAtoms(PendingLines& pending) {
             TSocket* c = findReadyConnectionFor(*a);
             if (c == nullptr) {
                 checkStuckHead(*a, pending);
+                skipHopelessBehind(i + 1);
                 return;  // strict queue order: nothing behind a runs now
             }
             c->flags &= ~TSocket::kReady;

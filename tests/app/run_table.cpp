@@ -101,6 +101,8 @@ TEST_P(Run, Row) {
     o.input = fill(row.input);
     o.terminal = row.terminal;
     o.hangUpAfterMs = row.hangUpMs;
+    o.fileLimit = row.fileLimit;
+    o.timeoutMs = row.timeoutMs;
     if (!row.steps.empty()) o.live = std::make_shared<LiveIo>();
 
     RunResult r;
@@ -126,6 +128,7 @@ TEST_P(Run, Row) {
         const std::string target = then.substr(0, then.find(':')), bytes = then.substr(target.size() + 1);
         if (target == "in") o.live->type(bytes);
         if (target == "signal") o.live->signal(std::stoi(bytes));
+        if (target == "close") servers.at(std::stoul(bytes.substr(1)) - 1)->stopListening();
         if (target.rfind('S', 0) == 0) servers.at(std::stoul(target.substr(1)) - 1)->sendToAll(bytes);
     }
     program.join();

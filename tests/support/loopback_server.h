@@ -27,6 +27,9 @@ struct ServerBehaviour {
     bool echo = false;               // send back everything received
     int readDelayMs = 0;             // leave a new client unread this long
     int receiveBuffer = 0;           // SO_RCVBUF of accepted sockets (0: the system's)
+    // Never accepts: its queue of connections is kept full, so that a connect
+    // to it hangs (its SYN goes unanswered) like one to a dead host.
+    bool neverAccept = false;
 
     static ServerBehaviour greet(std::string text) { return {std::move(text)}; }  // stays open
     static ServerBehaviour echoing(std::string text = "") { return {std::move(text), 0, false, true}; }
@@ -35,6 +38,7 @@ struct ServerBehaviour {
         return {"", 0, false, false, delayMs, receiveBuffer};
     }
     static ServerBehaviour stream(uint64_t bytes, bool thenClose) { return {"", bytes, thenClose}; }
+    static ServerBehaviour neverAccepting() { return {"", 0, false, false, 0, 0, true}; }
 };
 
 class LoopbackServer {
@@ -56,6 +60,9 @@ public:
 
     // Queues bytes for every client accepted so far (wait for open() first).
     void sendToAll(const std::string& bytes);
+    // Stops listening (any thread): a connect that hangs on a server that never
+    // accepts is then refused at its next retry, within a few seconds.
+    void stopListening();
 
     // Byte i of the generated stream (lines of 64 bytes ending in CR LF).
     static char streamByte(uint64_t i);
@@ -76,6 +83,7 @@ private:
 
     ServerBehaviour b_;
     int listenFd_ = -1, wakeFd_ = -1, port_ = 0;
+    std::vector<int> fillers_;  // the connections that keep a never-accepting queue full
     std::atomic<bool> stop_{false};
     std::vector<Client> clients_;  // server thread only
 

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -102,7 +103,30 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
     }
     env.insert(env.end(), o.env.begin(), o.env.end());
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, pointers(args).data(), pointers(env).data());
+    int rc = 0;
+    if (o.fileLimit > 0) {
+        // posix_spawn cannot set a limit: the child sets it between fork and
+        // exec, with async-signal-safe calls only.
+        std::vector<char*> argv = pointers(args), envp = pointers(env);
+        const rlimit limit{static_cast<rlim_t>(o.fileLimit), static_cast<rlim_t>(o.fileLimit)};
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(in[0], 0);
+            if (o.terminal) {
+                const int fd = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY);
+                if (fd >= 0 && fd != 1) ::dup2(fd, 1);
+            } else {
+                ::dup2(out[1], 1);
+            }
+            ::dup2(1, 2);
+            if ((o.workDir.empty() || ::chdir(o.workDir.c_str()) == 0) && ::setrlimit(RLIMIT_NOFILE, &limit) == 0)
+                ::execve(program.c_str(), argv.data(), envp.data());
+            ::_exit(127);
+        }
+        rc = pid < 0 ? errno : 0;
+    } else {
+        rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, pointers(args).data(), pointers(env).data());
+    }
     posix_spawn_file_actions_destroy(&actions);
     closeFd(in[0]);
     closeFd(out[1]);

@@ -43,6 +43,7 @@ struct RunOptions {
     std::vector<std::string> env;    // "NAME=value" entries added to (or replacing in) the environment
     bool terminal = false;           // the output on a pseudo-terminal instead of a pipe
     int hangUpAfterMs = -1;          // with terminal: close the terminal's other side then
+    int fileLimit = 0;               // > 0: the program's limit of open files (soft and hard)
 };
 
 struct RunResult {

@@ -1,0 +1,116 @@
+// Isolation and scale through the built program: a wait holds back only the
+// lines after it, a connect that hangs or fails costs only its own
+// connection, a low limit of open files refuses opens one by one, and a log
+// file that cannot be written is closed while everything else goes on.
+#include "tests/app/run_table.h"
+
+#include <regex>
+
+namespace vltest {
+namespace {
+
+const ServerBehaviour kEcho = ServerBehaviour::echoing(), kDead = ServerBehaviour::neverAccepting();
+const std::string kRefused = "Error 17300: Socket Error 111 (Connection refused): failed to connect() to 127.0.0.1";
+
+const Row kIsolation[] = {
+    // ---- waits ----
+    // The run ends long before the 60 s: the other connection's atoms complete
+    // meanwhile, and the end of the run cancels the wait.
+    {.name = "AnAtomsWaitHoldsBackOnlyTheRestOfThatAtom", .servers = {kEcho, kEcho},
+     .cmd = "!open {S1} as A wait 0\n!open {S2} as B wait 0\n!atom slow by A\none\n!!wait 60\ntwo #END#\n!end-atom\n"
+            "!atom f1 by B\nf1 #END#\n!end-atom\n!atom f2 by B\nf2 #END#\n!end-atom\n"
+            "!atom Q after f1,f2 by B\n!!la\n!!lc\n!!quit\n!end-atom\n",
+     .out = {"[Atom slow => Connection A]\r\none\r\n[send to A] one\r\n", "!!wait 60\r\n", "[Atom f2 => Connection B]",
+             "[Atom Q => Connection B]", "完了したアトム: f1,f2\r\n",
+             "[1] CONNECTION 'A' -> {S1} [occupied]\r\n[2] CONNECTION 'B' -> {S2} [occupied]\r\n"},
+     .absent = {"[send to A] two"}, .seen = {{"=S1", {"one\r\n"}}}, .timeoutMs = 20000},
+    // A1 completes during the wait, A2 runs then and ends the run; the lines
+    // after the wait, typed ones included, never run.
+    {.name = "AWaitInACommandFileHoldsBackOnlyTheLinesAfterIt", .servers = {ServerBehaviour::greet("")},
+     .cmd = "!open {S1} wait 0\n!atom A1\na1\n!end-atom\n!atom A2 after A1\n!!quit\n!end-atom\n!wait 60\n!rem never\n",
+     .out = {"!wait 60\r\n", "[Atom A2 => Connection C1]\r\n!!quit\r\n"},
+     .absent = {"!rem never", "typed"},
+     .steps = {{"out:!wait 60", "in:!rem typed\n"}, {"S1:a1\r\n", "S1:#END#"}}, .timeoutMs = 20000},
+    {.name = "TheWaitOfAnOpenCountsFromItsLineAndItsLinesQueue", .servers = {kDead},
+     .cmd = "!open {S1} as dead wait 300\nhello\nsecond\n",
+     .out = {"[Register for dead] hello\r\n[Register for dead] second\r\n",
+             "[1] CONNECTION 'dead' -> {S1} [connecting]\r\n1 個の接続があります\r\n", "[Connection dead closed]\r\n"},
+     .absent = {"Error"},
+     .steps = {{"out:[Register for dead] second", "in:!lc\n"}, {"out:[connecting]", "in:!q\n"}}, .timeoutMs = 15000},
+
+    // ---- connects ----
+    {.name = "ATypedListIsAnsweredWhileAConnectHangs", .servers = {kDead, ServerBehaviour::greet("hi>")},
+     .cmd = "!open {S1} as dead wait 0\n!open {S2} as live wait 0\n",
+     .out = {"hi>[1] CONNECTION 'dead' -> {S1} [connecting]\r\n[2] CONNECTION 'live' -> {S2} [ready]\r\n"
+             "2 個の接続があります\r\n"},
+     .steps = {{"out:hi>", "in:!lc\n!q\n"}}, .timeoutMs = 15000},
+    {.name = "AHostOfTheCommandLineThatNeverAnswersHoldsUpNothing", .servers = {kDead, kEcho},
+     .cmd = "!atom A by C2\na #END#\n!end-atom\n!atom Q after A by C2\n!!lc\n!!quit\n!end-atom\n",
+     .args = {"-o:{S1}", "-o:{S2}", "-wo:0"},
+     .out = {"[1] CONNECTION 'C1' -> {S1} [connecting]\r\n[2] CONNECTION 'C2' -> {S2} [occupied]\r\n",
+             "[Connection C1 closed]"},
+     .timeoutMs = 15000},
+    // The server stops listening while the lines wait: the next retry of the
+    // connect is refused. The lines are reported once, and the connection
+    // leaves the list without a close notice, never having opened.
+    {.name = "LinesForAConnectThatFailsAreReportedOnce", .servers = {kDead},
+     .cmd = "!open {S1} as dead wait 0\none\ntwo\nthree\n",
+     .out = {"[Register for dead] three\r\n", kRefused,
+             "Error 10006: 接続が閉じられたためコマンドを実行できません: one\n[3 lines not sent to dead]\r\n",
+             nowhere("10006"), "0 個の接続があります\r\n"},
+     .absent = {"closed]"},
+     .steps = {{"out:[Register for dead] three", "close:S1"}, {"out:lines not sent to dead]", "in:!lc\n!q\n"}}},
+    {.name = "OneLineForAConnectThatFailsIsReportedAlone", .servers = {kDead},
+     .cmd = "!open {S1} as dead wait 0\nonly\n",
+     .out = {kRefused, "Error 10006: 接続が閉じられたためコマンドを実行できません: only\n", "0 個の接続があります\r\n"},
+     .absent = {"not sent"},
+     .steps = {{"out:[Register for dead] only", "close:S1"}, {"out:10006", "in:!lc\n!q\n"}}},
+
+    // ---- log files ----
+    // The first file fails on its own opening event, the second on the first
+    // piece received; each is reported once and closed, the third goes on.
+    {.name = "ALogFileThatCannotBeWrittenIsClosedOnce", .servers = {ServerBehaviour::echoing("hi\r\n")},
+     .cmd = "!olf /dev/full sys\n!olf ok.log sys cn\n!open {S1} wait 0\n!olf /dev/full cn xs\n!atom A\na #END#\n"
+            "!end-atom\n!atom Q after A\n!!lc\n!!quit\n!end-atom\n",
+     .out = {"!olf /dev/full sys\r\nログファイル「/dev/full」を開きました\r\n"
+             "Error 17000: ログファイル「/dev/full」に書き込めません",
+             "[Log file /dev/full closed for 0 connection(s)]\r\n!olf ok.log sys cn\r\n",
+             "Error 17000: ログファイル「/dev/full」に書き込めません", "[Log file /dev/full closed for 1 connection(s)]\r\n",
+             nowhere("書き込めません"), "[1] CONNECTION 'C1' -> {S1} [occupied] [logging]\r\n"},
+     .seen = {{"ok.log",
+               {event("Log file ok.log opened"), event("Log file /dev/full opened"), "[C1>]a #END#\r\n", "[C1<]",
+                "a #END#\r\n", event("Atom A completed"), event("Exit Vesperline")}}}},
+};
+RUN_TABLE(Isolation, kIsolation);
+
+// With too few descriptors for every connection, each open that finds none
+// left is refused with one error that names the limit, and the atoms run on
+// the connections that could be opened.
+TEST(FileLimit, OpensBeyondTheLimitAreRefusedOneByOneAndTheOthersWork) {
+    LoopbackServer server(kEcho);
+    TempDir dir;
+    const int opens = 40;
+    std::string cmd;
+    for (int i = 0; i < opens; ++i) cmd += "!open " + server.address() + " wait 0\n";
+    for (int i = 1; i <= 10; ++i) cmd += "!atom A" + std::to_string(i) + "\na #END#\n!end-atom\n";
+    cmd += "!atom Q after A1,A2,A3,A4,A5,A6,A7,A8,A9,A10\n!!lc\n!!quit\n!end-atom\n";
+    RunOptions o;
+    o.workDir = dir.path();
+    o.args = {dir.write("run.vl", cmd), "-v:0"};
+    o.fileLimit = 48;
+    const RunResult r = runVesperline(o);
+    ASSERT_FALSE(r.timedOut) << r.out;
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    const int refused = countOf(r.out, "Error 10045: ");
+    EXPECT_GT(refused, 0) << r.out;
+    EXPECT_EQ(countOf(r.out, "Error"), refused) << r.out;  // one error per refused open, nothing else
+    EXPECT_NE(r.out.find("の上限 (48) に達しています。ulimit -n で上限を上げてください"), std::string::npos) << r.out;
+    std::smatch listed;
+    ASSERT_TRUE(std::regex_search(r.out, listed, std::regex("(\\d+) 個の接続があります"))) << r.out;
+    EXPECT_EQ(std::stoi(listed[1]) + refused, opens);
+    EXPECT_EQ(countOf(r.out, "[Atom A"), 10);
+    EXPECT_NE(r.out.find("[Atom Q => "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vltest

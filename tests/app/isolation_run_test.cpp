@@ -59,12 +59,13 @@ const Row kIsolation[] = {
              "Error 10006: 接続が閉じられたためコマンドを実行できません: one\n[3 lines not sent to dead]\r\n",
              nowhere("10006"), "0 個の接続があります\r\n"},
      .absent = {"closed]"},
-     .steps = {{"out:[Register for dead] three", "close:S1"}, {"out:lines not sent to dead]", "in:!lc\n!q\n"}}},
+     .steps = {{"out:[Register for dead] three", "close:S1"}, {"out:lines not sent to dead]", "in:!lc\n!q\n"}},
+     .exit = 1},
     {.name = "OneLineForAConnectThatFailsIsReportedAlone", .servers = {kDead},
      .cmd = "!open {S1} as dead wait 0\nonly\n",
      .out = {kRefused, "Error 10006: 接続が閉じられたためコマンドを実行できません: only\n", "0 個の接続があります\r\n"},
      .absent = {"not sent"},
-     .steps = {{"out:[Register for dead] only", "close:S1"}, {"out:10006", "in:!lc\n!q\n"}}},
+     .steps = {{"out:[Register for dead] only", "close:S1"}, {"out:10006", "in:!lc\n!q\n"}}, .exit = 1},
 
     // ---- log files ----
     // The first file fails on its own opening event, the second on the first

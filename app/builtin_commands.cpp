@@ -8,6 +8,7 @@
 #include "app/console.h"
 #include "app/deadlines.h"
 #include "app/line_record.h"
+#include "app/mainloop.h"
 #include "app/outcomes.h"
 #include "app/reader.h"
 #include "app/settings.h"
@@ -106,6 +107,7 @@ bool isNumberText(const char* p) {
 // and the run still ends, with the status it would have had without one: a
 // script that quits should not be kept running by a typing error.
 int cmdQuit(CommandContext& ctx) {
+    g_quitRequested = 1;  // the pass of this line is the last one
     LString token;
     warnTrailing(nextToken(ctx.args, token));
     if (token.empty()) return 1;

@@ -271,7 +271,7 @@ void skipAtom(std::unique_ptr<Atom> atom, const char* after) {
 }
 
 void checkStuckHead(Atom& atom, const PendingLines& pending) {
-    if (atom.stuckWarned || pending.hasNext()) return;
+    if (atom.stuckWarned || pending.hasNext() || g_quitRequested) return;
     if (atom.by.empty() && atom.exceptBy.empty()) return;  // any connection will do
     LString detail;
     {
@@ -377,7 +377,11 @@ bool runIsDone(const PendingLines& pending, bool inputEnded) {
     // (a connection the user could give back with !ready cannot be, without
     // input). Atoms left waiting then never run, which the exit status tells.
     const bool over = connections == 0 || (g_quitWhenDone && connecting == 0);
-    if (over && !g_atoms.empty()) noteRunFailure();
+    if (over && !g_atoms.empty()) {
+        msg(30011, lang("実行できないアトムが %d 個残ったまま終了します", "ending with %d atoms that can never run"),
+            g_atoms.count());
+        noteRunFailure();
+    }
     return over;
 }
 

@@ -129,6 +129,7 @@ TEST_P(Run, Row) {
         if (target == "in") o.live->type(bytes);
         if (target == "signal") o.live->signal(std::stoi(bytes));
         if (target == "close") servers.at(std::stoul(bytes.substr(1)) - 1)->stopListening();
+        if (target == "reset") servers.at(std::stoul(bytes.substr(1)) - 1)->resetAll();
         if (target.rfind('S', 0) == 0) servers.at(std::stoul(target.substr(1)) - 1)->sendToAll(bytes);
     }
     program.join();
@@ -148,6 +149,7 @@ TEST_P(Run, Row) {
         for (const std::string& f : fragments) want.push_back(fill(f));
         expectInOrder(contentOf(fill(where.substr(whole ? 1 : 0))), want, whole, where);
     }
+    if (row.check) row.check(dir.path());
 }
 
 }  // namespace vltest

@@ -45,20 +45,23 @@ const HelpEntry kCommandEntries[] = {
      "color <c>: 色を指定 (<c> は 1～0xFF)"},
     {"!list-connection", true, "有効な接続を一覧表示"},
     {"!atom [<name>] [after <name>,...] [by <cname>,...]\n"
-     "      [except-by <cname>,...] [until <rex>]",
+     "      [except-by <cname>,...] [until <rex>] [timeout <sec>] [retry <n>]",
      false,
      "アトム定義開始。<name> はアトム名 (既定値=A<n>)\n"
-     "after: 指定アトム完了後にのみ実行可\n"
+     "after: 指定アトム完了後にのみ実行可 (失敗したらスキップ)\n"
      "by: 指定の接続でのみ実行可\n"
-     "except-by: 指定以外の接続でのみ実行可"},
+     "except-by: 指定以外の接続でのみ実行可\n"
+     "timeout: 完了指標を待つ秒数 (過ぎると失敗し接続は占有状態)\n"
+     "retry: 失敗したときに待機列の先頭に戻す回数"},
     {"!end-atom", true, "アトム定義終了"},
     {"!atom-end-marker <rex>", false, "アトム完了指標の正規表現を指定 (既定値=/#END#/)"},
+    {"!atom-timeout [<sec>]", false, "timeout のないアトムが完了指標を待つ秒数 (既定=なし)"},
     {"!delete-atom [<name>,...]", false, "待機中のアトムを削除"},
     {"!delete-completed-atom [<name>,...]", false, "完了したアトムを削除"},
     {"!set-atom <name> [order <n>]", false,
      "待機中のアトムに対する設定\n"
      "order <n>: 順番を指定 (先頭は 1)"},
-    {"!list-atom [d]", true, "アトムを一覧表示\nd: アトムの内容も表示"},
+    {"!list-atom [d]", true, "アトムを一覧表示 (待機中、実行中、完了、失敗)\nd: アトムの内容も表示"},
     {"!ready [<cname>]", true, "指定の接続へのアトム送信を許可 (レディ状態にする)"},
     {"!not-ready [<cname>]", false, "指定の接続へのアトム送信を不許可 (占有状態にする)"},
     {"!open-log-file <path> [for <cname>,...] [cn] [sys] [xs] [xr]", false,
@@ -84,7 +87,8 @@ const HelpEntry kSettingEntries[] = {
     {"!system-msg-color <c>", false, "システム メッセージ色 (0 なら非表示, 既定=0x%02X)"},
     {"!error-msg-color <c>", false, "エラー メッセージ色 (既定=0x%02X)"},
     {"!cls", true, "画面のクリア"},
-    {"!quit", true, "Vesperline を終了する"},
+    {"!quit [<n>]", true, "Vesperline を終了する (<n> は終了コード 0～255)"},
+    {"!quit-when-done [0|1]", false, "待機中・実行中のアトムがなくなったら終了する"},
     {"!wait <sec>", true, "<sec> 秒間待つ"},
     {"!help", true, "使い方の要約を表示"},
     {"!online-help", true, "詳細なオンライン ヘルプを表示"},
@@ -110,6 +114,7 @@ const char* const kShortForms[][2] = {
     {"!is", "!input-show"},   {"!ih", "!input-highlight"},
     {"!ir", "!input-reverse"}, {"!smc", "!system-msg-color"},
     {"!emc", "!error-msg-color"}, {"!q", "!quit"},
+    {"!qd", "!quit-when-done"}, {"!ato", "!atom-timeout"},
     {"!h", "!help"},          {"!oh", "!online-help"},
 };
 
@@ -120,6 +125,8 @@ const HelpEntry kUsageEntries[] = {
     {"-o:<addr>", true, "リモートのテルネットサーバーに接続"},
     {"-wo:<msec>", true, "接続オープン後の待機ミリ秒 (既定=2000)"},
     {"-wr:<msec>", true, "受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)"},
+    {"-qd", true, "待機中・実行中のアトムがなくなったら終了"},
+    {"-rf:<path>", true, "終わったアトムごとに結果を JSON の 1 行で記録"},
     {"-?", true, "使い方を表示"},
     {"-??", true, "ヘルプをブラウザで表示"},
     {"-ver", true, "バージョン番号等を表示"},

@@ -10,6 +10,10 @@
 // Both sides are timed by the server: from the first line it receives to the
 // last answer it sends. vesperline's output goes to /dev/null.
 //
+// Then the cost of a batch's bookkeeping: -wr:0 runs without and with a time
+// limit for every atom (!atom-timeout) and a result file (-rf), alternately,
+// three of each; the medians of the two rates are compared.
+//
 //   bench_atoms_bench [path/to/vesperline] [atoms] [connections] [nopause-only]
 //
 // With a fourth argument the run with the default pause (about 100 ms per atom
@@ -225,14 +229,18 @@ Figures minimalClient(int atoms, int connections) {
 }
 
 // vesperline with the atoms defined first and the connections opened last, so
-// that only running them is timed.
-Figures vesperline(const std::string& program, int atoms, int connections, const char* mode, bool noPause) {
+// that only running them is timed. With batch, every atom has a time limit and
+// a result file records every one (its lines are counted afterwards).
+Figures vesperline(const std::string& program, int atoms, int connections, const char* mode, bool noPause,
+                   bool batch = false) {
     AnswerServer server(atoms);
     char dir[] = "/tmp/vl-atoms-bench-XXXXXX";
     if (!::mkdtemp(dir)) fail("mkdtemp");
     const std::string file = std::string(dir) + "/atoms.vl";
+    const std::string results = std::string(dir) + "/results.json";
     {
         std::ofstream f(file);
+        if (batch) f << "!atom-timeout 60\n";
         for (int i = 1; i <= atoms; ++i) f << "!atom J" << i << "\nrun " << i << "\n!end-atom\n";
         for (int i = 0; i < connections; ++i) f << "!open 127.0.0.1:" << server.port() << " wait 0\n";
     }
@@ -245,6 +253,7 @@ Figures vesperline(const std::string& program, int atoms, int connections, const
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<std::string> args = {program, file, "-v:0"};
     if (noPause) args.push_back("-wr:0");
+    if (batch) args.push_back("-rf:" + results);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -253,7 +262,7 @@ Figures vesperline(const std::string& program, int atoms, int connections, const
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
 
-    const bool done = server.waitDone(300000);
+    bool done = server.waitDone(300000);
     const ssize_t w = ::write(in[1], "!q\n", 3);
     (void)w;
     ::close(in[1]);
@@ -265,6 +274,14 @@ Figures vesperline(const std::string& program, int atoms, int connections, const
         ::waitpid(pid, &status, 0);
     }
     std::remove(file.c_str());
+    if (batch) {
+        std::ifstream in(results);
+        int lines = 0;
+        for (std::string line; std::getline(in, line);) lines += line.find("\"completed\"") != std::string::npos;
+        if (lines != atoms) std::fprintf(stderr, "%s: %d of %d atoms in the result file\n", mode, lines, atoms);
+        done = done && lines == atoms;
+        std::remove(results.c_str());
+    }
     ::rmdir(dir);
     if (!done) std::fprintf(stderr, "%s: only %d of %d atoms answered\n", mode, server.answered(), atoms);
     return {mode, done, done ? atoms / server.seconds() : 0, server.gapsNs()};
@@ -302,7 +319,28 @@ int main(int argc, char** argv) {
     if (all[0].atomsPerSecond > 0)
         std::printf("\nvesperline -wr:0 reaches %.0f %% of the minimal client's rate\n",
                     100.0 * all[1].atomsPerSecond / all[0].atomsPerSecond);
+
+    // Time limits and a result file: alternate runs, so that both see the
+    // same state of the machine, and the medians compared.
+    std::vector<double> plain, batch;
+    bool batchDone = true;
+    for (int round = 0; round < 3; ++round) {
+        const Figures p = vesperline(program, atoms, connections, "vesperline -wr:0", true);
+        const Figures b = vesperline(program, atoms, connections, "vesperline -wr:0 -rf, !atom-timeout", true, true);
+        batchDone = batchDone && p.done && b.done;
+        plain.push_back(p.atomsPerSecond);
+        batch.push_back(b.atomsPerSecond);
+    }
+    std::sort(plain.begin(), plain.end());
+    std::sort(batch.begin(), batch.end());
+    std::printf("\n%-40s %12s\n", "-wr:0, three runs each, alternately", "atoms/s");
+    std::printf("%-40s %12.0f   (%.0f .. %.0f)\n", "without", plain[1], plain[0], plain[2]);
+    std::printf("%-40s %12.0f   (%.0f .. %.0f)\n", "with time limits and a result file", batch[1], batch[0],
+                batch[2]);
+    if (plain[1] > 0)
+        std::printf("time limits and a result file cost %.1f %% of the atom rate (medians)\n",
+                    100.0 * (1.0 - batch[1] / plain[1]));
     for (const Figures& f : all)
         if (!f.done) return 1;
-    return 0;
+    return batchDone ? 0 : 1;
 }

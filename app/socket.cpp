@@ -100,6 +100,16 @@ bool LSocket::prepare(const char* label) {
         reportRefusedDescriptor(netLastError(), label, "socket() failed");
         return false;
     }
+    // Descriptors are numbered from the lowest free one, so the socket's number
+    // tells how many are in use: the last few are kept for log files, command
+    // files and name lookups, which must not fail because connections took all.
+    const long limit = netFileLimit();
+    if (limit > 0 && fd_ >= limit - kReservedDescriptors) {
+        netClose(fd_);
+        fd_ = -1;
+        reportRefusedDescriptor(EMFILE, label, "socket() failed");
+        return false;
+    }
     return true;
 }
 

@@ -49,7 +49,7 @@ LString dotted(uint32_t address, int port) {
 // run out, with the limit and how to raise it.
 void reportRefusedDescriptor(int err, const char* label, const char* what) {
     if (netOutOfDescriptors(err)) {
-        msg(10045,
+        msg(10050,
             lang("接続「%s」を開けません: 開けるファイル数の上限 (%ld) に達しています。ulimit -n で上限を上げてください",
                  "cannot open connection %s: the limit of %ld open files has been reached; raise it with ulimit -n"),
             label, netFileLimit());

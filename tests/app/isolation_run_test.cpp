@@ -116,7 +116,7 @@ TEST(FileLimit, OpensBeyondTheLimitAreRefusedOneByOneAndTheOthersWork) {
     const RunResult r = runVesperline(o);
     ASSERT_FALSE(r.timedOut) << r.out;
     EXPECT_EQ(r.exitCode, 0) << r.out;
-    const int refused = countOf(r.out, "Error 10045: ");
+    const int refused = countOf(r.out, "Error 10050: ");
     EXPECT_GT(refused, 0) << r.out;
     EXPECT_EQ(countOf(r.out, "Error"), refused) << r.out;  // one error per refused open, nothing else
     EXPECT_NE(r.out.find("の上限 (48) に達しています。ulimit -n で上限を上げてください"), std::string::npos) << r.out;

@@ -28,7 +28,7 @@
 AtomQueue g_atoms;
 int g_atomCounter = 1;
 PatternRef g_endMarker;
-LHashTable g_completedSet;
+CompletedSet g_completedSet;
 LStrList g_completedAtoms;
 
 namespace {
@@ -126,7 +126,7 @@ void releaseAtoms() {
     g_atoms.clear();
     LLockGuard guard;
     g_endMarker.reset();
-    g_completedSet.clearKeys();
+    g_completedSet.clear();
     g_completedAtoms.clear();
 }
 
@@ -270,16 +270,13 @@ int cmdDeleteCompletedAtom(CommandContext& ctx) {
         LLockGuard guard;
         if (names.empty()) {
             count = g_completedSet.count();
-            g_completedSet.clearKeys();
+            g_completedSet.clear();
             g_completedAtoms.clear();
         }
         for (int k = 0; k < names.count(); ++k) {
             const char* name = names[k];
             bool removed = false;
-            while (const char* key = g_completedSet.remove(name)) {
-                blockFree(const_cast<char*>(key));
-                removed = true;
-            }
+            if (g_completedSet.remove(name)) removed = true;
             for (int i = g_completedAtoms.indexOf(name); i >= 0; i = g_completedAtoms.indexOf(name)) {
                 g_completedAtoms.removeAt(i);
                 removed = true;

@@ -9,8 +9,12 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_set>
 
 #include "app/line_record.h"
 #include "base/larray.h"
@@ -85,7 +89,33 @@ extern int g_atomCounter;
 // Default: #END# compiled with flags 0; null when !atom-end-marker gave none.
 // The reference itself changes under g_libLock.
 extern PatternRef g_endMarker;
-extern LHashTable g_completedSet;          // owned name blocks
+// The names of the completed atoms, for the after look-ups of every pass and
+// the completion records: hashed on the whole name, so that 100,000 names as
+// alike as J1 ... J100000 cost a look-up no more than ten do. Under g_libLock.
+class CompletedSet {
+public:
+    int count() const { return static_cast<int>(names_.size()); }
+    bool contains(const char* name) const { return names_.find(std::string_view(name)) != names_.end(); }
+    // Adds a copy of name (once).
+    void add(const char* name) { names_.emplace(name); }
+    // True when name was there.
+    bool remove(const char* name) {
+        const auto it = names_.find(std::string_view(name));
+        if (it == names_.end()) return false;
+        names_.erase(it);
+        return true;
+    }
+    void clear() { names_.clear(); }
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_set<std::string, Hash, std::equal_to<>> names_;
+};
+
+extern CompletedSet g_completedSet;
 extern LStrList g_completedAtoms;          // in order of completion
 
 // The atom being defined (the last of g_atoms when open), or null.

@@ -75,16 +75,15 @@ TSocket::TSocket(int c) : id(g_nextConnectionId++) {
 }
 
 TSocket::~TSocket() {
-    {
-        LLockGuard guard;
-        removeConnection(this);
-        atomConnectionClosed(this);  // when no close event has ended it
-        // endMarker, the queue and the lists go with the members; the log files
-        // themselves belong to g_logFiles.
-    }
+    LLockGuard guard;
+    removeConnection(this);
+    atomConnectionClosed(this);  // when no close event has ended it
     // The main loop resumes what waited for this connection (an atom held back
-    // by !!wait, the end of the run).
+    // by !!wait, the end of the run). Under the lock: once the main loop sees
+    // the list empty it may release its event.
     connectionLeft();
+    // endMarker, the queue and the lists go with the members; the log files
+    // themselves belong to g_logFiles.
 }
 
 // ---- the receive and send paths (connection thread) ----

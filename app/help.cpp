@@ -34,7 +34,7 @@ const HelpEntry kCommandEntries[] = {
      "<port> はポート番号 (既定値=23)\n"
      "<cname> は接続名 (既定値=C<n>)\n"
      "nr を指定すると占有状態で始まる\n"
-     "<msec> は接続オープン後の待機ミリ秒 (既定=-wo値)\n"
+     "<msec> は以降の行を待たせるミリ秒 (既定=-wo値)\n"
      "color <c> で色を指定可 (<c> は 1～0xFF)"},
     {"!close [<cname>]", true, "接続を閉じる"},
     {"!close-on-ready [<cname>]", false, "レディ状態になったら接続を閉じる"},
@@ -89,7 +89,7 @@ const HelpEntry kSettingEntries[] = {
     {"!cls", true, "画面のクリア"},
     {"!quit [<n>]", true, "Vesperline を終了する (<n> は終了コード 0～255)"},
     {"!quit-when-done [0|1]", false, "待機中・実行中のアトムがなくなったら終了する"},
-    {"!wait <sec>", true, "<sec> 秒間待つ"},
+    {"!wait <sec>", true, "<sec> 秒間、以降の行を待たせる (受信とアトムは続く)"},
     {"!help", true, "使い方の要約を表示"},
     {"!online-help", true, "詳細なオンライン ヘルプを表示"},
     {"!ver", true, "バージョン番号等を表示"},

@@ -70,10 +70,8 @@ void initWaitSet() {
 }
 
 void releaseWaitSet() {
-    {
-        LLockGuard guard;
-        if (g_mainEvent) g_waitSet.remove(g_mainEvent.get());
-    }
+    LLockGuard guard;  // a connection that has just left wakes us under the lock
+    if (g_mainEvent) g_waitSet.remove(g_mainEvent.get());
     g_mainEvent.reset();
 }
 

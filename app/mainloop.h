@@ -27,9 +27,9 @@ void initWaitSet();
 void releaseWaitSet();
 // Wakes the main loop's wait (any thread).
 void wakeMainLoop();
-// A connection has left g_connections (its own thread, from its destructor):
-// wakes the main loop, which resumes the atoms held back for it and notices the
-// end of the last connection at shutdown.
+// A connection has left g_connections (its own thread, from its destructor,
+// under g_libLock): wakes the main loop, which resumes the atoms held back for
+// it and notices the end of the last connection at shutdown.
 void connectionLeft();
 // Waits for the main loop's event (shutdown, while the connections end).
 void waitMainEvent(int timeoutMs);

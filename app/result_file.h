@@ -42,7 +42,7 @@ public:
     // cannot be opened.
     bool open(const char* path);
     bool isOpen() { return file_.isOpen(); }
-    // Writes one line. A write that fails is reported once (10050) and the
+    // Writes one line. A write that fails is reported once (10051) and the
     // file is closed; the run's exit status then tells (noteRunFailure).
     void write(const ResultEntry& e);
     void close() { file_.close(); }

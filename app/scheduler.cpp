@@ -101,7 +101,7 @@ bool afterMet(const Atom& atom) {
 // Records a completed atom name once; writes the event for a new one. Under g_libLock.
 void recordCompletion(const LString& name) {
     if (g_completedSet.contains(name.data())) return;
-    g_completedSet.add(blockStrdup(name.data()));
+    g_completedSet.add(name.data());
     g_completedAtoms.add(name.data());
     writeSysLog("Atom %s completed", name.data());
 }

@@ -49,7 +49,7 @@ LString dotted(uint32_t address, int port) {
 // run out, with the limit and how to raise it.
 void reportRefusedDescriptor(int err, const char* label, const char* what) {
     if (netOutOfDescriptors(err)) {
-        msg(10045,
+        msg(10050,
             lang("接続「%s」を開けません: 開けるファイル数の上限 (%ld) に達しています。ulimit -n で上限を上げてください",
                  "cannot open connection %s: the limit of %ld open files has been reached; raise it with ulimit -n"),
             label, netFileLimit());
@@ -98,6 +98,16 @@ bool LSocket::prepare(const char* label) {
     fd_ = netSocket();
     if (fd_ < 0) {
         reportRefusedDescriptor(netLastError(), label, "socket() failed");
+        return false;
+    }
+    // Descriptors are numbered from the lowest free one, so the socket's number
+    // tells how many are in use: the last few are kept for log files, command
+    // files and name lookups, which must not fail because connections took all.
+    const long limit = netFileLimit();
+    if (limit > 0 && fd_ >= limit - kReservedDescriptors) {
+        netClose(fd_);
+        fd_ = -1;
+        reportRefusedDescriptor(EMFILE, label, "socket() failed");
         return false;
     }
     return true;

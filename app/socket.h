@@ -109,6 +109,9 @@ public:
     // receiveAll; what it leaves unread is discarded.
     virtual void onNetworkEvents(const NetworkEvents& events) { (void)events; }
 
+    // Descriptors that opening connections leaves free (below the limit of
+    // open files) for the program's own files and name lookups.
+    static constexpr int kReservedDescriptors = 16;
     static constexpr int kPieceLimit = 64 * 1024;
     static constexpr int kPieceTimeMs = 1000;
     // How long a connect may take (tests shorten it).

@@ -3,17 +3,23 @@
 //   throughput  a loopback server streams N MB (default 200) to one connection
 //               while standard output goes to a file, with the default receive
 //               pause and with -wr:0, next to a minimal reader of the same stream
-//   scale       N connections (default 1000) each receive a greeting and are
-//               closed by the server: time, peak memory, all shown, all gone
+//   scale       N connections (default 10,000) opened at once, each greeted by
+//               the server and kept open: time until all greetings are shown,
+//               peak memory, memory and descriptors per connection, the
+//               listing, and the time to close them all at the end. The
+//               benchmark raises its limit of open files (and so the
+//               program's) to 2N + 1,000 when it may (as root).
 //   idle        N silent connections (default 100) for S seconds (default 10):
 //               CPU time used meanwhile
 //
 // Usage: connections_bench [--mb N] [--runs N] [--connections N] [--idle N] [--seconds S]
+//        (--mb 0 leaves the throughput out)
 // The program's own harness code, so it uses POSIX directly.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -107,13 +114,24 @@ public:
         }
         return false;
     }
-    // "VmHWM" of the process in KiB.
-    long peakKiB() const {
+    // A field of /proc/<pid>/status in KiB ("VmHWM" the peak, "VmRSS" now).
+    long statusKiB(const char* field = "VmHWM") const {
         std::ifstream f("/proc/" + std::to_string(pid_) + "/status");
+        const std::string key = std::string(field) + ":";
         std::string line;
         while (std::getline(f, line))
-            if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+            if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + key.size());
         return -1;
+    }
+    long peakKiB() const { return statusKiB("VmHWM"); }
+    // Descriptors the process has open now.
+    int descriptors() const {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd")) {
+            (void)e;
+            ++n;
+        }
+        return n;
     }
     // User plus system CPU time in seconds.
     double cpuSeconds() const {
@@ -213,26 +231,54 @@ void throughput(uint64_t mb, int runs, const std::string& dir) {
 }
 
 void scale(int n, const std::string& dir) {
-    std::printf("scale: %d connections, each greeted and then closed by the server\n", n);
-    LoopbackServer server(ServerBehaviour::sendAndClose("welcome to the bench\r\n"));
+    // The test server needs a descriptor per client, the program two per
+    // connection: raise the limit for both (the program inherits it).
+    rlimit lim{};
+    getrlimit(RLIMIT_NOFILE, &lim);
+    const rlim_t want = static_cast<rlim_t>(2 * n + 1000);
+    if (lim.rlim_cur < want) {
+        rlimit raised{want, std::max(want, lim.rlim_max)};
+        if (setrlimit(RLIMIT_NOFILE, &raised) != 0) {
+            raised = {lim.rlim_max, lim.rlim_max};
+            setrlimit(RLIMIT_NOFILE, &raised);
+        }
+        getrlimit(RLIMIT_NOFILE, &lim);
+    }
+    std::printf("scale: %d connections opened at once, each greeted and kept open (open-file limit %llu)\n", n,
+                static_cast<unsigned long long>(lim.rlim_cur));
+    LoopbackServer server(ServerBehaviour::greet("welcome to the bench\r\n"));
     std::string commands;
     for (int i = 0; i < n; ++i) commands += "!open " + server.address() + " wait 0\n";
     std::ofstream(dir + "/scale.txt") << commands;
-    const int64_t t0 = monoMs();
-    Program p(dir, freshFile(dir + "/out.txt"), {"scale.txt", "-v:0"});
-    if (!p.waitFor("closed]\r\n", n, 600000)) std::printf("  not all closed!\n");
-    const double secs = static_cast<double>(monoMs() - t0) / 1000.0;
-    const long peak = p.peakKiB();
+    Program p(dir, freshFile(dir + "/out.txt"), {"-v:0"});
     p.type("!lc\n");
-    const bool empty = p.waitFor("0 個の接続があります", 1, 10000);
+    if (!p.waitFor("0 個の接続があります", 1, 10000)) std::printf("  the program did not start!\n");
+    const int baseFds = p.descriptors();
+    const long baseKiB = p.statusKiB("VmRSS");
+    const int64_t t0 = monoMs();
+    p.type("!rcf scale.txt\n");
+    const bool all = p.waitFor("welcome to the bench", n, 600000);
+    const double secs = static_cast<double>(monoMs() - t0) / 1000.0;
+    const int fds = p.descriptors();
+    const long rssKiB = p.statusKiB("VmRSS");
+    const long peak = p.peakKiB();
     const int shown = vltest::countOf(p.output(), "welcome to the bench");
-    const int errors = vltest::countOf(p.output(), "Error");
+    const int refused = vltest::countOf(p.output(), "Error");
+    p.type("!lc\n");
+    const bool listed = p.waitFor(std::to_string(n) + " 個の接続があります", 1, 60000);
+    const int64_t t1 = monoMs();
     p.quit();
-    std::printf("  all closed after        %8.2f s\n", secs);
-    std::printf("  peak memory             %8.1f MiB\n", static_cast<double>(peak) / 1024.0);
+    const double quitSecs = static_cast<double>(monoMs() - t1) / 1000.0;
+    std::printf("  all greeted after       %8.2f s%s\n", secs, all ? "" : "  (not all!)");
     std::printf("  greetings shown         %8d of %d\n", shown, n);
-    std::printf("  connections left        %8s\n", empty ? "0" : "some!");
-    std::printf("  errors reported         %8d\n", errors);
+    std::printf("  errors reported         %8d\n", refused);
+    std::printf("  all %d listed           %8s\n", n, listed ? "yes" : "no!");
+    std::printf("  peak memory             %8.1f MiB\n", static_cast<double>(peak) / 1024.0);
+    std::printf("  memory per connection   %8.1f KiB  (resident, all open, less the idle program)\n",
+                static_cast<double>(rssKiB - baseKiB) / n);
+    std::printf("  descriptors             %8d idle, %d with all open: %.2f per connection\n", baseFds, fds,
+                static_cast<double>(fds - baseFds) / n);
+    std::printf("  closed and ended after  %8.2f s (!q)\n", quitSecs);
 }
 
 void idle(int n, int seconds, const std::string& dir) {
@@ -256,7 +302,7 @@ void idle(int n, int seconds, const std::string& dir) {
 
 int main(int argc, char** argv) {
     uint64_t mb = 200;
-    int connections = 1000, idleConnections = 100, seconds = 10, runs = 3;
+    int connections = 10000, idleConnections = 100, seconds = 10, runs = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
         const long v = std::atol(argv[i + 1]);
@@ -272,7 +318,7 @@ int main(int argc, char** argv) {
     std::string streamDir = dir.path();
     char shm[] = "/dev/shm/vl-bench-XXXXXX";
     if (mkdtemp(shm) != nullptr) streamDir = shm;
-    throughput(mb, runs, streamDir);
+    if (mb > 0) throughput(mb, runs, streamDir);
     if (streamDir != dir.path()) {
         unlink((streamDir + "/out.txt").c_str());
         unlink((streamDir + "/minimal.txt").c_str());

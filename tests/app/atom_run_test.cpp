@@ -46,11 +46,9 @@ const Row kAtoms[] = {
      .out = {"[Register in T] hello\r\n[1] ATOM 'T' [open]\r\n    hello\r\n1 個のアトムが待機中です\r\n"}, .whole = true},
 
     // ---- the queue ----
-    {.name = "QueueOrderListOrderAndNamesThatRepeat", .servers = {kEcho},
-     .cmd = "!olf sys.log sys\n!open {S1} wait 0\n!open {S1} wait 0\n!atom first\nfirst #END#\n!end-atom\n"
-            "!atom A1 by C1\na1 #END#\n!end-atom\n!atom A2 by C1\na2 #END#\n!end-atom\n!atom A3 by C1\na3 #END#\n"
-            "!end-atom\n!atom twin after A3 except-by C1\nt1 #END#\n!end-atom\n!atom twin after A3\nt2 #END#\n"
-            "!end-atom\n" + kQuitAfter + "twin\n!!delete-completed-atom A1, B\n!!list-atom" + kQuit,
+    // The atoms come once both connections are connected (their greetings).
+    {.name = "QueueOrderListOrderAndNamesThatRepeat", .servers = {ServerBehaviour::echoing("hi>")},
+     .cmd = "!olf sys.log sys\n!open {S1} wait 0\n!open {S1} wait 0\n",
      .out = {"[Atom first => Connection C1]", "[Atom A1 => Connection C1]", "[Atom A2 => Connection C1]",
              "[Atom A3 => Connection C1]", "[Atom twin => Connection C2]", "[Atom twin => Connection C",
              "Error 10018: 完了したアトム「B」が見つかりません\n1 個の完了アトムを削除しました\r\n",
@@ -58,7 +56,12 @@ const Row kAtoms[] = {
      .seen = {{"S1", {"first #END#\r\n", "a1 #END#\r\n", "a2 #END#\r\n", "a3 #END#\r\n"}},
               {"sys.log",
               {event("Atom first completed"), event("Assigned atom A1 to connection C1"), event("Atom A1 completed"),
-              event("Assigned atom A2 to connection C1"), event("Atom A2 completed")}}}},
+              event("Assigned atom A2 to connection C1"), event("Atom A2 completed")}}},
+     .steps = {{"out#2:hi>", "in:!rcf rest.vl\n"}},
+     .setup = {{"rest.vl", "!atom first\nfirst #END#\n!end-atom\n!atom A1 by C1\na1 #END#\n!end-atom\n!atom A2 by C1\n"
+                           "a2 #END#\n!end-atom\n!atom A3 by C1\na3 #END#\n!end-atom\n!atom twin after A3 except-by C1\n"
+                           "t1 #END#\n!end-atom\n!atom twin after A3\nt2 #END#\n!end-atom\n" + kQuitAfter +
+                           "twin\n!!delete-completed-atom A1, B\n!!list-atom" + kQuit}}},
     {.name = "AfterHoldsUpNothingWhileAnAtomNoConnectionMayTakeHoldsUpEverything", .servers = {kEcho},
      .cmd = "!open {S1} wait 0\n!atom A1 by NOPE\na1\n!end-atom\n!atom A2\na2 #END#\n!end-atom\n!la\n!da A1\n"
             "!atom B1 after ZZZ\nb1\n!end-atom\n!atom B2\nb2 #END#\n!end-atom\n" + kQuitAfter + "B2\n!!la" + kQuit,
@@ -66,12 +69,15 @@ const Row kAtoms[] = {
              "[Atom A2 => Connection C1]", "[Atom B2 => Connection C1]", "[Atom Q => Connection C1]",
              "[1] ATOM 'B1' after ZZZ\r\n1 個のアトムが待機中です\r\n", "完了したアトム: A2,B2\r\n"},
      .seen = {{"=S1", {"a2 #END#\r\nb2 #END#\r\n"}}}},
-    {.name = "AnAtomAfterAnotherWaitsBesideOneOnTheOtherConnection", .servers = {kSilent, kSilent},
-     .cmd = "!open {S1} wait 0\n!open {S2} wait 0\n!atom A1\none\n!end-atom\n!atom A2 after A1\ntwo\n!end-atom\n"
-            "!atom A3\nthree\n!end-atom\n" + kQuitAfter + "A2,A3" + kQuit,
+    {.name = "AnAtomAfterAnotherWaitsBesideOneOnTheOtherConnection",
+     .servers = {ServerBehaviour::greet("s1>"), ServerBehaviour::greet("s2>")},
+     .cmd = "!open {S1} wait 0\n!open {S2} wait 0\n",
      .out = {"[Atom A1 => Connection C1]", "[Atom A3 => Connection C2]", "[Atom A2 => Connection C1]",
              "[Atom Q => Connection C"}, .seen = {{"=S1", {"one\r\ntwo\r\n"}}},
-     .steps = {{"S2:three\r\n"}, {"S1:one\r\n", "S1:#END#"}, {"S1:two\r\n", "S2:#END#"}, {"S1:two\r\n", "S1:#END#"}}},
+     .steps = {{"out:s1>"}, {"out:s2>", "in:!rcf rest.vl\n"}, {"S2:three\r\n"}, {"S1:one\r\n", "S1:#END#"},
+               {"S1:two\r\n", "S2:#END#"}, {"S1:two\r\n", "S1:#END#"}},
+     .setup = {{"rest.vl", "!atom A1\none\n!end-atom\n!atom A2 after A1\ntwo\n!end-atom\n!atom A3\nthree\n!end-atom\n" +
+                           kQuitAfter + "A2,A3" + kQuit}}},
 
     // ---- completion ----
     {.name = "NoEndMarkerThenOneThatAppliesToTheRunningAtom", .servers = {kEcho},

@@ -31,6 +31,21 @@ const Row kIsolation[] = {
      .out = {"!wait 60\r\n", "[Atom A2 => Connection C1]\r\n!!quit\r\n"},
      .absent = {"!rem never", "typed"},
      .steps = {{"out:!wait 60", "in:!rem typed\n"}, {"S1:a1\r\n", "S1:#END#"}}, .timeoutMs = 20000},
+    // A connection that closes during an atom's wait does not keep its atom
+    // waiting: the next line is reported at once and the rest dropped.
+    {.name = "ClosingTheConnectionEndsTheWaitOfItsAtom", .servers = {kEcho},
+     .cmd = "!open {S1} as A wait 0\n!atom slow\none\n!!wait 60\ntwo\nthree\n!end-atom\n",
+     .out = {"[Connection A closed]\r\nError 10006: 接続が閉じられたためコマンドを実行できません: two\n"},
+     .absent = {": three", "[send to A] two"},
+     .steps = {{"S1:one\r\n", "in:!close A\n"}, {"out:10006", "in:!q\n"}}, .timeoutMs = 20000},
+    // !ready abandons an atom whose wait holds the rest back: the connection
+    // takes the next atom, and the rest of the first never goes out.
+    {.name = "ReadyAbandonsAnAtomThatWaits", .servers = {kEcho},
+     .cmd = "!open {S1} as A wait 0\n!atom slow\none\n!!wait 60\ntwo\n!end-atom\n!atom next\nn #END#\n!end-atom\n"
+            "!atom Q after next\n!!la\n!!quit\n!end-atom\n",
+     .out = {"[Connection A ready]\r\n", "[Atom next => Connection A]", "完了したアトム: next\r\n"},
+     .absent = {"[send to A] two"}, .seen = {{"=S1", {"one\r\nn #END#\r\n"}}},
+     .steps = {{"S1:one\r\n", "in:!ready A\n"}}, .timeoutMs = 20000},
     {.name = "TheWaitOfAnOpenCountsFromItsLineAndItsLinesQueue", .servers = {kDead},
      .cmd = "!open {S1} as dead wait 300\nhello\nsecond\n",
      .out = {"[Register for dead] hello\r\n[Register for dead] second\r\n",
@@ -102,7 +117,7 @@ TEST(FileLimit, OpensBeyondTheLimitAreRefusedOneByOneAndTheOthersWork) {
     const RunResult r = runVesperline(o);
     ASSERT_FALSE(r.timedOut) << r.out;
     EXPECT_EQ(r.exitCode, 0) << r.out;
-    const int refused = countOf(r.out, "Error 10045: ");
+    const int refused = countOf(r.out, "Error 10050: ");
     EXPECT_GT(refused, 0) << r.out;
     EXPECT_EQ(countOf(r.out, "Error"), refused) << r.out;  // one error per refused open, nothing else
     EXPECT_NE(r.out.find("の上限 (48) に達しています。ulimit -n で上限を上げてください"), std::string::npos) << r.out;

@@ -51,11 +51,14 @@ const Row kShell[] = {
              "<cmd-files>       読み込むコマンドファイル\r\n-o:<addr>         リモートのテルネットサーバーに接続\r\n"
              "-wo:<msec>        接続オープン後の待機ミリ秒 (既定=2000)\r\n"
              "-wr:<msec>        受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)\r\n"
+             "-qd               待機中・実行中のアトムがなくなったら終了\r\n"
+             "-rf:<path>        終わったアトムごとに結果を JSON の 1 行で記録\r\n"
              "-?                使い方を表示\r\n-??               ヘルプをブラウザで表示\r\n"
              "-ver              バージョン番号等を表示\r\n制御コマンド一覧\r\n(先頭の ! を !! とすると待機実行)\r\n"
              "!read-command-file <path>\r\n                  コマンドファイルを読み込む\r\n"
              "!send <str>       現在の接続に <str> を送信\r\n",
-             "!atom [<name>] [after <name>,...] [by <cname>,...]\r\n      [except-by <cname>,...] [until <rex>]\r\n"
+             "!atom [<name>] [after <name>,...] [by <cname>,...]\r\n"
+             "      [except-by <cname>,...] [until <rex>] [timeout <sec>] [retry <n>]\r\n"
              "                  アトム定義開始。<name> はアトム名 (既定値=A<n>)\r\n",
              "!close-log-file [<path>]  ログファイルへの記録終了\r\n",
              "!system-msg-color <c>\r\n                  システム メッセージ色 (0 なら非表示, 既定=0x16)\r\n",

@@ -40,7 +40,7 @@ void closeOpenAtom() {
     if (g_openAtom == nullptr) return;
     g_openAtom->open = 0;
     writeSysLog("Atom %s defined", g_openAtom->name.data());
-    dependenciesChanged();
+    atomDefined(*g_openAtom);
     g_openAtom = nullptr;
 }
 

@@ -41,6 +41,7 @@ public:
     LOwnedArray<LineRecord> sendQueue;  // oldest first; under g_libLock
     LString currentAtom;              // running atom's name; empty when none
     std::unique_ptr<AtomRun> run;     // the attempt running here, with its atom; under g_libLock
+    LString resultAddress;            // peerAddress() for the result file, once looked up; under g_libLock
     // Counts the atoms recorded as running here; a completion found in text
     // searched for one atom is not recorded for a later one. Under g_libLock.
     uint64_t atomSerial = 0;

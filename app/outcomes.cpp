@@ -52,10 +52,12 @@ uint64_t g_dependencyGeneration = 1;  // main thread
 std::atomic<bool> g_runFailure{false};
 std::atomic<uint64_t> g_nextRunId{1};
 
-// The time limit of an attempt, as a deadline of the main loop.
+// The time limit of an attempt, as a deadline of the main loop. The callback
+// holds two numbers, which std::function keeps without an allocation.
 Deadlines::Id startTimeLimit(uint64_t connectionId, uint64_t runId, int seconds) {
-    return g_deadlines.add(nowMs() + int64_t{seconds} * 1000,
-                           [=] { timeLimitReached(connectionId, runId, seconds); });
+    return g_deadlines.add(nowMs() + int64_t{seconds} * 1000, [connectionId, runId] {
+        timeLimitReached(connectionId, runId);
+    });
 }
 
 const char* statusText(const AtomRun& run, bool retried) {
@@ -78,7 +80,7 @@ void writeResult(const AtomRun& run, const char* status) {
     e.endedWallMs = run.endedWallMs;
     e.milliseconds = ran ? run.endedMs - run.startedMs : -1;
     e.bytes = ran ? run.bytes : -1;
-    g_resultFile.write(e);
+    g_resultFile.add(e);
 }
 
 // A name that failed for good (or was skipped); listed once.
@@ -128,6 +130,7 @@ void runStarted(std::unique_ptr<Atom> atom, const Assignment& a, TSocket* c) {
     run->startedMs = a.startedMs;
     const int limit = atom->timeout >= 0 ? atom->timeout : g_atomTimeout.load();
     run->atom = std::move(atom);
+    run->timeout = limit;
     if (limit > 0) run->deadline = startTimeLimit(c->id, run->runId, limit);
     c->run = std::move(run);
     ++g_runningAtoms;
@@ -170,7 +173,11 @@ void endRun(TSocket* c, AtomRun::Status status, const char* reason) {
     run->endedMs = platformMonotonicMs();
     run->status = status;
     if (reason) run->reason = reason;
-    if (g_recordAddresses) run->address = c->peerAddress();
+    if (g_recordAddresses) {
+        // The same for every atom of the connection: looked up once.
+        if (c->resultAddress.empty()) c->resultAddress = c->peerAddress();
+        run->address = c->resultAddress;
+    }
     const bool failed = status == AtomRun::Status::kFailed;
     if (failed) {
         systemMessage("[Atom %s failed on %s: %s]", run->atom->name.data(), c->name.data(), run->reason.data());
@@ -187,12 +194,12 @@ void countReceived(TSocket* c, int n) {
 
 void atomConnectionClosed(TSocket* c) { endRun(c, AtomRun::Status::kFailed, "connection closed"); }
 
-void timeLimitReached(uint64_t connectionId, uint64_t runId, int seconds) {
+void timeLimitReached(uint64_t connectionId, uint64_t runId) {
     LLockGuard guard;
     TSocket* c = findConnectionById(connectionId);
     if (c == nullptr || !c->run || c->run->runId != runId) return;
     c->run->deadline = 0;  // it has fired
-    const LString reason = LString::format("no end marker after %d s", seconds);
+    const LString reason = LString::format("no end marker after %d s", c->run->timeout);
     endRun(c, AtomRun::Status::kFailed, reason.data());
     // No further atom goes into a device in an unknown state: the connection
     // stays occupied until !ready gives it back.
@@ -232,6 +239,7 @@ void settleOutcomes() {
         g_atoms.insert(requeued++, std::move(run->atom));
         release(std::move(run));
     }
+    g_resultFile.flush();
 }
 
 const char* hopelessAfter(const Atom& atom) {
@@ -265,6 +273,7 @@ void skipAtom(std::unique_ptr<Atom> atom, const char* after) {
     run->reason = LString::format("%s failed", failed.c_str());
     run->atom = std::move(atom);
     writeResult(*run, statusText(*run, false));
+    g_resultFile.flush();
     release(std::move(run));
     // An atom before it in the queue may wait for it: another pass follows.
     wakeMainLoop();
@@ -309,6 +318,15 @@ void checkStuckHead(Atom& atom, const PendingLines& pending) {
 const LStrList& failedAtoms() { return g_failedList; }
 
 void dependenciesChanged() { ++g_dependencyGeneration; }
+
+void atomDefined(const Atom& atom) {
+    if (g_failedNames.empty()) return;  // the common case: nothing to look at
+    for (int i = 0; i < atom.after.count(); ++i)
+        if (g_failedNames.count(atom.after[i]) != 0) {
+            dependenciesChanged();
+            return;
+        }
+}
 
 uint64_t dependencyGeneration() { return g_dependencyGeneration; }
 

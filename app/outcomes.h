@@ -47,6 +47,7 @@ struct AtomRun : LObj {
     int64_t endedMs = 0;
     int64_t bytes = 0;           // received while it ran
     uint64_t deadline = 0;       // the time limit's deadline; 0 without
+    int timeout = 0;             // the time limit in seconds; 0 none
     Status status = Status::kCompleted;
     LString reason;              // why it failed or was skipped
 };
@@ -88,7 +89,7 @@ void atomConnectionClosed(TSocket* c);
 // The time limit of the attempt runId on the connection connectionId has come
 // (a deadline of the main loop): when that attempt still runs, it fails, and
 // the connection stays occupied ("[Connection %s occupied]") until !ready.
-void timeLimitReached(uint64_t connectionId, uint64_t runId, int seconds);
+void timeLimitReached(uint64_t connectionId, uint64_t runId);
 
 // The main loop, before each pass: settles the runs that have ended since.
 void settleOutcomes();
@@ -99,9 +100,11 @@ const char* hopelessAfter(const Atom& atom);
 // Skips the atom (taken out of the queue) because after can no longer complete.
 void skipAtom(std::unique_ptr<Atom> atom, const char* after);
 // Counts changes that may leave a waiting atom's after name without a way to
-// complete: a name failed, an atom was defined or deleted, completed names
-// were deleted. The pass looks behind a stuck head only after such a change.
+// complete: a name failed, atoms or completed names were deleted, an atom was
+// defined that waits for a failed name (atomDefined). The pass looks behind a
+// stuck head only after such a change.
 void dependenciesChanged();
+void atomDefined(const Atom& atom);
 uint64_t dependencyGeneration();
 // The pass found no connection for the first eligible atom: warns once per
 // atom when none open may ever take it, as soon as no line is pending.

@@ -74,11 +74,11 @@ std::string ResultFile::format(const ResultEntry& e) {
     line.append(number);
     line.append(",\"started\":");
     if (e.startedWallMs > 0)
-        appendString(line, isoLocalTime(e.startedWallMs).c_str());
+        appendTime(line, e.startedWallMs);
     else
         line.append("null");
     line.append(",\"ended\":");
-    appendString(line, isoLocalTime(e.endedWallMs).c_str());
+    appendTime(line, e.endedWallMs);
     line.append(",\"seconds\":");
     if (e.milliseconds >= 0) {
         std::snprintf(number, sizeof number, "%" PRId64 ".%03d", e.milliseconds / 1000,
@@ -98,12 +98,42 @@ std::string ResultFile::format(const ResultEntry& e) {
     return line;
 }
 
-void ResultFile::write(const ResultEntry& e) {
+void ResultFile::appendTime(std::string& out, int64_t ms) {
+    // Local time changes its offset only on a whole second: the text of a
+    // second is made once, and only its milliseconds change.
+    const int64_t second = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    if (second != second_) {
+        secondText_ = isoLocalTime(second * 1000);
+        second_ = second;
+    }
+    const size_t dot = secondText_.find('.');
+    if (dot == std::string::npos) {
+        out.append("\"\"");
+        return;
+    }
+    const int milli = static_cast<int>(ms - second * 1000);
+    const char digits[3] = {static_cast<char>('0' + milli / 100), static_cast<char>('0' + milli / 10 % 10),
+                            static_cast<char>('0' + milli % 10)};
+    out.push_back('"');
+    out.append(secondText_, 0, dot + 1);
+    out.append(digits, 3);
+    out.append(secondText_, dot + 4, std::string::npos);
+    out.push_back('"');
+}
+
+void ResultFile::add(const ResultEntry& e) {
     if (!file_.isOpen()) return;
-    std::string line = format(e);
-    line.push_back('\n');
-    const char* p = line.data();
-    size_t left = line.size();
+    pending_ += format(e);
+    pending_.push_back('\n');
+}
+
+void ResultFile::flush() {
+    if (pending_.empty()) return;
+    std::string lines;
+    lines.swap(pending_);
+    if (!file_.isOpen()) return;
+    const char* p = lines.data();
+    size_t left = lines.size();
     // Ctrl-C waits until the line is out, so that no line is cut in half.
     platformBeginProtectedWrite();
     while (left > 0) {

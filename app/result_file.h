@@ -10,9 +10,10 @@
 // to the queue) or "skipped"; a skipped atom never ran, so its connection,
 // address, started, seconds and bytes_received are null.
 //
-// Key choices: every line goes out with one write of its own as soon as it is
-// complete, so the file is whole up to its last line while the program runs
-// and after it is killed. Text is converted to UTF-8 from the character set in
+// Key choices: the lines of the attempts that the main loop settles together
+// go out with one write as soon as they are complete, so the file is whole up
+// to its last line while the program runs and after it is killed, and a busy
+// batch does not pay a system call per atom. Text is converted to UTF-8 from the character set in
 // force (a byte that does not convert becomes U+FFFD), so the file is valid
 // JSON whatever bytes a name holds. The file belongs to the main thread.
 #pragma once
@@ -42,18 +43,29 @@ public:
     // cannot be opened.
     bool open(const char* path);
     bool isOpen() { return file_.isOpen(); }
-    // Writes one line. A write that fails is reported once (10051) and the
-    // file is closed; the run's exit status then tells (noteRunFailure).
-    void write(const ResultEntry& e);
-    void close() { file_.close(); }
+    // Adds one line; it goes out with the next flush().
+    void add(const ResultEntry& e);
+    // Writes the lines added since the last flush, with one write. A write
+    // that fails is reported once (10051) and the file is closed; the run's
+    // exit status then tells (noteRunFailure).
+    void flush();
+    void close() {
+        flush();
+        file_.close();
+    }
 
     // The JSON line of an entry, without its line end (for tests).
     std::string format(const ResultEntry& e);
 
 private:
     void appendString(std::string& out, const char* text);
+    void appendTime(std::string& out, int64_t ms);
     LFile file_;
     LUtf8Converter utf8_;
+    std::string pending_;  // lines added since the last flush
+    // isoLocalTime of the last second asked for, whose milliseconds change.
+    int64_t second_ = -1;
+    std::string secondText_;
 };
 
 // The result file of the run (main thread only); closed when -rf is not given.

@@ -131,9 +131,11 @@ void skipHopelessBehind(int from) {
     static uint64_t scanned = 0;  // main thread
     if (scanned == dependencyGeneration()) return;
     scanned = dependencyGeneration();
+    if (failedAtoms().empty()) return;
     for (int j = from; j < g_atoms.count();) {
         Atom* b = g_atoms[j];
-        const char* failed = b->open || afterMet(*b) ? nullptr : hopelessAfter(*b);
+        // Most atoms wait for nothing: they cost a glance.
+        const char* failed = b->open || b->after.empty() ? nullptr : hopelessAfter(*b);
         if (failed == nullptr) {
             ++j;
             continue;

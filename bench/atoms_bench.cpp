@@ -23,11 +23,13 @@
 //                     [--connections 20] [--runs 1] [--no-pause] [--no-batch]
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/bench_support.h"
@@ -65,17 +67,27 @@ Figures vesperline(const std::string& program, int atoms, int connections, bool 
     if (batch && !::mkdtemp(dir)) bench::fail("mkdtemp");
     const std::string results = std::string(dir) + "/results.json";
     if (batch) options.push_back("-rf:" + results);
+    // The completed lines of the result file.
+    auto recorded = [&] {
+        std::ifstream in(results);
+        int completed = 0;
+        for (std::string line; std::getline(in, line);) completed += line.find("\"completed\"") != std::string::npos;
+        return completed;
+    };
     bool done = false;
     {
         bench::Program run(program, commands, options);
         done = server.waitDone(600000);
+        // The last answers may still be on their way into the program: it is
+        // asked to quit once it has recorded them (a run that ends records
+        // nothing more), or after ten seconds.
+        for (int i = 0; batch && done && i < 1000 && recorded() < atoms; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         run.quit();
     }
     if (!done) std::fprintf(stderr, "only %d of %d atoms answered\n", server.answered(), atoms);
     if (batch) {
-        std::ifstream in(results);
-        int completed = 0;
-        for (std::string line; std::getline(in, line);) completed += line.find("\"completed\"") != std::string::npos;
+        const int completed = recorded();
         if (completed != atoms) std::fprintf(stderr, "%d of %d atoms in the result file\n", completed, atoms);
         done = done && completed == atoms;
         std::remove(results.c_str());

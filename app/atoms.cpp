@@ -33,10 +33,6 @@ namespace {
 Atom* g_openAtom = nullptr;  // the atom being defined; main thread only
 
 // True when text holds anything but blanks: a further token to read.
-bool moreTokens(const char* p) {
-    while (*p == ' ' || *p == '\t') ++p;
-    return *p != 0;
-}
 
 // Ends the definition of the open atom, if any.
 void closeOpenAtom() {

@@ -310,6 +310,7 @@ void openConnection(const char* host, int wait, const char* name, bool notReady,
                     std::optional<TelnetMode> telnetMode, LineEnd eol) {
     int port = 23;
     const uint32_t address = resolveAddress(host, &port, false);
+    if (port < 0) return;  // reported by resolveAddress
     if (address == 0) {
         msg(10015, "「%s」を IP アドレスに変換できません", host);
         return;

@@ -62,6 +62,12 @@ ConsoleOutputPause::ConsoleOutputPause() {
 }
 
 void TMsg::output(int code, const char* position, const char* kind, const char* text) {
+    LLockGuard guard;
+    if (holding()) {
+        // Coloured when it is written out.
+        LStdoutMsg::output(code, position, kind, text);
+        return;
+    }
     ConsoleOutput out;
     if (code != 0) setConsoleColor(g_errorMsgColor);
     LStdoutMsg::output(code, position, kind, text);

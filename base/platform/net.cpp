@@ -103,7 +103,12 @@ int netPeer(int fd, uint32_t* address, int* port) {
     return 0;
 }
 
-uint32_t netParseDotted(const char* text) { return ::inet_addr(text); }
+bool netParseDotted(const char* text, uint32_t* address) {
+    in_addr a{};
+    if (::inet_pton(AF_INET, text, &a) != 1) return false;
+    *address = a.s_addr;
+    return true;
+}
 
 uint32_t netLookup(const char* name) {
     addrinfo hints{};

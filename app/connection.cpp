@@ -342,7 +342,7 @@ bool readLineEnd(const char*& p, LineEnd& eol) {
         return false;
     }
     if (!parseLineEnd(word.data(), &eol)) {
-        msg(10043, "行末の指定「%s」は正しくありません (crlf, cr, lf のいずれか)", word.data());
+        msg(10047, "行末の指定「%s」は正しくありません (crlf, cr, lf のいずれか)", word.data());
         return false;
     }
     return true;

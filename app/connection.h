@@ -106,7 +106,7 @@ void closeConnection(TSocket* c);  // close, then a 10 ms sleep; c must be live
 void closeAllConnections();
 
 // Reads the word after the keyword eol (crlf, cr or lf) into eol, moves p
-// past it and returns true; a missing word (10014) or any other (10043) is
+// past it and returns true; a missing word (10014) or any other (10047) is
 // reported, leaves eol as it was and returns false.
 bool readLineEnd(const char*& p, LineEnd& eol);
 

@@ -75,7 +75,7 @@ const Row kTelnet[] = {
     {.name = "LineEndingsReachTheServerAsSet", .servers = {kSilent, kSilent},
      .cmd = "!open {S1} as L eol lf wait 0\none\n!open {S2} as T telnet eol cr wait 0\nt1\n",
      .out = {"接続「L」の行末を cr に設定しました\r\n", "Error 10014: 'eol' のパラメータがありません\n",
-             "Error 10043: 行末の指定「CRLF」は正しくありません (crlf, cr, lf のいずれか)\n",
+             "Error 10047: 行末の指定「CRLF」は正しくありません (crlf, cr, lf のいずれか)\n",
              "Error 10005: 接続「nobody」が見つかりません\n",
              "[1] CONNECTION 'T' -> {S2} [ready] [telnet] [eol cr]\r\n[2] CONNECTION 'L' -> {S1} [ready] [eol cr]\r\n",
              "接続「L」の行末を crlf に設定しました\r\n",
@@ -87,7 +87,7 @@ const Row kTelnet[] = {
     {.name = "LineEndingWordsOnOpen", .servers = {kSilent},
      .cmd = "!open {S1} as A wait 0 eol\n!open {S1} as B eol LF wait 0\n!lc\n!q\n",
      .out = {"Error 10014: 'eol' のパラメータがありません\n",
-             "Error 10043: 行末の指定「LF」は正しくありません (crlf, cr, lf のいずれか)\n",
+             "Error 10047: 行末の指定「LF」は正しくありません (crlf, cr, lf のいずれか)\n",
              "[1] CONNECTION 'A' -> {S1} [ready]\r\n[2] CONNECTION 'B' -> {S1} [ready]\r\n"}},
 };
 RUN_TABLE(Telnet, kTelnet);

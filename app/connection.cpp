@@ -263,6 +263,12 @@ TSocket* liveConnection(TSocket* c) {
     return c != nullptr && g_connections.indexOf(c) >= 0 ? c : nullptr;
 }
 
+bool isConnectionColor(const char* name, int c) {
+    if (c >= 0 && c <= 255) return true;
+    msg(10008, "接続「%s」に対する色指定 %Xh は正しくありません", name, c);
+    return false;
+}
+
 void closeConnection(TSocket* c) {
     c->close();
     sleepMs(10);
@@ -374,10 +380,7 @@ int cmdOpen(CommandContext& ctx) {
             LString value;
             p = nextToken(p, value);
             const int c = parseInt(value.data());
-            if (c < 0 || c > 255)
-                msg(10008, "接続「%s」に対する色指定 %Xh は正しくありません", name.data(), c);
-            else
-                color = c;
+            if (isConnectionColor(name.data(), c)) color = c;
         } else if (token.equals("raw")) {
             telnetMode = TelnetMode::raw;
         } else if (token.equals("telnet")) {

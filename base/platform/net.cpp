@@ -5,6 +5,8 @@
 // non-blocking, which the event thread of a connection relies on.
 #include "base/platform/net.h"
 
+#include "base/platform/sync.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -18,14 +20,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-namespace {
-int64_t monotonicMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-}  // namespace
 
 int netLastError() { return errno; }
 
@@ -53,10 +47,10 @@ int netConnect(int fd, uint32_t address, int port, int timeoutMs) {
     sa.sin_addr.s_addr = address;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
         if (errno != EINPROGRESS) return -1;
-        const int64_t deadline = monotonicMs() + timeoutMs;
+        const int64_t deadline = platformMonotonicMs() + timeoutMs;
         for (;;) {
             pollfd p{fd, POLLOUT, 0};
-            const int64_t left = deadline - monotonicMs();
+            const int64_t left = deadline - platformMonotonicMs();
             const int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
             if (r < 0 && errno == EINTR) continue;
             if (r < 0) return -1;

@@ -181,8 +181,7 @@ const Row kShell[] = {
     {.name = "AWideExpansionStopsAtItsLineLimit",
      .input = "!m b\n" + repeated("!rem b\n", 500) + "!em\n!m a\n" + repeated("!cm b\n", 500) +
               "!em\n!cm a\n!lm\n!q\n",
-     .out = {"~^(?![\\s\\S]*Error[\\s\\S]*Error)", "Error 10043: マクロ b の展開が大きすぎます (最大 100000 行)\n",
-             "2 個のマクロがあります\r\n"}},
+     .out = {"Error 10043: マクロ b の展開が大きすぎます (最大 100000 行)\nMACRO"}},
 
     // ---- the message file ----
     {.name = "MessageFileGetsWhatTheConsoleGets", .cmd = "!rem hi\n!Quit\n!smc 999\n!q\n", .args = {"-mf:msg.txt"},

@@ -115,14 +115,14 @@ void systemMessageText(const char* text) {
     printColoredParts(nullptr, color, text, "\r\n");
 }
 
-void printNameList(const char* label, const LStrList& names) {
+void printNameList(const char* head, const LStrList& names, const char* tail) {
     if (names.empty()) return;
-    LString text;
-    text.appendFormat(" %s ", label);
+    LString text(head);
     for (int i = 0; i < names.count(); ++i) {
         if (i > 0) text.append(",");
         text.append(names[i]);
     }
+    text.append(tail);
     msgPrintText(text.data());
 }
 

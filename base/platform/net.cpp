@@ -6,6 +6,8 @@
 // the event thread of a connection relies on.
 #include "base/platform/net.h"
 
+#include "base/platform/sync.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -19,14 +21,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-namespace {
-int64_t monotonicMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-}  // namespace
 
 int netLastError() { return errno; }
 
@@ -74,10 +68,10 @@ int netConnectFinish(int fd) {
 int netConnect(int fd, uint32_t address, int port, int timeoutMs) {
     const int started = netConnectStart(fd, address, port);
     if (started <= 0) return started;
-    const int64_t deadline = monotonicMs() + timeoutMs;
+    const int64_t deadline = platformMonotonicMs() + timeoutMs;
     for (;;) {
         pollfd p{fd, POLLOUT, 0};
-        const int64_t left = deadline - monotonicMs();
+        const int64_t left = deadline - platformMonotonicMs();
         const int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return -1;

@@ -51,6 +51,7 @@ const Row kShell[] = {
              "<cmd-files>       読み込むコマンドファイル\r\n-o:<addr>         リモートのテルネットサーバーに接続\r\n"
              "-wo:<msec>        接続オープン後の待機ミリ秒 (既定=2000)\r\n"
              "-wr:<msec>        受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)\r\n"
+             "-tn:<n>           テルネット処理 (0=しない, 1=自動, 2=常にする, 既定=1)\r\n"
              "-?                使い方を表示\r\n-??               ヘルプをブラウザで表示\r\n"
              "-ver              バージョン番号等を表示\r\n制御コマンド一覧\r\n(先頭の ! を !! とすると待機実行)\r\n"
              "!read-command-file <path>\r\n                  コマンドファイルを読み込む\r\n"
@@ -111,10 +112,11 @@ const Row kShell[] = {
      .input = "!rem typed\n" + std::string(2000, 'y') + "\n!q\n",
      .out = {"!rem from file\r\n", kNoConn + std::string(2000, 'y') + "\n"}, .whole = true},
     // 64 KiB of text is a line; one byte more and nothing of it goes out.
-    {.name = "ATypedLineUpToItsLimitGoesOutWholeALongerOneNotAtAll", .servers = {ServerBehaviour::greet("")},
-     .input = "!open {S1} wait 0\n" + std::string(65536, 'y') + "\r\n" + std::string(65537, 'z') + "\n!rem after\n!q\n",
+    {.name = "ATypedLineUpToItsLimitGoesOutWholeALongerOneNotAtAll", .servers = {ServerBehaviour::greet("hi>")},
+     .cmd = "!open {S1} wait 0\n",
      .out = {"Error 10045: 入力行が長すぎます (最大 65536 バイト)\n"}, .absent = {"zz"},
-     .seen = {{"=S1", {std::string(65536, 'y') + "\r\n"}}}},
+     .seen = {{"=S1", {std::string(65536, 'y') + "\r\n"}}},
+     .steps = {{"out:hi>", "in:" + std::string(65536, 'y') + "\r\n" + std::string(65537, 'z') + "\n!rem after\n!q\n"}}},
     {.name = "ManyPipedLines", .input = manyLines(), .whole = true},
     {.name = "APipeThatEndsDoesNotEndTheRun", .cmd = "!wait 1\n!q\n", .out = {"!wait 1\r\n!q\r\n"}, .whole = true},
     {.name = "TokenizerQuotesAndEscapes",
@@ -180,8 +182,7 @@ const Row kShell[] = {
     {.name = "AWideExpansionStopsAtItsLineLimit",
      .input = "!m b\n" + repeated("!rem b\n", 500) + "!em\n!m a\n" + repeated("!cm b\n", 500) +
               "!em\n!cm a\n!lm\n!q\n",
-     .out = {"~^(?![\\s\\S]*Error[\\s\\S]*Error)", "Error 10043: マクロ b の展開が大きすぎます (最大 100000 行)\n",
-             "2 個のマクロがあります\r\n"}},
+     .out = {"Error 10043: マクロ b の展開が大きすぎます (最大 100000 行)\nMACRO"}},
 
     // ---- the message file ----
     {.name = "MessageFileGetsWhatTheConsoleGets", .cmd = "!rem hi\n!Quit\n!smc 999\n!q\n", .args = {"-mf:msg.txt"},

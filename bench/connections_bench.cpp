@@ -10,11 +10,14 @@
 //               listing, and the time to close them all at the end. The
 //               benchmark raises its limit of open files (and so the
 //               program's) to 2N + 1,000 when it may (as root).
+//   dead        N hosts that never answer (default 100) given with -o: the
+//               time until every connect has given up (one connect limit, as
+//               they wait side by side), and that the console answers meanwhile
 //   idle        N silent connections (default 100) for S seconds (default 10):
 //               CPU time used meanwhile
 //
-// Usage: connections_bench [--mb N] [--runs N] [--connections N] [--idle N] [--seconds S]
-//        (--mb 0 leaves the throughput out)
+// Usage: connections_bench [--mb N] [--runs N] [--connections N] [--dead N] [--idle N] [--seconds S]
+//        (0 for --mb, --connections or --dead leaves that part out)
 // The program's own harness code, so it uses POSIX directly.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -297,6 +300,23 @@ void scale(int n, const std::string& dir) {
     std::printf("  closed and ended after  %8.2f s (!q)\n", quitSecs);
 }
 
+void dead(int n, const std::string& dir) {
+    std::printf("dead hosts: %d connects given with -o to a host that never answers\n", n);
+    LoopbackServer server(ServerBehaviour::neverAccepting());
+    std::vector<std::string> args{"-v:0", "-wo:0"};
+    for (int i = 0; i < n; ++i) args.push_back("-o:" + server.address());
+    const int64_t t0 = monoMs();
+    Program p(dir, freshFile(dir + "/out.txt"), args);
+    p.type("!lc\n");
+    const bool answered = p.waitFor(std::to_string(n) + " 個の接続があります", 1, 10000);
+    const double listedSecs = static_cast<double>(monoMs() - t0) / 1000.0;
+    const bool all = p.waitFor("failed to connect()", n, 120000);
+    const double secs = static_cast<double>(monoMs() - t0) / 1000.0;
+    p.quit();
+    std::printf("  console answered after  %8.2f s%s\n", listedSecs, answered ? "" : "  (no answer!)");
+    std::printf("  all given up after      %8.2f s%s\n", secs, all ? "" : "  (not all!)");
+}
+
 void idle(int n, int seconds, const std::string& dir) {
     std::printf("idleness: %d open, silent connections for %d s\n", n, seconds);
     LoopbackServer server(ServerBehaviour::greet(""));
@@ -318,13 +338,14 @@ void idle(int n, int seconds, const std::string& dir) {
 
 int main(int argc, char** argv) {
     uint64_t mb = 200;
-    int connections = 10000, idleConnections = 100, seconds = 10, runs = 3;
+    int connections = 10000, deadHosts = 100, idleConnections = 100, seconds = 10, runs = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
         const long v = std::atol(argv[i + 1]);
         if (opt == "--mb") mb = static_cast<uint64_t>(v);
         else if (opt == "--connections") connections = static_cast<int>(v);
         else if (opt == "--idle") idleConnections = static_cast<int>(v);
+        else if (opt == "--dead") deadHosts = static_cast<int>(v);
         else if (opt == "--seconds") seconds = static_cast<int>(v);
         else if (opt == "--runs") runs = static_cast<int>(v);
     }
@@ -340,7 +361,8 @@ int main(int argc, char** argv) {
         unlink((streamDir + "/minimal.txt").c_str());
         rmdir(streamDir.c_str());
     }
-    scale(connections, dir.path());
+    if (connections > 0) scale(connections, dir.path());
+    if (deadHosts > 0) dead(deadHosts, dir.path());
     idle(idleConnections, seconds, dir.path());
     return 0;
 }

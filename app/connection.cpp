@@ -27,6 +27,7 @@
 #include "app/connection.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <unordered_map>
@@ -90,10 +91,11 @@ TSocket::~TSocket() {
 
 void TSocket::onNetworkEvents(const NSocket::NetworkEvents& events) {
     if (events.mask & NSocket::kFdConnect) {
-        if (events.errors[NSocket::kFdConnectBit] == 0)
+        const int err = events.errors[NSocket::kFdConnectBit];
+        if (err == 0)
             onConnected();
         else
-            onConnectFailed();
+            onConnectFailed(err);
     }
     if (events.mask & NSocket::kFdRead) receive();
     if (events.mask & NSocket::kFdWrite) {
@@ -116,12 +118,13 @@ void TSocket::onConnected() {
     wakeMainLoop();
 }
 
-void TSocket::onConnectFailed() {
+void TSocket::onConnectFailed(int err) {
     // The failure itself has been reported by the socket layer. What waited for
     // the connection is reported once: the first line as a line that cannot be
-    // sent, then how many there were.
-    connectFailed_ = true;
-    noteRunFailure();  // the exit status tells
+    // sent, then how many there were. A connect that !close or the end of the
+    // run cancelled ends with the close notice; one that failed never opened.
+    connectFailed_ = err != ECANCELED;
+    if (connectFailed_) noteRunFailure();  // the exit status tells
     LLockGuard guard;
     flags |= kConnectFailed;
     const int waiting = sendQueue.count();
@@ -132,6 +135,9 @@ void TSocket::onConnectFailed() {
 
 void TSocket::onClosed() {
     if (connectFailed_) return;  // it never opened
+    // Data the telnet filter still held back (a 0xFF that ended the last piece).
+    const LString rest = telnet.finish();
+    showReceived(rest.data(), rest.len());
     LLockGuard guard;
     flags &= ~kWritable;
     printConnectionNotice("[", this, " closed]\r\n");
@@ -144,9 +150,15 @@ void TSocket::receive() {
     // One buffer per connection, kept between pieces: a streaming server then
     // costs no allocation per piece, and a quiet one keeps its buffer small.
     received_.truncate(0);
-    const int n = receiveAll(received_, g_receivePause);
+    if (receiveAll(received_, g_receivePause) <= 0) return;
+    // Telnet commands leave the piece here; what remains is the server's data.
+    telnet.receive(received_, replies_);
+    if (!replies_.empty()) sendReplies();
+    showReceived(received_.data(), received_.len());
+}
+
+void TSocket::showReceived(const char* text, int n) {
     if (n <= 0) return;
-    const char* text = received_.data();
     CompletionProbe probe;
     {
         // One hold of g_libLock for the console, the log files and what the
@@ -179,6 +191,24 @@ void TSocket::receive() {
     // The search runs without the lock: a slow pattern holds up only this
     // connection.
     if (searchForCompletion(this, probe, text, n)) wakeForPass(this);
+}
+
+void TSocket::sendReplies() {
+    LLockGuard guard;
+    if (!(flags & kWritable) || draining || !unsentRest.empty()) {
+        // Something goes out before them: they follow it on the next kFdWrite.
+        unsentRest.append(replies_);
+        replies_.truncate(0);
+        requestWritable();
+        return;
+    }
+    // As a line sent at once: a line handed over meanwhile queues behind them.
+    draining = true;
+    const LString replies = std::move(replies_);
+    replies_.clear();
+    transmit(replies.data(), replies.len());
+    draining = false;
+    if (!sendQueue.empty()) requestWritable();
 }
 
 void TSocket::drainQueue() {
@@ -230,7 +260,8 @@ void TSocket::transmit(const char* bytes, int n) {
         left = sendSome(bytes, n);
     }
     if (left > 0) {
-        unsentRest.assign(bytes + (n - left), left);
+        // Telnet answers put behind this send while the lock was released stay behind it.
+        unsentRest.insert(bytes + (n - left), 0, left);
         flags &= ~kWritable;
         // Only now: the kFdWrite it brings must find the rest recorded.
         requestWritable();
@@ -249,17 +280,9 @@ void TSocket::sendLine(const LineRecord& line) {
         const JoinedText message{"[send to ", name.data(), "] ", shown ? shown->data() : text.data()};
         systemMessageText(message.data());
     }
-    // The line and its CR LF in one send; a short line needs no allocation.
-    char small[256];
-    if (text.len() + 2 <= static_cast<int>(sizeof small)) {
-        std::memcpy(small, text.data(), static_cast<size_t>(text.len()));
-        std::memcpy(small + text.len(), "\r\n", 2);
-        transmit(small, text.len() + 2);
-    } else {
-        LString wire(text);
-        wire.append("\r\n");
-        transmit(wire.data(), wire.len());
-    }
+    // The line and its line ending in one send.
+    const WireLine wire(text.data(), text.len(), eol, telnet.active());
+    transmit(wire.data(), wire.len());
 }
 
 // ---- the list ----
@@ -335,8 +358,9 @@ void queueLine(TSocket* c, const LineRecord& line) {
         // lock was kept, its socket being closed already), and afterwards it
         // needs the lock to leave the list.
         c->draining = false;
-        // A line queued meanwhile, or a drain that stood aside, needs a kFdWrite.
-        if (!c->sendQueue.empty()) c->requestWritable();
+        // A line queued meanwhile, telnet answers put behind this line, or a
+        // drain that stood aside, needs a kFdWrite.
+        if (!c->sendQueue.empty() || !c->unsentRest.empty()) c->requestWritable();
         return;
     }
     c->sendQueue.add(line.clone());
@@ -345,13 +369,16 @@ void queueLine(TSocket* c, const LineRecord& line) {
 
 // ---- opening ----
 
-bool openConnection(const char* host, const char* name, bool notReady, int color) {
+bool openConnection(const char* host, const char* name, bool notReady, int color,
+                    std::optional<TelnetMode> telnetMode, LineEnd eol) {
     int port = 23;
     LString target;
     if (!splitHostPort(host, target, &port)) return false;
     auto c = std::make_unique<TSocket>(color);
     if (name != nullptr && *name != 0) c->name.assign(name);
     if (notReady) c->flags &= ~TSocket::kReady;
+    c->telnet.setMode(telnetMode ? *telnetMode : static_cast<TelnetMode>(g_telnetMode.load()));
+    c->eol = eol;
     c->setTarget(host, target.data(), port);
     if (!c->prepare(c->name.data())) return false;
     attachLogFiles(c.get());
@@ -365,14 +392,30 @@ bool openConnection(const char* host, const char* name, bool notReady, int color
 
 // ---- commands ----
 
+bool readLineEnd(const char*& p, LineEnd& eol) {
+    LString word;
+    p = nextToken(p, word);
+    if (word.empty()) {
+        msg(10014, "'%s' のパラメータがありません", "eol");
+        return false;
+    }
+    if (!parseLineEnd(word.data(), &eol)) {
+        msg(10047, "行末の指定「%s」は正しくありません (crlf, cr, lf のいずれか)", word.data());
+        return false;
+    }
+    return true;
+}
+
 int cmdOpen(CommandContext& ctx) {
-    const int64_t at = nowMs();  // the wait is counted from here
+    const int64_t openedAt = nowMs();  // the wait is counted from here
     LString host;
     const char* p = nextToken(ctx.args, host);
     LString name;
     bool notReady = false;
     int wait = g_openWait;
     int color = -1;
+    std::optional<TelnetMode> telnetMode;
+    LineEnd eol = LineEnd::crlf;
     for (;;) {
         const char* at = p;
         LString token;
@@ -391,6 +434,12 @@ int cmdOpen(CommandContext& ctx) {
             p = nextToken(p, value);
             const int c = parseInt(value.data());
             if (isConnectionColor(name.data(), c)) color = c;
+        } else if (token.equals("raw")) {
+            telnetMode = TelnetMode::raw;
+        } else if (token.equals("telnet")) {
+            telnetMode = TelnetMode::telnet;
+        } else if (token.equals("eol")) {
+            readLineEnd(p, eol);
         } else {
             warnTrailing(at);
             break;
@@ -403,11 +452,11 @@ int cmdOpen(CommandContext& ctx) {
     }
     // The lines after this one wait (the greeting comes first); everything
     // else goes on, and the connect goes on after the wait when it takes longer.
-    if (!openConnection(host.data(), name.data(), notReady, color)) {
+    if (!openConnection(host.data(), name.data(), notReady, color, telnetMode, eol)) {
         noteRunFailure();
         return 0;
     }
-    if (wait > 0) ctx.pause.extendTo(at + wait);
+    if (wait > 0) ctx.pause.extendTo(openedAt + wait);
     return 0;
 }
 

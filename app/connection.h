@@ -10,12 +10,15 @@
 // log list is guarded by g_libLock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "app/atoms.h"
 #include "app/line_record.h"
 #include "app/socket.h"
+#include "app/telnet.h"
 #include "base/larray.h"
 #include "base/thread.h"
 
@@ -55,8 +58,14 @@ public:
     // id, never by a pointer that a later connection could reuse.
     const uint64_t id;
 
-    // The rest of a line that went out short: the head of the send queue, sent
-    // on the next kFdWrite before any queued line. Under g_libLock.
+    // Telnet: the receive filter (connection thread) and whether the
+    // connection speaks telnet (any thread).
+    TelnetFilter telnet;
+    std::atomic<LineEnd> eol{LineEnd::crlf};  // how sent lines end; any thread
+
+    // Bytes that must go out before any queued line: the rest of a line that
+    // went out short, then telnet answers that could not go at once. Sent on
+    // the next kFdWrite. Under g_libLock.
     LString unsentRest;
     // The connection thread is sending a line it took from the queue, so a new
     // line must queue behind it. Under g_libLock.
@@ -81,10 +90,16 @@ public:
 
 private:
     LString received_;  // the piece being received; connection thread only
+    LString replies_;   // telnet answers to a piece; connection thread only
     bool connectFailed_ = false;  // connection thread only
     void onConnected();
-    void onConnectFailed();
+    void onConnectFailed(int err);  // err: the error number, ECANCELED for a close
     void receive();
+    // Console, log files and the completion check for n data bytes.
+    void showReceived(const char* text, int n);
+    // Sends the telnet answers now when nothing waits before them, else puts
+    // them behind what waits.
+    void sendReplies();
     void drainQueue();
     void onClosed();
     void transmit(const char* bytes, int n);
@@ -94,11 +109,13 @@ private:
 extern LPtrArray<TSocket> g_connections;
 
 // Opens one connection: splits host[:port] (10044 for a bad port), constructs
-// it (name, colour, nr), makes its descriptors (one error when they are
-// refused), attaches the log files, starts its thread and lists it as the
-// current connection. The thread then connects; a failed connect is reported
-// there. Returns false when nothing was listed.
-bool openConnection(const char* host, const char* name, bool notReady, int color);
+// it (name, colour, nr, telnet mode (without one the -tn setting decides),
+// line end), makes its descriptors (one error when they are refused),
+// attaches the log files, starts its thread and lists it as the current
+// connection. The thread then connects; a failed connect is reported there.
+// Returns false when nothing was listed.
+bool openConnection(const char* host, const char* name, bool notReady, int color,
+                    std::optional<TelnetMode> telnetMode = std::nullopt, LineEnd eol = LineEnd::crlf);
 // Appends c to g_connections (it becomes current) / takes it out; under g_libLock.
 void addConnection(TSocket* c);
 void removeConnection(TSocket* c);
@@ -124,6 +141,11 @@ void closeConnection(TSocket* c);
 bool isConnectionColor(const char* name, int c);
 // Asks every connection to close (they leave g_connections from their threads).
 void closeAllConnections();
+
+// Reads the word after the keyword eol (crlf, cr or lf) into eol, moves p
+// past it and returns true; a missing word (10014) or any other (10047) is
+// reported, leaves eol as it was and returns false.
+bool readLineEnd(const char*& p, LineEnd& eol);
 
 // Connection settings: moves a ready connection to a 0-based position (clamped;
 // a large one makes it current) and reports the move; null (10005) when no

@@ -61,6 +61,7 @@ struct OptionValues {
     int verbose = 1;
     int openWait = 2000;
     int receivePause = 100;
+    int telnetMode = 1;
     int onlineHelp = 0;
     int usage = 0;
     int version = 0;
@@ -90,6 +91,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addStrsOpt(options, "o", &v.hosts);
     addIntOpt(options, "wo", &v.openWait, 0, -1, 1);
     addIntOpt(options, "wr", &v.receivePause, 0, -1, 0);
+    addIntOpt(options, "tn", &v.telnetMode, 0, 2, 2);
     addStrOpt(options, "rf", &v.resultFile, nullptr);
     addIntOpt(options, "qd", &v.quitWhenDone, 0, 1, 1);
     for (int i = 0; i < args.count(); ++i) {
@@ -170,6 +172,8 @@ int main(int argc, char** argv) {
     g_verbose = v.verbose;
     g_openWait = v.openWait;
     g_receivePause = v.receivePause;
+    // A -tn value out of range has been reported; the default stays.
+    if (v.telnetMode >= 0 && v.telnetMode <= 2) g_telnetMode = v.telnetMode;
     g_quitWhenDone = v.quitWhenDone;
 
     // 8: help, usage or version end the run.

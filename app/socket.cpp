@@ -314,10 +314,10 @@ void LSocket::run() {
     const int dialed = dial();
     if (dialed == 0) {
         deliver(kFdConnect);
-    } else if (dialed > 0) {
+    } else {
         NetworkEvents failed;
         failed.mask = kFdConnect;
-        failed.errors[kFdConnectBit] = dialed;
+        failed.errors[kFdConnectBit] = dialed > 0 ? dialed : ECANCELED;
         onNetworkEvents(failed);
     }
     while (dialed == 0 && !closeRequested_ && !stopRequested && !peerGone_) {

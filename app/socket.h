@@ -6,7 +6,8 @@
 // its own connection and a close cancels the connect at once. Then it waits
 // (poll) on the socket and on that event and hands the network events to
 // onNetworkEvents() as the designed bits: kFdConnect once when the connect has
-// ended (its error in errors[kFdConnectBit] when it failed); kFdWrite once the
+// ended (its error in errors[kFdConnectBit] when it failed, ECANCELED when
+// close() ended it); kFdWrite once the
 // connected socket can take data and again after a short send has drained;
 // kFdRead while data waits; exactly one kFdClose at the end, after the socket
 // is closed and after every byte still waiting has been delivered. The object

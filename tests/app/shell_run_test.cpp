@@ -51,6 +51,7 @@ const Row kShell[] = {
              "<cmd-files>       読み込むコマンドファイル\r\n-o:<addr>         リモートのテルネットサーバーに接続\r\n"
              "-wo:<msec>        接続オープン後の待機ミリ秒 (既定=2000)\r\n"
              "-wr:<msec>        受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)\r\n"
+             "-tn:<n>           テルネット処理 (0=しない, 1=自動, 2=常にする, 既定=1)\r\n"
              "-qd               待機中・実行中のアトムがなくなったら終了\r\n"
              "-rf:<path>        終わったアトムごとに結果を JSON の 1 行で記録\r\n"
              "-?                使い方を表示\r\n-??               ヘルプをブラウザで表示\r\n"
@@ -114,10 +115,11 @@ const Row kShell[] = {
      .input = "!rem typed\n" + std::string(2000, 'y') + "\n!q\n",
      .out = {"!rem from file\r\n", kNoConn + std::string(2000, 'y') + "\n"}, .whole = true},
     // 64 KiB of text is a line; one byte more and nothing of it goes out.
-    {.name = "ATypedLineUpToItsLimitGoesOutWholeALongerOneNotAtAll", .servers = {ServerBehaviour::greet("")},
-     .input = "!open {S1} wait 0\n" + std::string(65536, 'y') + "\r\n" + std::string(65537, 'z') + "\n!rem after\n!q\n",
+    {.name = "ATypedLineUpToItsLimitGoesOutWholeALongerOneNotAtAll", .servers = {ServerBehaviour::greet("hi>")},
+     .cmd = "!open {S1} wait 0\n",
      .out = {"Error 10045: 入力行が長すぎます (最大 65536 バイト)\n"}, .absent = {"zz"},
-     .seen = {{"=S1", {std::string(65536, 'y') + "\r\n"}}}},
+     .seen = {{"=S1", {std::string(65536, 'y') + "\r\n"}}},
+     .steps = {{"out:hi>", "in:" + std::string(65536, 'y') + "\r\n" + std::string(65537, 'z') + "\n!rem after\n!q\n"}}},
     {.name = "ManyPipedLines", .input = manyLines(), .whole = true},
     {.name = "APipeThatEndsDoesNotEndTheRun", .cmd = "!wait 1\n!q\n", .out = {"!wait 1\r\n!q\r\n"}, .whole = true},
     {.name = "TokenizerQuotesAndEscapes",

@@ -30,7 +30,7 @@ TEST(RexNesting, TooDeepGivesUpWithOneWarning) {
 
 std::string alternatives(int n) {
     std::string pattern;
-    for (int i = 0; i < n; ++i) pattern += (i ? "|k" : "k") + std::to_string(i) + ";";
+    for (int i = 0; i < n; ++i) pattern.append(i ? "|k" : "k").append(std::to_string(i)).append(";");
     return pattern;
 }
 
@@ -40,10 +40,10 @@ TEST(RexNesting, LongAndDeepPatternsWithinTheLimitsWork) {
         {repeat("(?:x|", 300) + "a" + repeat(")*", 300), "aa", 0, 2},  // alternations and repetitions nested deep
         {alternatives(100000), std::string(200, '-') + "k99999;", 200, 7},
         // no literal merging under an ignore pattern: one node per character
-        {repeat("\\d", 100000), "x" + std::string(100000, '7'), 1, 100000},
+        {repeat("\\d", 100000), std::string("x").append(100000, '7'), 1, 100000},
         {repeat("\\d", 100000), "123", -1, 0},
-        {"{@ign(-)}" + std::string(100000, 'a'), "a-" + std::string(99999, 'a'), 0, 100001},
-        {"(?<=" + repeat("\\d", 20000) + ")x", std::string(20000, '1') + "x", 20000, 1},  // backward through a long chain
+        {std::string("{@ign(-)}").append(100000, 'a'), std::string("a-").append(99999, 'a'), 0, 100001},
+        {std::string("(?<=").append(repeat("\\d", 20000)).append(")x"), std::string(20000, '1') + "x", 20000, 1},  // backward through a long chain
         {repeat("{@ic}", 100000) + "a", "A", 0, 1},  // directives one after another
     };
     for (const auto& c : cases) {

@@ -111,6 +111,16 @@ void LRex::skipIgnorable(LRexCursor& cur) const {
     }
 }
 
+int LRex::finishOneWay(LRexCursor& cur, const char* from, int consumed, int backward, int32_t& done) {
+    if (consumed < 0) {
+        cur.pos = from;
+        return 0;
+    }
+    cur.pos += backward ? -consumed : consumed;
+    done = 1;
+    return 1;
+}
+
 static void adoptContext(LRex* node, LRexContext& ctx) {
     node->flags = ctx.flags;
     node->ignore = ctx.ignore;
@@ -235,13 +245,7 @@ int LFlatRex::match(LRexCursor& cur, int backward) {
     } else {
         consumed = rexCompareText(cur, text.data(), text.len(), flags, backward);
     }
-    if (consumed < 0) {
-        cur.pos = p;
-        return 0;
-    }
-    cur.pos += backward ? -consumed : consumed;
-    done = 1;
-    return 1;
+    return finishOneWay(cur, p, consumed, backward, done);
 }
 
 bool LFlatRex::plainCompare() const {
@@ -321,14 +325,7 @@ int LCharsRex::match(LRexCursor& cur, int backward) {
     if (done) return 0;
     const char* p = cur.pos;
     skipIgnorable(cur);
-    const int n = consume(cur, cur.pos, backward);
-    if (n < 0) {
-        cur.pos = p;
-        return 0;
-    }
-    cur.pos += backward ? -n : n;
-    done = 1;
-    return 1;
+    return finishOneWay(cur, p, consume(cur, cur.pos, backward), backward, done);
 }
 
 void LCharsRex::dump(LString& out, int depth) const {
@@ -1013,11 +1010,7 @@ int LRefRex::match(LRexCursor& cur, int backward) {
     }
     if (target) {
         const int consumed = rexCompareText(cur, target, targetLen, flags, backward);
-        if (consumed >= 0) {
-            cur.pos += backward ? -consumed : consumed;
-            done = 1;
-            return 1;
-        }
+        if (consumed >= 0) return finishOneWay(cur, p, consumed, backward, done);
     } else if (!warned) {
         msg(35000, "missing reference target for '%s'", name);
         warned = 1;

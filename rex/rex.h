@@ -70,6 +70,10 @@ public:
 
 protected:
     LRex();
+    // The end of a match of a node with one way: consumed < 0 puts cur.pos back
+    // at from and returns 0; otherwise moves cur.pos by consumed bytes (back when
+    // backward), sets done and returns 1.
+    static int finishOneWay(LRexCursor& cur, const char* from, int consumed, int backward, int32_t& done);
     // analyzeFirst of a node that skips its ignore pattern first: at offset 0
     // the ignore pattern's first bytes join own; beyond it nothing is known.
     int withIgnore(int offset, LRexByteSet& bytes, LRexOffsets& rest, bool extended, int own) const;

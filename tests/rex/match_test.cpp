@@ -94,6 +94,31 @@ const MatchCase kCases[] = {
     {"folding", "{@ic}[A-C]", 0, 's', "xb", 1, 1, ""},
     {"folding", "{@ic}[" Fa_ "]", 0, 's', FA_, 0, 2, ""},
     {"folding", "abc", rexIgnoreWidth, 's', "\x82\x81\x82\x82\x82\x83", 0, 6, ""},
+    // the last letter of every folding range, both ways, as literal and in a set
+    // (padded texts go through the first-byte filter)
+    {"folding", "{@ic}\x82\x79", 0, 's', "\x82\x9A", 0, 2, ""},       // full-width Z, z
+    {"folding", "{@ic}\x82\x9A", 0, 's', P + "\x82\x79", 120, 2, ""},
+    {"folding", "{@ic}z", 0, 's', "Z", 0, 1, ""},
+    {"folding", "{@ic}\x83\xB6", 0, 's', "\x83\xD6", 0, 2, ""},       // Greek omega
+    {"folding", "{@ic}\x83\xD6", 0, 's', P + "\x83\xB6", 120, 2, ""},
+    {"folding", "{@ic}\x84\x4E", 0, 's', "\x84\x7E", 0, 2, ""},       // Cyrillic, before 847F
+    {"folding", "{@ic}\x84\x60", 0, 's', P + "\x84\x91", 120, 2, ""},       // Cyrillic ya
+    {"folding", "{@ic}\x84\x91", 0, 's', "\x84\x60", 0, 2, ""},
+    {"folding", "{@ic}[\x82\x81-\x82\x9A]", 0, 's', "\x82\x79", 0, 2, ""},
+    {"folding", "{@ic}[\x84\x40-\x84\x60]", 0, 's', "\x84\x91", 0, 2, ""},
+    {"folding", "{@ic}[\x83\x9F-\x83\xB6]", 0, 's', "\x83\xD6", 0, 2, ""},
+    {"folding", "{@iz}9Zz", 0, 's', "\x82\x58\x82\x79\x82\x9A", 0, 6, ""},  // ends of the digit and letter runs
+    {"folding", "{@iz}\x82\x58\x82\x79\x82\x9A", 0, 's', "9Zz", 0, 3, ""},
+    {"folding", "{@iz}\xDF", 0, 's', "\x81\x4B", 0, 2, ""},             // the last pair of the table
+    {"folding", "{@iz}\x81\x4B", 0, 's', P + "\xDF", 120, 1, ""},
+    {"folding", "{@iz}\xDD", 0, 's', "\x83\x93", 0, 2, ""},             // the highest full-width code
+    {"folding", "{@iz}\x83\x93", 0, 's', "\xDD", 0, 1, ""},
+    {"folding", "{@iz}[\xDF]", 0, 's', "\x81\x4B", 0, 2, ""},
+    {"folding", "{@iz}[\x81\x4B]", 0, 's', "\xDF", 0, 1, ""},
+    {"folding", "{@iz}[\x83\x93]", 0, 's', "\xDD", 0, 1, ""},
+    {"folding", "{@iz}[a-z]", 0, 's', "\x82\x9A", 0, 2, ""},
+    {"folding", "{@iz}[0-9]", 0, 's', "\x82\x58", 0, 2, ""},
+    {"folding", "{@ic}{@iz}Z", 0, 's', "\x82\x9A", 0, 2, ""},
     // groups, names and references
     {"reference", "(a)\\1", 0, 's', "aa", 0, 2, ""},
     {"reference", "\\1(a)", 0, 's', "aa", -1, 0, "35000: missing reference target for '1'"},

@@ -50,6 +50,7 @@ struct OptionValues {
     int verbose = 1;
     int openWait = 2000;
     int receivePause = 100;
+    int rexSteps = kRexDefaultStepLimit;
     int onlineHelp = 0;
     int usage = 0;
     int version = 0;
@@ -77,6 +78,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addStrsOpt(options, "o", &v.hosts);
     addIntOpt(options, "wo", &v.openWait, 0, -1, 1);
     addIntOpt(options, "wr", &v.receivePause, 0, -1, 0);
+    addIntOpt(options, "rxsteps", &v.rexSteps, 1000, -1, kRexDefaultStepLimit);
     for (int i = 0; i < args.count(); ++i) {
         const char* arg = args[i];
         if (tryOptions(options, arg)) continue;
@@ -147,6 +149,7 @@ int main(int argc, char** argv) {
     g_verbose = v.verbose;
     g_openWait = v.openWait;
     g_receivePause = v.receivePause;
+    rexSetStepLimit(v.rexSteps);
 
     // 8: help, usage or version end the run.
     if (v.onlineHelp) {

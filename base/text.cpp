@@ -126,7 +126,7 @@ char hexByte(const char* p) {
 
 }  // namespace
 
-int decodeEscape(const char* p, LString& out) {
+int decodeEscape(const char* p, LString& out, bool report) {
     if (!p) return 0;
     switch (*p) {
     case '\\': out.appendChar('\\'); return 1;
@@ -142,7 +142,7 @@ int decodeEscape(const char* p, LString& out) {
             out.appendChar(hexByte(p + 1));
             return 3;
         }
-        msg(35000, "illegal escape: '\\x'+%02X+%02X", static_cast<unsigned char>(p[1]),
+        if (report) msg(35000, "illegal escape: '\\x'+%02X+%02X", static_cast<unsigned char>(p[1]),
             p[1] ? static_cast<unsigned char>(p[2]) : 0u);
         return 0;
     case 'X':
@@ -152,7 +152,7 @@ int decodeEscape(const char* p, LString& out) {
             out.appendChar(hexByte(p + 3));
             return 5;
         }
-        msg(35000, "illegal escape: '%.5s'", p);
+        if (report) msg(35000, "illegal escape: '%.5s'", p);
         return 0;
     default:
         return 0;

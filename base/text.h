@@ -18,8 +18,8 @@ int parseSize(const char* text, bool roundUp = false);
 
 // Decodes the escape after a backslash (p points after it) by appending its bytes
 // to out; returns the characters consumed, 0 when it is no escape (with warning
-// 35000 for a malformed \x, \X or \u).
-int decodeEscape(const char* p, LString& out);
+// 35000 for a malformed \x, \X or \u unless report is false).
+int decodeEscape(const char* p, LString& out, bool report = true);
 
 // A copy of text in which control bytes and other unprintable bytes are shown
 // as \r, \n, \t or \xNN and double-byte characters are kept whole.

@@ -9,7 +9,9 @@
 // and a negated set at offset 2 or more leaves both one and two bytes over.
 #include "rex/plan.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "base/chars.h"
 #include "rex/fold.h"
@@ -248,10 +250,10 @@ bool followSet(const LRex* rest, LRexByteSet& set) {
     return first->analyzeFirst(0, set, left, true) && left.empty() && set.count() > 0;
 }
 
-// A literal that every match of node contains, consumed forward (never one
-// inside a lookaround); empty when none is known. Walks sequence chains by a
-// loop and groups by recursion (bounded by the nesting limit).
-void requiredLiteral(const LRex* node, LString& best) {
+// Adds the literals that every match of node contains, consumed forward (never
+// one inside a lookaround). Walks sequence chains by a loop and groups by
+// recursion (bounded by the nesting limit).
+void requiredLiterals(const LRex* node, std::vector<LString>& found) {
     for (;;) {
         if (auto* f = dynamic_cast<const LFlatRex*>(node)) {
             if (f->flags & (rexIgnoreCase | rexIgnoreWidth)) return;
@@ -263,7 +265,7 @@ void requiredLiteral(const LRex* node, LString& best) {
                 i += len;
             }
             if (n > 0 && len == 1 && lead[static_cast<unsigned char>(f->text[n - 1])]) return;
-            if (n > best.len()) best.assign(f->text);
+            if (n > 0) found.emplace_back(f->text);
             return;
         }
         if (auto* b = dynamic_cast<const LBraceRex*>(node)) {
@@ -283,7 +285,7 @@ void requiredLiteral(const LRex* node, LString& best) {
         if (auto* s = dynamic_cast<const LSeqRex*>(node)) {
             const LSeqRex* q = s;
             for (;;) {
-                requiredLiteral(q->head.get(), best);
+                requiredLiterals(q->head.get(), found);
                 if (q->rest->kind() == 3) {
                     q = static_cast<const LSeqRex*>(q->rest.get());
                     continue;
@@ -300,7 +302,9 @@ void requiredLiteral(const LRex* node, LString& best) {
 }  // namespace
 
 const LRexPlan& rexPlan(LRex* root) {
-    if (root->plan && root->plan->charSet == g_charSet) return *root->plan;
+    if (!root->root) root->root = std::make_unique<LRexRoot>();
+    std::unique_ptr<LRexPlan>& slot = root->root->plan;
+    if (slot && slot->charSet == g_charSet) return *slot;
     auto plan = std::make_unique<LRexPlan>();
     plan->charSet = g_charSet;
     Walk walk;
@@ -330,11 +334,23 @@ const LRexPlan& rexPlan(LRex* root) {
             plan->scan = LRexPlan::kScanTable;
         }
     }
-    if (!plan->hasRef) requiredLiteral(root, plan->required);
+    if (!plan->hasRef && root->kind() != 1) {
+        // A literal that is the whole pattern is found by the scan itself; of
+        // the others the longest few are checked, each once.
+        std::vector<LString> found;
+        requiredLiterals(root, found);
+        std::stable_sort(found.begin(), found.end(), [](const LString& a, const LString& b) { return a.len() > b.len(); });
+        for (const LString& f : found) {
+            if (plan->required.size() >= 4) break;
+            bool seen = false;
+            for (const LString& r : plan->required) seen = seen || (r.len() == f.len() && std::memcmp(r.data(), f.data(), f.len()) == 0);
+            if (!seen) plan->required.push_back(f);
+        }
+    }
     if (!plan->hasRef && !plan->rootIgnore && root->kind() == 3) {
         auto* rep = dynamic_cast<LRepRex*>(static_cast<LSeqRex*>(root)->head.get());
         if (rep && !rep->lazy && rep->stepsOneCharacter() && rep->hasFollow()) plan->skipRep = rep;
     }
-    root->plan = std::move(plan);
-    return *root->plan;
+    slot = std::move(plan);
+    return *slot;
 }

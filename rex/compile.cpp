@@ -15,6 +15,7 @@
 #include "base/chars.h"
 #include "base/msg.h"
 #include "base/text.h"
+#include "rex/plan.h"
 
 const char* const g_rexTokens[14] = {"|", ".", "*", "+", "?", "-", "[", "]", "(", ")", "^", "$", "{", "}"};
 
@@ -31,7 +32,7 @@ bool LRexParser::at(LRexToken t) const {
 bool LRexParser::startsWith(const char* text) const { return std::strncmp(pos, text, std::strlen(text)) == 0; }
 
 void LRexParser::warn(int code, const char* fmt, ...) {
-    if (tooDeep) return;
+    if (tooDeep || quiet) return;
     va_list args;
     va_start(args, fmt);
     LString text;
@@ -74,7 +75,7 @@ int readLiteralChar(LRexParser& p, LString& out, bool setMode) {
     }
     if (b == '\\') {
         LString decoded;
-        const int used = decodeEscape(p.pos + 1, decoded);
+        const int used = decodeEscape(p.pos + 1, decoded, !p.quiet);
         if (used > 0) {
             if (setMode && p.pos[1] == 'n') {
                 out.appendChar(10);
@@ -529,10 +530,13 @@ std::unique_ptr<LRex> parseSet(LRexParser& p) {
     }
 }
 
-std::unique_ptr<LRex> rexCompile(const char* pattern, uint32_t flags) {
+namespace {
+
+std::unique_ptr<LRex> compile(const char* pattern, uint32_t flags, bool quiet) {
     LString copy(pattern);
     if (copy.empty()) return nullptr;
     LRexParser p;
+    p.quiet = quiet;
     p.pattern = copy.data();
     p.pos = copy.data();
     p.end = copy.data() + copy.len();
@@ -554,5 +558,20 @@ std::unique_ptr<LRex> rexCompile(const char* pattern, uint32_t flags) {
         tree = std::make_unique<LSeqRex>(p.ctx, std::move(parts));
     }
     if (p.ctx.ignore && p.ctx.ignorePending) delete p.ctx.ignore;
+    tree->root = std::make_unique<LRexRoot>();
+    tree->root->source.assign(pattern);
+    tree->root->flags = flags;
     return tree;
 }
+
+}  // namespace
+
+std::unique_ptr<LRex> rexCompile(const char* pattern, uint32_t flags) { return compile(pattern, flags, false); }
+
+std::unique_ptr<LRex> rexCopy(const LRex* root) {
+    if (!root) return nullptr;
+    if (!root->root) return compile("", 0, true);
+    return compile(root->root->source.data(), root->root->flags, true);
+}
+
+const char* rexSource(const LRex* root) { return root && root->root ? root->root->source.data() : ""; }

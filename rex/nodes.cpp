@@ -20,15 +20,6 @@
 
 LRexCustomResolver g_rexCustomResolver = nullptr;
 bool g_rexShortcuts = true;
-int64_t g_rexStepBudget = -1;
-
-// Takes one step of the test budget; false when it is used up.
-static inline bool takeStep() {
-    if (g_rexStepBudget < 0) return true;
-    if (g_rexStepBudget == 0) return false;
-    --g_rexStepBudget;
-    return true;
-}
 
 LRexCustomResolver rexSetCustomResolver(LRexCustomResolver resolver) {
     LRexCustomResolver old = g_rexCustomResolver;
@@ -104,7 +95,7 @@ void LRex::skipIgnorable(LRexCursor& cur) const {
     for (;;) {
         ignore->reset();
         const char* q = cur.pos;
-        if (!ignore->match(cur, 0) || cur.pos == q) {
+        if (!cur.step() || !ignore->match(cur, 0) || cur.pos == q) {
             cur.pos = q;
             return;
         }
@@ -437,6 +428,7 @@ int LSpRex::match(LRexCursor& cur, int backward) {
         case '!': {
             LRexCursor copy = cur;
             int r = body ? body->match(copy, backward ^ reverse) : 1;
+            cur.stepsLeft = copy.stepsLeft;
             done = 1;
             ok = type == '=' ? r : !r;
             break;
@@ -591,7 +583,7 @@ int LSeqRex::isMulti() const {
 }
 
 int LSeqRex::match(LRexCursor& cur, int backward) {
-    if (!takeStep()) return 0;
+    if (!cur.step()) return 0;
     return backward ? matchBackward(cur) : matchForward(cur);
 }
 
@@ -606,7 +598,7 @@ enter:
     if (!n->headMark.set) n->headMark = cur.mark();
 next_way:
     if (!n->restMark.set) {
-        if (!n->head->match(cur, 0)) {
+        if (!cur.step() || !n->head->match(cur, 0)) {
             ret = 0;
             goto leave;
         }
@@ -647,7 +639,7 @@ next_way:
         n = n->next();
         goto enter;
     }
-    ret = n->rest->match(cur, 1);
+    ret = cur.step() && n->rest->match(cur, 1);
 after_rest:
     if (!ret) goto leave;
     n->head->reset();
@@ -692,7 +684,7 @@ void LOrRex::reset() {
 }
 
 int LOrRex::match(LRexCursor& cur, int backward) {
-    if (!takeStep()) return 0;
+    if (!cur.step()) return 0;
     if (cur.atomicDepth > 0 && next >= 1) return 0;
     for (int i = next; i < static_cast<int>(alternatives.size()); ++i) {
         if (alternatives[i]->match(cur, backward)) {
@@ -760,7 +752,7 @@ const char* LRepRex::deadRunEnd() const {
 }
 
 int LRepRex::match(LRexCursor& cur, int backward) {
-    if (!takeStep()) return 0;
+    if (!cur.step()) return 0;
     const bool memo = memo_ && g_rexShortcuts;
     if (lazy && !backward) return memo ? matchLazyMemo(cur) : matchLazy(cur);
     return memo ? matchGreedyMemo(cur, backward) : matchGreedy(cur, backward);
@@ -768,15 +760,6 @@ int LRepRex::match(LRexCursor& cur, int backward) {
 
 static void truncateTries(LArray& tries, int n) {
     while (tries.count() > n) tries.removeAt(tries.count() - 1);
-}
-
-void LRepRex::replayFailed(const LRexCursor& cur, int entry, int calls) const {
-    LString d;
-    dump(d, 0);
-    msgPrint("this='%s'\n", d.data());
-    LString text(cur.start, static_cast<int>(cur.end - cur.start));
-    internalError("944: '%s': idx=%d, tryCnt=%d, tc=%d", text.data(), static_cast<int>(cur.pos - cur.start), entry,
-                  calls);
 }
 
 int LRepRex::matchGreedy(LRexCursor& cur, int backward) {
@@ -795,14 +778,20 @@ int LRepRex::matchGreedy(LRexCursor& cur, int backward) {
         const LRexMark m = cur.mark();
         const int replays = static_cast<int>(tries[i]) - 1;
         for (int t = 0; t < replays; ++t) {
-            if (!body->match(cur, backward)) {
-                if (g_rexStepBudget == 0) {  // stopped by the test budget
-                    cur.pos = p0;
-                    return 0;
-                }
-                replayFailed(cur, static_cast<int>(tries[i]), t);
+            if (!cur.step() || !body->match(cur, backward)) {
+                // A way found before no longer matches (its body reads captures
+                // that have changed since), or the budget is used up: either way
+                // there is no further way.
+                truncateTries(tries, 0);
+                cur.pos = p0;
+                return 0;
             }
             cur.restore(m);
+        }
+        if (!cur.step()) {
+            truncateTries(tries, 0);
+            cur.pos = p0;
+            return 0;
         }
         if (!body->match(cur, backward) || cur.pos == q) {
             cur.pos = q;
@@ -829,7 +818,7 @@ int LRepRex::matchLazy(LRexCursor& cur) {
     while (count < lazyCount) {
         body->reset();
         const char* q = cur.pos;
-        if (!body->match(cur, 0)) break;
+        if (!cur.step() || !body->match(cur, 0)) break;
         if (cur.pos == q) {
             if (lazyCount >= min) count = min;
             break;
@@ -845,6 +834,7 @@ int LRepRex::matchLazy(LRexCursor& cur) {
 int LRepRex::memoIteration(LRexCursor& cur, int i, int backward) {
     if (i < static_cast<int>(ends_.size())) return 1;
     if (i == memoStop_) return memoStopKind_;
+    if (!cur.step()) return 0;  // not remembered: the search ends anyway
     // iteration i starts where iteration i - 1 ended
     cur.pos = memoBase_ + (i == 0 ? 0 : ends_[i - 1]);
     const char* q = cur.pos;
@@ -922,7 +912,7 @@ int LRepRex::matchGreedyMemo(LRexCursor& cur, int backward) {
     } else {
     next_way:
         for (;;) {
-            if (cur.atomicDepth > 0 || memoCur_ <= min || memoCur_ == 0) {
+            if (cur.atomicDepth > 0 || memoCur_ <= min || memoCur_ == 0 || !cur.step()) {
                 memoDone_ = true;
                 cur.pos = p0;
                 return 0;

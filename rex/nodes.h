@@ -12,6 +12,7 @@
 // never recurses deeper than its group nesting, which the compiler limits.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -47,6 +48,10 @@ struct LRexCursor {
     LRexCaptures* captures = nullptr;
     int32_t atomicDepth = 0;
     const bool* lead = nullptr;
+    // Steps left of the search's budget; below 0 every node fails at once.
+    int64_t stepsLeft = INT64_MAX;
+
+    bool step() { return --stepsLeft >= 0; }
 
     LRexCursor(const char* text, int length, LRexCaptures* captures);
 
@@ -313,9 +318,9 @@ private:
     int matchLazy(LRexCursor& cur);
     int matchGreedyMemo(LRexCursor& cur, int backward);
     int matchLazyMemo(LRexCursor& cur);
-    // Iteration i of a body with one way: 1 moved, 0 failed, 2 matched empty.
+    // Iteration i of a body with one way: 1 moved, 0 failed (or out of steps),
+    // 2 matched empty.
     int memoIteration(LRexCursor& cur, int i, int backward);
-    void replayFailed(const LRexCursor& cur, int entry, int calls) const;
 
     // Positions of a body whose one way depends only on its start: iteration
     // ends, remembered instead of replayed (offsets from the first start).
@@ -365,11 +370,6 @@ public:
 // (every start tried, repetitions replayed), so tests can prove that the
 // shortcuts select the same matches. Always true in the program.
 extern bool g_rexShortcuts;
-
-// Test hook: when >= 0, the number of sequence, alternation and repetition
-// steps left; at 0 they all fail, so that a fuzzer can bound patterns whose
-// backtracking takes exponential time. Always -1 (no limit) in the program.
-extern int64_t g_rexStepBudget;
 
 // True when the node yields at most one way, that way depends only on where it
 // starts, and matching it changes nothing but the position (no captures, no

@@ -8,11 +8,22 @@
 // reaches back past the last known character start.
 #include "rex/search.h"
 
+#include <atomic>
 #include <cstring>
+
+#include "base/msg.h"
 
 #include "rex/plan.h"
 
-LRexSearch::LRexSearch(LRex* r) : rex(r) {}
+namespace {
+std::atomic<int> g_stepLimit{kRexDefaultStepLimit};
+}  // namespace
+
+int rexStepLimit() { return g_stepLimit.load(std::memory_order_relaxed); }
+
+void rexSetStepLimit(int steps) { g_stepLimit.store(steps < 1000 ? 1000 : steps, std::memory_order_relaxed); }
+
+LRexSearch::LRexSearch(LRex* r) : rex(r), stepLimit(rexStepLimit()) {}
 
 namespace {
 
@@ -62,20 +73,22 @@ private:
 int LRexSearch::find(const char* text, int lastStart, int length, int nth, int from) {
     matchStart = nullptr;
     matchLength = 0;
+    gaveUp = false;
+    stepsTaken = 0;
     captures.clear();
     if (length < 0) length = static_cast<int>(std::strlen(text));
     if (lastStart < 0 || lastStart > length) lastStart = length;
     if (from < 0) from = 0;
     if (!rex || rex->kind() == 2) return -1;
     const LRexPlan& plan = rexPlan(rex);
-    // (a single possible first byte is scanned for with memchr instead)
-    if (g_rexShortcuts && !plan.required.empty() && plan.scan != LRexPlan::kScanOneByte) {
-        if (from > length ||
-            !memmem(text + from, length - from, plan.required.data(), plan.required.len())) {
-            return -1;
+    // every literal that a match must contain is in the text somewhere
+    if (g_rexShortcuts) {
+        for (const LString& r : plan.required) {
+            if (from > length || !memmem(text + from, length - from, r.data(), r.len())) return -1;
         }
     }
     LRexCursor cur(text, length, &captures);
+    cur.stepsLeft = stepLimit;
     const bool* lead = cur.lead;
     auto step = [&](int at) { return at < length && lead[static_cast<unsigned char>(text[at])] ? 2 : 1; };
     const bool filter = g_rexShortcuts && (!plan.hasRef || length >= 101);
@@ -100,6 +113,7 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
                 continue;
             }
         }
+        if (!cur.step()) break;
         rex->reset();
         cur.pos = text + c;
         cur.atomicDepth = 0;
@@ -129,12 +143,28 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
         }
         c = s + step(s);
     }
+    stepsTaken = stepLimit - (cur.stepsLeft < 0 ? 0 : cur.stepsLeft);
+    if (cur.stepsLeft < 0) {
+        giveUp();
+        return -1;
+    }
     if (best >= 0) {
         matchStart = text + best;
         matchLength = bestLength;
     }
     if (nth > 0 && remaining != 0) return -1;
     return best;
+}
+
+void LRexSearch::giveUp() {
+    matchStart = nullptr;
+    matchLength = 0;
+    gaveUp = true;
+    if (!rex->root) rex->root = std::make_unique<LRexRoot>();
+    if (rex->root->gaveUpReported) return;
+    rex->root->gaveUpReported = true;
+    msg(35000, lang("正規表現の照合を %d ステップで打ち切りました: '%s'", "regular expression gave up after %d steps: '%s'"),
+        static_cast<int>(stepLimit), rex->root->source.data());
 }
 
 const char* rexFind(const char* text, int length, LRex* rex, int* matchLength, int nth) {

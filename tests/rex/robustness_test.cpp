@@ -1,6 +1,5 @@
 // Patterns that could exhaust the stack (deep nesting, very long sequences and
-// alternations, long runs of directives), the argument filter, and the
-// internal consistency failures that end the process.
+// alternations, long runs of directives) and the argument filter.
 #include <gtest/gtest.h>
 
 #include "base/larray.h"
@@ -107,42 +106,16 @@ TEST(RexArgumentFilter, CharacterSetAndWarnings) {
     EXPECT_EQ(g_charSet, 's');
 }
 
-// ---- internal consistency failures end the process ----
-
-// A body that gives a different answer when replayed.
-class FlakyRex : public LRex {
-public:
-    void reset() override { calls_ = 0; }
-    int match(LRexCursor& cur, int) override {
-        if (++total_ >= 6) return 0;  // the sixth call is a replay of the second call
-        ++calls_;
-        cur.pos += 1;
-        return 1;
-    }
-    void dump(LString& out, int depth) const override {
-        out.appendChar(' ', depth);
-        out.append("flaky\n");
-    }
-
-private:
-    int calls_ = 0;
-    int total_ = 0;
-};
-
-TEST(RexInternalErrors, ReplayThatNoLongerMatches) {
-    EXPECT_EXIT(
-        {
-            LRexContext ctx;
-            std::unique_ptr<LRex> body(new FlakyRex);
-            LRepRex rep(ctx, std::move(body), 0, 3, 0);
-            LString text("aaaaaa");
-            LRexCursor cur(text.data(), text.len(), nullptr);
-            for (int i = 0; i < 2; ++i) {
-                cur.pos = text.data();
-                rep.match(cur, 0);
-            }
-        },
-        ::testing::ExitedWithCode(2), "");
+TEST(RexArgumentFilter, StepLimitAppliesToItsSearchesAndStaysForTheProgram) {
+    const int old = rexStepLimit();
+    Warnings w;
+    const std::string slow = std::string(30, 'a') + " b";
+    EXPECT_EQ(filtered({slow.c_str(), "ab", "-lro:(a+)+b", "-rxsteps:2k"}), (Args{"ab", "-rxsteps:2k"}));
+    EXPECT_EQ(w.joined(), "35000: regular expression gave up after 2048 steps: '(a+)+b'");
+    EXPECT_EQ(rexStepLimit(), 2048);
+    filtered({"-rxsteps:many"});  // left for the program to report
+    EXPECT_EQ(rexStepLimit(), 2048);
+    rexSetStepLimit(old);
 }
 
 }  // namespace

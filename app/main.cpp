@@ -17,6 +17,7 @@
 #include "app/reader.h"
 #include "app/settings.h"
 #include "app/socket.h"
+#include "base/chars.h"
 #include "base/cmdline.h"
 #include "base/lock.h"
 #include "base/msg.h"
@@ -131,6 +132,7 @@ int main(int argc, char** argv) {
 
     // 3: the argument list through response files, wildcards and the filter.
     for (int i = 1; i < argc; ++i) g_args.add(argv[i]);
+    setCharSetFromLocale();  // before anything reads a character; -chrset may change it
     expandArgs(g_args, false);
     expandWildcards(g_args);
     filterArguments(g_args);

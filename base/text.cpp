@@ -148,9 +148,20 @@ int decodeEscape(const char* p, LString& out, bool report) {
     case 'X':
     case 'u':
         if (hexDigits(p + 1, 4)) {
-            out.appendChar(hexByte(p + 1));
-            out.appendChar(hexByte(p + 3));
-            return 5;
+            if (g_charSet == 'u') {
+                // the character of that code point
+                const int code = (static_cast<unsigned char>(hexByte(p + 1)) << 8) | static_cast<unsigned char>(hexByte(p + 3));
+                char bytes[4];
+                const int n = encodeChar(code, bytes);
+                if (n > 0) {
+                    out.append(bytes, n);
+                    return 5;
+                }
+            } else {
+                out.appendChar(hexByte(p + 1));
+                out.appendChar(hexByte(p + 3));
+                return 5;
+            }
         }
         if (report) msg(35000, "illegal escape: '%.5s'", p);
         return 0;
@@ -178,6 +189,15 @@ LString printable(const char* text) {
         if ((g_charClass[c] & (kClassUpper | kClassLower | kClassDigit)) || c == '_') {
             out.appendChar(static_cast<char>(c));
             ++p;
+        } else if (g_charSet == 'u' && c >= 0x80) {
+            // a whole character as it is; a byte of no valid sequence as \xNN
+            const int n = charLen(reinterpret_cast<const char*>(p));
+            if (n > 1) {
+                out.append(reinterpret_cast<const char*>(p), n);
+            } else {
+                out.appendFormat("\\x%02X", c);
+            }
+            p += n;
         } else if (isLeadByte(c) && isSecondOf(p[1])) {
             out.append(reinterpret_cast<const char*>(p), 2);
             p += 2;

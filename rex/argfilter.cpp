@@ -1,10 +1,11 @@
 // The argument filter of the common options: -lro:<rex> keeps only the plain
 // arguments that match, -lrx:<rex> drops those that match, -lfx turns the plain
-// arguments after it into names to exclude, -chrset:0|1 selects the character
-// set. Patterns are compiled where they stand, so a later -chrset: applies to
-// their matching. The program's option -rxsteps:<n> (the step limit of every
-// search) also applies to the searches here; it stays in the list, and the
-// program reports a value it cannot read.
+// arguments after it into names to exclude, -chrset:0|1|2 selects the
+// character set (single-byte, Shift-JIS, UTF-8). Patterns are compiled where
+// they stand, so a later -chrset: applies to their matching. The program's
+// option -rxsteps:<n> (the step limit of every search) also applies to the
+// searches here; it stays in the list, and the program reports a value it
+// cannot read.
 #include <memory>
 #include <vector>
 
@@ -82,6 +83,8 @@ void filterArguments(LStrList& args) {
                     g_charSet = 'a';
                 } else if (value[0] == '1' && value[1] == 0) {
                     g_charSet = 's';
+                } else if (value[0] == '2' && value[1] == 0) {
+                    g_charSet = 'u';
                 } else {
                     msg(35000, "unknown -chrset value: '%s'", value);
                 }

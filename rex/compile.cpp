@@ -49,8 +49,13 @@ static void giveUp(LRexParser& p) {
     p.pos = p.end;
 }
 
-// Character code of the bytes of one literal character.
+// Character code of the bytes of one literal character (in Shift-JIS a lone
+// lead byte, as from "\x83", is its byte value).
 static int literalCode(const LString& s) {
+    if (g_charSet == 'u') {
+        int len = 0;
+        return charCodeAt(charRules(), s.data(), s.data() + s.len(), &len);
+    }
     if (s.len() >= 2) return (static_cast<unsigned char>(s[0]) << 8) | static_cast<unsigned char>(s[1]);
     return static_cast<unsigned char>(s[0]);
 }
@@ -63,14 +68,15 @@ int readLiteralChar(LRexParser& p, LString& out, bool setMode) {
         p.pos += 1;
         return 1;
     }
+    const int n = charLen(p.pos, p.end);
+    if (n > 1) {
+        out.append(p.pos, n);
+        p.pos += n;
+        return 1;
+    }
     if (isLeadByte(b)) {
-        if (p.pos + 1 < p.end) {
-            out.append(p.pos, 2);
-            p.pos += 2;
-        } else {
-            out.appendChar(static_cast<char>(b));  // a lead byte as the last byte
-            p.pos += 1;
-        }
+        out.appendChar(static_cast<char>(b));  // a lead byte as the last byte, or of no valid sequence
+        p.pos += 1;
         return 1;
     }
     if (b == '\\') {
@@ -87,16 +93,23 @@ int readLiteralChar(LRexParser& p, LString& out, bool setMode) {
         }
         const unsigned char d = static_cast<unsigned char>(p.pos[1]);
         if (!setMode && d && ((g_charClass[d] & kClassDigit) || std::strchr("bcdpswBCDPSW", d))) return 0;
-        const bool wordLike = (g_charClass[d] & (kClassUpper | kClassLower | kClassDigit | kClassLead | kClassKana)) ||
-                              isLeadByte(d) || isWordByte(d);
+        // In UTF-8 a byte of no valid sequence is escaped like punctuation; a
+        // whole character after the backslash is no escape.
+        const int dn = d ? charLen(p.pos + 1, p.end) : 0;
+        const bool wordLike =
+            g_charSet == 'u'
+                ? (g_charClass[d] & (kClassUpper | kClassLower | kClassDigit)) || dn > 1
+                : (g_charClass[d] & (kClassUpper | kClassLower | kClassDigit | kClassLead | kClassKana)) ||
+                      isLeadByte(d) || isWordByte(d);
         if (d && !wordLike) {
             out.appendChar(static_cast<char>(d));
             p.pos += 2;
             return 1;
         }
-        char shown[3] = {'\\', static_cast<char>(d), 0};
+        LString shown("\\");
+        shown.append(p.pos + 1, dn);
         p.warn(35000, lang("「%s」は正規表現のエスケープ表記として正しくありません", "unknown escape '%s' in regular expression"),
-               shown);
+               shown.data());
         out.appendChar('\\');
         p.pos += 1;
         return 1;

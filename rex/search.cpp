@@ -1,11 +1,11 @@
 // The search over start positions, and rexFind.
 //
 // Candidates are the character starts from the first offset on (a start never
-// lies on the second byte of a double-byte character). The plan of the root
-// (rex/plan.h) rules out starts by their first three bytes; the next start whose
-// first byte is allowed is found by memchr or a table scan, and whether it is a
-// character start is decided from the run of lead bytes before it, which never
-// reaches back past the last known character start.
+// lies inside a character). The plan of the root (rex/plan.h) rules out starts
+// by their first three bytes; the next start whose first byte is allowed is
+// found by memchr or a table scan, and whether it is a character start is
+// decided by base/chars.h from the bytes before it, never reaching back past
+// the last known character start.
 #include "rex/search.h"
 
 #include <atomic>
@@ -89,8 +89,14 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
     }
     LRexCursor cur(text, length, &captures);
     cur.stepsLeft = stepLimit;
-    const bool* lead = cur.lead;
-    auto step = [&](int at) { return at < length && lead[static_cast<unsigned char>(text[at])] ? 2 : 1; };
+    const LCharRules& rules = *cur.rules;
+    const char* const end = text + length;
+    auto step = [&](int at) {
+        if (at >= length) return 1;
+        int len = 1;
+        if (rules.width[static_cast<unsigned char>(text[at])] != 1) charCodeAt(rules, text + at, end, &len);
+        return len;
+    };
     const bool filter = g_rexShortcuts && (!plan.hasRef || length >= 101);
     Scanner scanner(text, plan);
     int best = -1, bestLength = 0;
@@ -99,12 +105,10 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
     while (c <= lastStart) {
         if (filter && c < lastStart) {
             if (!plan.allowAll[0] && !plan.table[0].has(static_cast<unsigned char>(text[c]))) {
-                // c is a character start; so is p unless the run of lead bytes
-                // before it (not before c) is odd, when p is a second byte.
+                // c is a character start; the next start at or after p is p
+                // itself unless p lies inside a character that began after c.
                 const int p = scanner.next(c + 1, lastStart);
-                int run = 0;
-                while (p - run - 1 >= c && lead[static_cast<unsigned char>(text[p - run - 1])]) ++run;
-                c = (run & 1) ? p + 1 : p;
+                c = p >= length ? p : static_cast<int>(charStartFrom(rules, text + c, text + p, end) - text);
                 continue;
             }
             if ((!plan.allowAll[1] && c + 1 < lastStart && !plan.table[1].has(static_cast<unsigned char>(text[c + 1]))) ||

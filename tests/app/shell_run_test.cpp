@@ -130,6 +130,30 @@ const Row kShell[] = {
      .seen = {{"=msg.txt", {"earlier\r\n", kMsgs}}}, .whole = true, .setup = {{"msg.txt", "earlier\r\n"}}},
     {.name = "MessageFileOfARunThatReportsNothing", .input = "!q\n", .args = {"-mf:msg.txt"},
      .seen = {{"=msg.txt", {}}}, .whole = true, .setup = {{"msg.txt", "earlier\r\n"}}},
+
+    // ---- the character set: the locale's codeset, then -chrset ----
+    // "^.$" keeps the argument あ (three bytes) only when UTF-8 is in force; the
+    // kept argument is then a command file that does not exist. The quoted
+    // atom name reads whole only in UTF-8 (in Shift-JIS its last byte pairs
+    // with the closing quote).
+    {.name = "LocaleCKeepsShiftJis", .input = "!atom \"あ\"\n!end-atom\n!la\n!q\n", .args = {"-lro:^.$", "あ"},
+     .out = {"Error 10012: "}, .absent = {"あ を開けません", "ATOM 'あ'"},
+     .env = {"LC_ALL=", "LC_CTYPE=", "LANG=C"}},
+    {.name = "LocaleJapaneseUtf8SelectsUtf8", .input = "!atom \"あ\"\n!end-atom\n!la\n!q\n",
+     .args = {"-lro:^.$", "あ"}, .out = {"Error 17000: あ を開けません", "[1] ATOM 'あ'\r\n"},
+     .absent = {"Error 10012"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=ja_JP.UTF-8"}},
+    {.name = "LocaleEnglishUtf8SelectsUtf8", .input = "!q\n", .args = {"-lro:^.$", "あ"},
+     .out = {"Error 17000: あ を開けません"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=en_US.UTF-8"}},
+    {.name = "LocaleFirstNonEmptyOfLcAllLcCtypeLang", .input = "!q\n", .args = {"-lro:^.$", "あ"},
+     .absent = {"あ を開けません"}, .env = {"LC_ALL=POSIX", "LC_CTYPE=ja_JP.utf8", "LANG=ja_JP.UTF-8"}},
+    {.name = "LocaleCodesetInAnyCase", .input = "!q\n", .args = {"-lro:^.$", "あ"},
+     .out = {"Error 17000: あ を開けません"}, .env = {"LC_ALL=", "LC_CTYPE=de_DE.uTf8@euro", "LANG=C"}},
+    {.name = "LocaleShiftJisCodesetKeepsShiftJis", .input = "!q\n", .args = {"-lro:^.$", "あ"},
+     .absent = {"あ を開けません"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=ja_JP.SJIS"}},
+    {.name = "ChrsetOverridesTheLocale", .input = "!q\n", .args = {"-lro:^.$", "あ", "-chrset:1"},
+     .absent = {"あ を開けません"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=ja_JP.UTF-8"}},
+    {.name = "Chrset2SelectsUtf8InTheCLocale", .input = "!q\n", .args = {"-chrset:2", "-lro:^.$", "あ"},
+     .out = {"Error 17000: あ を開けません"}, .env = {"LC_ALL=C"}},
 };
 RUN_TABLE(Shell, kShell);
 

@@ -1,6 +1,6 @@
 // libFuzzer target of the pattern engine. An input is a control byte (bits 0-2:
 // compile flags, bit 3: single-byte instead of Shift-JIS, bit 4: Japanese
-// messages), the pattern, a NUL, and the text. The pattern is compiled and
+// messages, bit 5: UTF-8 before the others), the pattern, a NUL, and the text. The pattern is compiled and
 // dumped; the text, in a buffer of exactly its size so that any read past its
 // end is caught, is searched in every nth mode with and without the search
 // shortcuts, and both must select the same match. A small step limit bounds
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t textSize = sep ? restSize - patternSize - 1 : 0;
     if (textSize > kMaxText) return 0;
 
-    g_charSet = (control & 8) ? 'a' : 's';
+    g_charSet = (control & 32) ? 'u' : (control & 8) ? 'a' : 's';
     g_language = (control & 16) ? 'J' : 'E';
     const std::string pattern(reinterpret_cast<const char*>(rest), patternSize);
     std::unique_ptr<LRex> rex = rexCompile(pattern.c_str(), control & 7);

@@ -16,8 +16,21 @@ const char* skipBlanks(const char* p) {
     return p;
 }
 
-// A token quoted with q ('"' or '/'); p points at the opening quote.
-const char* quotedToken(const char* p, LString& out) {
+// A run of characters up to a blank, a comma or the end; a blank after it is
+// consumed.
+const char* plainToken(const char* p, LString& out) {
+    while (*p && !isBlank(*p) && *p != ',') {
+        const int n = charLen(p);
+        out.append(p, n);
+        p += n;
+    }
+    if (isBlank(*p)) ++p;
+    return p;
+}
+
+// A token quoted with q ('"' or '/'); p points at the opening quote. *closed
+// tells whether the closing quote was found.
+const char* quotedToken(const char* p, LString& out, bool* closed) {
     const char q = *p;
     const char* open = p;
     ++p;
@@ -32,29 +45,41 @@ const char* quotedToken(const char* p, LString& out) {
         out.append(p, n);
         p += n;
     }
-    if (*p == q) return p + 1;
+    *closed = *p == q;
+    if (*closed) return p + 1;
     msg(10012, "右側の「%c」がありません: %s", q, open);
     return p;
 }
 
 }  // namespace
 
-const char* nextToken(const char* text, LString& out) {
+const char* nextToken(const char* text, LString& out, bool* closed) {
+    bool complete = true;
+    if (closed == nullptr) closed = &complete;
+    *closed = true;
     out.clear();
     const char* p = skipBlanks(text);
-    if (*p == '"' || *p == '/') return quotedToken(p, out);
+    if (*p == '"' || *p == '/') return quotedToken(p, out, closed);
     if (*p == ',') {
         out.appendChar(',');
         return p + 1;
     }
-    while (*p && !isBlank(*p) && *p != ',') {
-        const int n = charLen(p);
-        out.append(p, n);
-        p += n;
-    }
-    if (isBlank(*p)) ++p;
-    return p;
+    return plainToken(p, out);
 }
+
+bool nextPathToken(const char*& text, LString& out) {
+    const char* p = skipBlanks(text);
+    if (*p == '/') {
+        out.clear();
+        text = plainToken(p, out);
+        return true;
+    }
+    bool closed = true;
+    text = nextToken(p, out, &closed);
+    return closed;
+}
+
+bool moreTokens(const char* text) { return *skipBlanks(text) != 0; }
 
 const char* parseNameList(const char* text, LStrList& list, const char* commandName) {
     LString token;

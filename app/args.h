@@ -9,9 +9,18 @@
 #include "base/lstring.h"
 
 // Reads the next token of text into out (emptied first) and returns the position
-// after it. Reports 10012 for an unclosed quote (the token holds what was read and
-// the end of the text is returned).
-const char* nextToken(const char* text, LString& out);
+// after it. Reports 10012 for an unclosed quote (the token holds what was read,
+// the end of the text is returned and *closed, when given, is set false;
+// otherwise it is set true).
+const char* nextToken(const char* text, LString& out, bool* closed = nullptr);
+
+// nextToken for an argument that names a file: a token that begins with '/' is
+// an absolute path, read up to a blank or a comma, not a slash-quoted token.
+// False (reported) when a quote is not closed: the caller then opens nothing.
+bool nextPathToken(const char*& text, LString& out);
+
+// True when anything but blanks is left.
+bool moreTokens(const char* text);
 
 // Reads a comma-separated list of names into list (copies appended) and returns
 // the position after the last item; a following non-comma token is left unread.

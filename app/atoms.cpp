@@ -33,10 +33,6 @@ namespace {
 Atom* g_openAtom = nullptr;  // the atom being defined; main thread only
 
 // True when text holds anything but blanks: a further token to read.
-bool moreTokens(const char* p) {
-    while (*p == ' ' || *p == '\t') ++p;
-    return *p != 0;
-}
 
 // Ends the definition of the open atom, if any.
 void closeOpenAtom() {
@@ -72,16 +68,6 @@ void moveAtom(const char* name, int n) {
     }
     g_atoms.insert(static_cast<int>(target), g_atoms.takeAt(i));
     msgPrint("アトム「%s」を %d/%d 番目に移動しました\r\n", name, static_cast<int>(target) + 1, count);
-}
-
-void printJoined(const char* label, const LStrList& names) {
-    LString text(label);
-    for (int i = 0; i < names.count(); ++i) {
-        if (i > 0) text.append(",");
-        text.append(names[i]);
-    }
-    text.append("\r\n");
-    msgPrintText(text.data());
 }
 
 }  // namespace
@@ -166,9 +152,9 @@ int cmdListAtom(CommandContext& ctx) {
     for (int i = 0; i < g_atoms.count(); ++i) {
         const Atom* a = g_atoms[i];
         msgPrint("[%d] ATOM '%s'", i + 1, a->name.data());
-        printNameList("after", a->after);
-        printNameList("by", a->by);
-        printNameList("except-by", a->exceptBy);
+        printNameList(" after ", a->after);
+        printNameList(" by ", a->by);
+        printNameList(" except-by ", a->exceptBy);
         msgPrintText(a->open ? " [open]\r\n" : "\r\n");
         if (detail)
             for (const LineRecord* line : a->lines) msgPrint("    %s\r\n", displayText(*line).data());
@@ -177,8 +163,8 @@ int cmdListAtom(CommandContext& ctx) {
     LStrList running;
     for (const TSocket* c : g_connections)
         if (!c->currentAtom.empty()) running.add(c->currentAtom.data());
-    if (!running.empty()) printJoined("実行中のアトム: ", running);
-    if (!g_completedAtoms.empty()) printJoined("完了したアトム: ", g_completedAtoms);
+    printNameList("実行中のアトム: ", running, "\r\n");
+    printNameList("完了したアトム: ", g_completedAtoms, "\r\n");
     return 0;
 }
 

@@ -15,7 +15,9 @@
 
 int cmdReadCommandFile(CommandContext& ctx) {
     LString path;
-    warnTrailing(nextToken(ctx.args, path));
+    const char* rest = ctx.args;
+    if (!nextPathToken(rest, path)) return 0;
+    warnTrailing(rest);
     LIoFile file(path.data(), 'r', true);
     if (file.isOpen()) {
         readCommandFile(file, ctx.pending);

@@ -243,6 +243,12 @@ TSocket* liveConnection(TSocket* c) {
     return c != nullptr && g_connections.indexOf(c) >= 0 ? c : nullptr;
 }
 
+bool isConnectionColor(const char* name, int c) {
+    if (c >= 0 && c <= 255) return true;
+    msg(10008, "接続「%s」に対する色指定 %Xh は正しくありません", name, c);
+    return false;
+}
+
 void closeConnection(TSocket* c) {
     c->close();
     sleepMs(10);
@@ -288,6 +294,7 @@ void queueLine(TSocket* c, const LineRecord& line) {
 void openConnection(const char* host, int wait, const char* name, bool notReady, int color) {
     int port = 23;
     const uint32_t address = resolveAddress(host, &port, false);
+    if (port < 0) return;  // reported by resolveAddress
     if (address == 0) {
         msg(10015, "「%s」を IP アドレスに変換できません", host);
         return;
@@ -333,10 +340,7 @@ int cmdOpen(CommandContext& ctx) {
             LString value;
             p = nextToken(p, value);
             const int c = parseInt(value.data());
-            if (c < 0 || c > 255)
-                msg(10008, "接続「%s」に対する色指定 %Xh は正しくありません", name.data(), c);
-            else
-                color = c;
+            if (isConnectionColor(name.data(), c)) color = c;
         } else {
             warnTrailing(at);
             break;

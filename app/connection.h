@@ -85,6 +85,8 @@ TSocket* liveConnection(TSocket* c);
 // or otherwise keeps c alive.
 void printConnectionNotice(const char* head, const TSocket* c, const char* tail);
 void closeConnection(TSocket* c);  // close, then a 10 ms sleep; c must be live
+// True when c is a colour (0..255) for connection name; else reports 10008.
+bool isConnectionColor(const char* name, int c);
 // Asks every connection to close (they leave g_connections from their threads).
 void closeAllConnections();
 

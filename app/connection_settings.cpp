@@ -101,10 +101,7 @@ int cmdSetConnection(CommandContext& ctx) {
             moveConnection(name.data(), n - 1 < INT_MIN ? INT_MIN : static_cast<int>(n - 1));
         } else if (token.equals("color")) {
             const int c = numberArg(p);
-            if (c < 0 || c > 255)
-                msg(10008, "接続「%s」に対する色指定 %Xh は正しくありません", name.data(), c);
-            else
-                setColor(name.data(), c);
+            if (isConnectionColor(name.data(), c)) setColor(name.data(), c);
         } else if (count == 1) {
             name = token;
         } else {

@@ -62,6 +62,12 @@ ConsoleOutputPause::ConsoleOutputPause() {
 }
 
 void TMsg::output(int code, const char* position, const char* kind, const char* text) {
+    LLockGuard guard;
+    if (holding()) {
+        // Coloured when it is written out.
+        LStdoutMsg::output(code, position, kind, text);
+        return;
+    }
     ConsoleOutput out;
     if (code != 0) setConsoleColor(g_errorMsgColor);
     LStdoutMsg::output(code, position, kind, text);
@@ -109,14 +115,14 @@ void systemMessageText(const char* text) {
     printColoredParts(nullptr, color, text, "\r\n");
 }
 
-void printNameList(const char* label, const LStrList& names) {
+void printNameList(const char* head, const LStrList& names, const char* tail) {
     if (names.empty()) return;
-    LString text;
-    text.appendFormat(" %s ", label);
+    LString text(head);
     for (int i = 0; i < names.count(); ++i) {
         if (i > 0) text.append(",");
         text.append(names[i]);
     }
+    text.append(tail);
     msgPrintText(text.data());
 }
 

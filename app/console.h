@@ -86,8 +86,9 @@ void systemMessage(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The same with a finished text.
 void systemMessageText(const char* text);
 
-// Prints " <label> " and the names joined by "," (nothing for an empty list).
-void printNameList(const char* label, const LStrList& names);
+// Prints head, the names joined by "," and tail as one piece of plain output;
+// nothing for an empty list.
+void printNameList(const char* head, const LStrList& names, const char* tail = "");
 
 // Writes text (n bytes, or up to its terminator when n < 0) in the given
 // attribute as one locked sequence, then resets to 7.

@@ -77,6 +77,13 @@ int executeLine(TSocket* connection, const LineRecord& line, PendingLines& pendi
 
 int dispatchCommand(TSocket* connection, const LineRecord& line, PendingLines& pending) {
     if (line.fromFile()) msgPrint("%s\r\n", displayText(line).data());
+    // Arguments are read as terminated texts: a NUL byte would silently cut a
+    // path or a name short, so such a command runs not at all.
+    const LString& text = line.text();
+    if (std::memchr(text.data(), 0, static_cast<size_t>(text.len())) != nullptr) {
+        msg(10046, "制御コマンドに NUL 文字が含まれています: %s", displayText(line).data());
+        return 0;
+    }
     LString name;
     const char* args = nextToken(line.text().data(), name);
     const CommandEntry* entry = findCommand(name.data());

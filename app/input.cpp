@@ -3,6 +3,8 @@
 // as the main loop takes them, and an idle thread uses no processor time.
 #include "app/input.h"
 
+#include <string>
+
 #include "app/mainloop.h"
 #include "app/pending_lines.h"
 #include "app/reader.h"
@@ -38,18 +40,23 @@ void TInput::shutdown(int timeoutMs) {
 }
 
 void TInput::run() {
-    char piece[kPieceSize];
+    std::string read;
     while (!stopRequested) {
-        const int n = reader_.readPiece(piece, kPieceSize);
+        const int n = reader_.readLine(read, kMaxLine);
         if (n == StdinReader::kWoken || n == StdinReader::kEnd) break;
         if (n == StdinReader::kError) {
             // Reported once: a read that fails now fails again at once.
             msg(17000, "ReadConsole() failed");
             break;
         }
+        if (n == StdinReader::kTooLong) {
+            // A pasted command is run whole or not at all.
+            msg(10045, "入力行が長すぎます (最大 %d バイト)", kMaxLine);
+            continue;
+        }
         {
             LLockGuard guard;
-            line.assign(piece, n);
+            line.assign(read.data(), n);
         }
         event.set();
         while (!stopRequested) {

@@ -1,7 +1,8 @@
-// TInput: the console input thread. It reads standard input one line at a time
-// (pieces of at most 1023 bytes) and hands each piece to the main loop through
-// a one-line buffer and an event; it reads the next line only once the main
-// loop has taken the previous one.
+// TInput: the console input thread. It reads standard input one whole line at
+// a time (at most kMaxLine bytes of text; a longer line is refused with error
+// 10045 and nothing of it is run or sent) and hands each line to the main loop
+// through a one-line buffer and an event; it reads the next line only once the
+// main loop has taken the previous one.
 //
 // The read waits on standard input and on a wake-up together, so shutdown()
 // ends the thread at once, also while it waits for the user. At the end of a
@@ -16,7 +17,7 @@ class PendingLines;
 
 class TInput : public LThread {
 public:
-    static constexpr int kPieceSize = 1023;
+    static constexpr int kMaxLine = 64 * 1024;
 
     // Creates the event and adds it to g_waitSet (under g_libLock).
     TInput();
@@ -31,8 +32,8 @@ public:
     // wait, and waits up to timeoutMs (negative: without limit) for it to end.
     void shutdown(int timeoutMs);
 
-    LString line;  // the piece handed over; empty when taken. Under g_libLock.
-    LEvent event;  // signalled when a piece has been put into line; in g_waitSet
+    LString line;  // the line handed over; empty when taken. Under g_libLock.
+    LEvent event;  // signalled when a line has been put into line; in g_waitSet
 
 protected:
     void run() override;

@@ -13,6 +13,14 @@
 #include "base/lstring.h"
 #include "base/obj.h"
 
+// What the !call-macro lines that one top-level line led to have inserted so
+// far. Once stopped (too deep, too many lines), the lines still pending from
+// it are dropped unrun, so a runaway expansion ends with one error.
+struct MacroExpansion {
+    int lines = 0;
+    bool stopped = false;
+};
+
 class LineRecord : public LObj {
 public:
     // kind is one of G I W g i w; text is copied (n < 0: up to its terminator).
@@ -27,6 +35,9 @@ public:
     // Macro nesting depth: 0 for lines that no !call-macro inserted; a line
     // inserted by a call at depth d carries d + 1.
     int depth = 0;
+    // The expansion of one top-level line that inserted this line (null for a
+    // line no !call-macro inserted); shared by every line it inserted.
+    std::shared_ptr<MacroExpansion> expansion;
 
     std::unique_ptr<LineRecord> clone() const;
 

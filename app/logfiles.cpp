@@ -25,10 +25,6 @@ LogFile::~LogFile() { forNames.clearKeys(); }
 
 namespace {
 
-bool moreTokens(const char* p) {
-    while (*p == ' ' || *p == '\t') ++p;
-    return *p != 0;
-}
 
 // The file records connection c: it names no connections, or c among them.
 bool records(const LogFile& f, const TSocket* c) {
@@ -106,7 +102,8 @@ void closeAllLogFiles() {
 
 int cmdOpenLogFile(CommandContext& ctx) {
     LString path;
-    const char* p = nextToken(ctx.args, path);
+    const char* p = ctx.args;
+    if (!nextPathToken(p, path)) return 0;
     if (path.empty()) {
         msg(10019, "ログファイルのパスを指定してください");
         return 0;
@@ -159,7 +156,8 @@ int cmdOpenLogFile(CommandContext& ctx) {
 
 int cmdCloseLogFile(CommandContext& ctx) {
     LString path;
-    const char* rest = nextToken(ctx.args, path);
+    const char* rest = ctx.args;
+    if (!nextPathToken(rest, path)) return 0;
     if (path.empty()) {
         if (g_logFiles.empty()) {
             msg(10028, "開いているログファイルはありません");

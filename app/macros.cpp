@@ -95,10 +95,20 @@ int cmdCallMacro(CommandContext& ctx) {
         msg(10023, "マクロ %s が見つかりません", name.data());
         return 0;
     }
+    std::shared_ptr<MacroExpansion> expansion = ctx.line.expansion;
+    if (!expansion) expansion = std::make_shared<MacroExpansion>();
+    if (expansion->stopped) return 0;
     if (ctx.line.depth >= kMaxMacroDepth) {
         msg(10042, "マクロ %s の呼び出しが深すぎます (最大 %d 段)", name.data(), kMaxMacroDepth);
+        expansion->stopped = true;
         return 0;
     }
+    if (macro->lines.count() > kMaxMacroLines - expansion->lines) {
+        msg(10043, "マクロ %s の展開が大きすぎます (最大 %d 行)", name.data(), kMaxMacroLines);
+        expansion->stopped = true;
+        return 0;
+    }
+    expansion->lines += macro->lines.count();
     LStrList args;
     parseNameList(rest, args, nullptr);
     const int nParams = macro->params.count();
@@ -116,6 +126,7 @@ int cmdCallMacro(CommandContext& ctx) {
         const LString text = expandMacroLine(*line, macro->params, args, bound);
         auto record = std::make_unique<LineRecord>(line->kind(), text.data(), text.len());
         record->depth = ctx.line.depth + 1;
+        record->expansion = expansion;
         ctx.pending.insertNext(std::move(record));
     }
     return 0;

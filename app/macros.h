@@ -13,6 +13,11 @@
 // Calls nested deeper than this are refused (10042): a macro that calls itself
 // would otherwise insert its lines without end.
 constexpr int kMaxMacroDepth = 100;
+// One top-level line (typed, read from a file or run by an atom) may expand
+// into at most this many lines in all, through any number of calls (10043): a
+// macro that calls itself twice would otherwise double with every level. The
+// first error of either kind ends the whole expansion of that line.
+constexpr int kMaxMacroLines = 100000;
 
 struct Macro {
     const char* key = nullptr;  // = name.data(); first member: the record key of g_macros

@@ -1,7 +1,8 @@
 // The program's entry point: start-up in its fixed order, the main loop, the
 // shutdown, and the exit handler that runs after main() in every case.
 //
-// Exit codes: 2 after -??, -? or -ver; 0 after !quit.
+// Exit codes: 2 after -??, -? or -ver; 0 after !quit; 128 + the signal after
+// Ctrl-C (130), SIGTERM (143) or SIGHUP (129), which end the run as !quit does.
 #include <cstdlib>
 #include <memory>
 
@@ -127,6 +128,9 @@ int main(int argc, char** argv) {
     setLanguage('J');
     g_sink = new TMsg(0);  // ownership passes to the library
     installMsg(g_sink);
+    // Until the options are read, nobody knows where reports go: the reports of
+    // the arguments themselves wait for the message file options.
+    g_sink->holdReports();
     std::atexit(exitCleanup);
     platformIgnoreBrokenPipe();
 
@@ -144,10 +148,12 @@ int main(int argc, char** argv) {
     initThreads();
     winsockStartup();
     initWaitSet();
+    catchQuitSignals();
 
     // 7: the options.
     OptionValues v;
     readOptions(g_args, v, g_files);
+    g_sink->releaseHeld();
     g_verbose = v.verbose;
     g_openWait = v.openWait;
     g_receivePause = v.receivePause;
@@ -189,5 +195,6 @@ int main(int argc, char** argv) {
     input->start(false);
     runMainLoop(pending, input.get());
     shutdown(std::move(input), pending);
-    return 0;
+    // Ended by Ctrl-C, SIGTERM or SIGHUP: the shell's convention, 128 + signal.
+    return quitSignal() ? 128 + quitSignal() : 0;
 }

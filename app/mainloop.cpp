@@ -17,6 +17,7 @@
 #include "app/pending_lines.h"
 #include "app/scheduler.h"
 #include "base/lock.h"
+#include "base/platform/process.h"
 
 LPtrArray<LEvent> g_waitSet;
 std::atomic<int> g_quitRequested{0};
@@ -26,6 +27,8 @@ std::unique_ptr<LEvent> g_mainEvent;
 }  // namespace
 
 int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending) {
+    // What is left of an expansion that has been stopped is dropped unrun.
+    if (line->expansion && line->expansion->stopped) return 0;
     TSocket* current = nullptr;
     {
         LLockGuard guard;
@@ -41,12 +44,14 @@ int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending) {
             g_recordingMacro = nullptr;
         } else {
             systemMessage("[Register in macro %s] %s", macro->name.data(), displayText(*line).data());
+            line->expansion.reset();  // a recorded line starts afresh when it runs
             macro->lines.add(std::move(line));
         }
         return 0;
     }
     if (atom && line->lowerKind() != 'i') {
         systemMessage("[Register in %s] %s", atom->name.data(), displayText(*line).data());
+        line->expansion.reset();
         atom->lines.add(std::move(line));
         return 0;
     }
@@ -67,13 +72,19 @@ void releaseWaitSet() {
     g_mainEvent.reset();
 }
 
+void catchQuitSignals() {
+    if (g_mainEvent) platformCatchQuitSignals(g_mainEvent->handle());
+}
+
+int quitSignal() { return platformQuitSignal(); }
+
 void wakeMainLoop() {
     if (g_mainEvent) g_mainEvent->set();
 }
 
 int runMainLoop(PendingLines& pending, TInput* input) {
     int quit = 0;
-    while (!quit) {
+    while (!quit && !quitSignal()) {
         if (input) input->takeLine(pending);
         if (pending.hasNext()) {
             quit = handlePendingLine(pending.takeNext(), pending);

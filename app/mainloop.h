@@ -25,12 +25,18 @@ void initWaitSet();
 void releaseWaitSet();
 // Wakes the main loop's wait (any thread).
 void wakeMainLoop();
+// From now on Ctrl-C, SIGTERM and SIGHUP wake the main loop, which then ends
+// as after !quit (after initWaitSet). A second one ends the process at once.
+void catchQuitSignals();
+// The signal that ended the run, 0 when none did.
+int quitSignal();
 
 // One pending line, taken out of the pending lines: recorded into the macro
 // being recorded (or ends that recording), recorded into the atom being
 // defined, or executed with the current connection. Returns 1 after a !quit.
 int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending);
 
-// Runs the main loop until !quit (or !!quit inside an atom); returns 0. input
+// Runs the main loop until !quit (or !!quit inside an atom, or a quit
+// signal); returns 0. input
 // (may be null) is the console thread whose lines join the pending lines.
 int runMainLoop(PendingLines& pending, TInput* input);

@@ -248,15 +248,31 @@ void winsockStartup() {
     netRaiseFileLimit();
 }
 
+namespace {
+// A port as the user writes it: decimal digits only, 1 to 65535; -1 otherwise.
+int parsePort(const char* text) {
+    int value = 0;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9' && value <= 65535; ++p) value = value * 10 + (*p - '0');
+    return p == text || *p != 0 || value < 1 || value > 65535 ? -1 : value;
+}
+}  // namespace
+
 uint32_t resolveAddress(const char* host, int* port, bool report) {
     LString name(host);
     const int colon = name.find(":");
     if (colon >= 0) {
-        if (port != nullptr) *port = parseInt(name.data() + colon + 1);
+        const int value = parsePort(name.data() + colon + 1);
+        if (port != nullptr) *port = value;
+        if (value < 0) {
+            msg(10044, "ポート番号が正しくありません: '%s'", host);
+            return 0;
+        }
         name.truncate(colon);
     }
-    if (name[0] >= '0' && name[0] <= '9') return netParseDotted(name.data());
-    const uint32_t address = netLookup(name.data());
+    uint32_t address = 0;
+    if (netParseDotted(name.data(), &address)) return address;
+    address = netLookup(name.data());
     if (address == 0 && report) msg(15000, "cannot resolve '%s' to an IP address", host);
     return address;
 }

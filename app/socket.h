@@ -116,8 +116,11 @@ private:
 // The socket library's start-up, called once by main before any connection:
 // on Linux only raises the limit of open descriptors to the hard limit.
 void winsockStartup();
-// IPv4 address in network byte order, 0 when the host cannot be resolved.
-// "name:port" stores the port through port (when not null).
+// IPv4 address in network byte order, 0 when the host cannot be resolved. A
+// dotted address (as inet_pton takes it) is used as it is; anything else is a
+// name to look up. "host:port" stores the port through port (when not null);
+// a port that is not a decimal number from 1 to 65535 is reported (10044,
+// always) and stored as -1, and the result is 0 without a look-up.
 uint32_t resolveAddress(const char* host, int* port, bool report);
 // Reports code 17300 "Socket Error %d (%s): " + the formatted text, with the
 // calling thread's last error number and its system text.

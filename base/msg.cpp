@@ -85,10 +85,16 @@ LOwnedArray<LPos>*& posStack() {
 
 // ---- atLibExit functions (guarded by g_libLock) ----
 
-LArray& exitFunctions() {
-    static LArray functions;
-    return functions;
-}
+// Trivially destructible on purpose. A function-local static with a destructor
+// that is first used after main() has registered its exit handler (a table
+// built while the arguments are filtered, say) would be destroyed before that
+// handler runs libShutdown, which would then read a freed list.
+struct ExitFunctions {
+    static constexpr int kMax = 64;
+    void (*fn[kMax])();
+    int count;
+};
+constinit ExitFunctions g_exitFunctions{};
 
 bool g_brokenPipeIgnored = false;  // guarded by g_libLock
 
@@ -185,6 +191,9 @@ int LMsg::reportf(int code, const char* fmt, ...) {
 LStdoutMsg::LStdoutMsg(int fatal) : LMsg(fatal) {}
 
 LStdoutMsg::~LStdoutMsg() {
+    // Reports still held (a run that ended before its options were read) are
+    // written now, without what a derived sink would have added.
+    if (holding_) releaseHeld();
     if (msgStream) {
         msgStream.reset();  // flushes and closes the file
         return;
@@ -215,6 +224,10 @@ LIoFile* LStdoutMsg::messageFile() {
 
 void LStdoutMsg::output(int code, const char* position, const char* kind, const char* text) {
     LLockGuard guard;
+    if (holding_) {
+        held_.push_back({code, position != nullptr, position ? position : "", kind ? kind : "", text});
+        return;
+    }
     if (code < 1) {
         // Plain output: the text as it is.
         const int n = static_cast<int>(std::strlen(text));
@@ -229,6 +242,22 @@ void LStdoutMsg::output(int code, const char* position, const char* kind, const 
     line.append("\n");
     if (consoleLevel == 0 || (consoleLevel < 2 && code <= 19999)) writeStdout(line.data(), line.len());
     if (LIoFile* file = messageFile()) file->writeText(line);
+}
+
+void LStdoutMsg::holdReports() {
+    LLockGuard guard;
+    holding_ = true;
+}
+
+void LStdoutMsg::releaseHeld() {
+    LLockGuard guard;
+    holding_ = false;
+    // A report made while these are written (the message file cannot be
+    // opened, say) comes after them.
+    std::vector<Held> held;
+    held.swap(held_);
+    for (const Held& h : held)
+        output(h.code, h.hasPosition ? h.position.c_str() : nullptr, h.kind.c_str(), h.text.c_str());
 }
 
 void installMsg(LMsg* sink) {
@@ -473,16 +502,20 @@ void setLanguage(int code) {
 void atLibExit(void (*fn)()) {
     if (!fn) return;
     LLockGuard guard;
-    exitFunctions().add(reinterpret_cast<intptr_t>(fn));
+    if (g_exitFunctions.count == ExitFunctions::kMax) internalError("too many exit functions");
+    g_exitFunctions.fn[g_exitFunctions.count++] = fn;
 }
 
 void libShutdown() {
-    LArray functions;
+    // Taken out under the lock and run without it; a function registered
+    // meanwhile runs in the next shutdown.
+    ExitFunctions functions;
     {
         LLockGuard guard;
-        functions = std::move(exitFunctions());
+        functions = g_exitFunctions;
+        g_exitFunctions.count = 0;
     }
-    for (int i = 0; i < functions.count(); ++i) reinterpret_cast<void (*)()>(functions[i])();
+    for (int i = 0; i < functions.count; ++i) functions.fn[i]();
     msgShutdown();
 }
 

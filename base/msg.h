@@ -12,6 +12,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "base/lstring.h"
 #include "base/obj.h"
@@ -49,6 +51,14 @@ public:
 
     void output(int code, const char* position, const char* kind, const char* text) override;
 
+    // Holds every report back (start-up: the options that decide where reports
+    // go, the message file among them, are read after the first reports can
+    // come) until releaseHeld(), which hands them to output() again in order,
+    // so that they are written as the settings then in force say.
+    void holdReports();
+    void releaseHeld();
+    bool holding() const { return holding_; }  // under g_libLock
+
     const char* msgFile = nullptr;  // not owned; null: no message file
     int msgFileAppend = 0;          // non-zero: append instead of rewrite
     int consoleLevel = 0;           // 0 all, 1 only codes 1..19999, 2+ nothing
@@ -60,7 +70,14 @@ protected:
     LIoFile* messageFile();
 
 private:
+    struct Held {
+        int code;
+        bool hasPosition;
+        std::string position, kind, text;
+    };
     bool openFailed_ = false;  // an open of the message file has failed
+    bool holding_ = false;
+    std::vector<Held> held_;
 };
 
 // The current sink; a plain LMsg (fatal 0) is installed on the first report when

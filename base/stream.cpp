@@ -1,5 +1,6 @@
 // Streams and files: the unbuffered descriptor and memory streams, the
-// 1000-byte buffered stream on top of them, and the counted Ctrl-C protection.
+// 1000-byte buffered stream on top of them; writes of protected files are not
+// cut short by Ctrl-C.
 //
 // The buffered stream keeps track of where its inner stream stands (innerPos_)
 // and moves it only when a refill or a write-out needs another place, so that
@@ -46,29 +47,6 @@ int LStream::printfV(const char* fmt, va_list args) {
     LString text;
     text.appendFormatV(fmt, args);
     return writeText(text);
-}
-
-// ---- Ctrl-C protection ----
-
-namespace {
-
-int g_protectDepth = 0;  // guarded by g_libLock
-
-void beginProtection() {
-    LLockGuard guard;
-    if (g_protectDepth++ == 0) platformIgnoreInterrupt();
-}
-
-void endProtection() {
-    LLockGuard guard;
-    if (g_protectDepth > 0 && --g_protectDepth == 0) platformRestoreInterrupt();
-}
-
-}  // namespace
-
-int interruptProtectionDepth() {
-    LLockGuard guard;
-    return g_protectDepth;
 }
 
 // ---- LHandle ----
@@ -129,12 +107,12 @@ void LHandle::sync() {
 
 // ---- LFile ----
 
-LFile::~LFile() { LFile::close(); }
+LFile::~LFile() = default;
 
 int LFile::open(const char* name, int mode, bool reportFailure, bool protect) {
     close();
     fileName_.reset(blockStrdup(name ? name : ""));
-    protect_ = protect ? 1 : 0;
+    protect_ = false;
     int fd;
     switch (mode) {
     case 'r': fd = platformOpenRead(name); break;
@@ -147,19 +125,17 @@ int LFile::open(const char* name, int mode, bool reportFailure, bool protect) {
         return 1;
     }
     handle = fd;
-    if (protect_ && mode != 'r') {
-        beginProtection();
-        protect_ = 2;
-    }
+    protect_ = protect && mode != 'r';
     return 0;
 }
 
-void LFile::close() {
-    LHandle::close();
-    if (protect_ == 2) {
-        endProtection();
-        protect_ = 1;
-    }
+int LFile::write(const void* buf, int n) {
+    if (!protect_) return LHandle::write(buf, n);
+    // Ctrl-C waits until the bytes are out, so that no entry is cut in half.
+    platformBeginProtectedWrite();
+    const int written = LHandle::write(buf, n);
+    platformEndProtectedWrite();
+    return written;
 }
 
 const char* LFile::name() const { return fileName_ ? fileName_.get() : LStream::name(); }

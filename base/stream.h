@@ -15,8 +15,8 @@
 // A file opened for writing holds an exclusive advisory lock: a second open for
 // writing of the same file (by this or another process) fails like any other
 // open failure, instead of two writers overwriting each other's bytes. Files
-// opened with Ctrl-C protection keep the interrupt signal ignored while they are
-// open; the protection is counted and ends when the last such file closes.
+// opened with Ctrl-C protection are never cut short by it in the middle of a
+// write: an interrupt waits until the write has ended (counted across threads).
 #pragma once
 
 #include <cstdarg>
@@ -94,18 +94,17 @@ public:
     // truncated) or 'a' (write at the end, created when missing); any other mode
     // is an internal error (1130). A previous file is closed first. With
     // reportFailure a failure is reported as error 17000 "cannot open %s" (in the
-    // process language) with the system's text. With protect, a file opened for
-    // writing keeps Ctrl-C ignored until it is closed. Returns 0 when the file is
-    // open, 1 otherwise.
+    // process language) with the system's text. With protect, each write of a
+    // file opened for writing finishes before Ctrl-C can end the process.
+    // Returns 0 when the file is open, 1 otherwise.
     int open(const char* name, int mode, bool reportFailure = true, bool protect = false);
-    // Closes the file and ends its Ctrl-C protection.
-    void close() override;
+    int write(const void* buf, int n) override;
     const char* name() const override;
     // The name as passed to open ("" before any open).
     const char* fileName() const { return fileName_ ? fileName_.get() : ""; }
 
 private:
-    int protect_ = 0;  // 0 none, 1 requested, 2 active
+    bool protect_ = false;  // writes are protected from Ctrl-C
     BlockPtr<char> fileName_;
 };
 
@@ -270,5 +269,3 @@ int64_t fileSize(const char* name);
 // Removes the named file unless a writer holds it open; true when removed.
 bool removeUnlockedFile(const char* name);
 
-// How many open files currently hold the Ctrl-C protection.
-int interruptProtectionDepth();

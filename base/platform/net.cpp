@@ -5,6 +5,8 @@
 // non-blocking, which the event thread of a connection relies on.
 #include "base/platform/net.h"
 
+#include "base/platform/sync.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -18,14 +20,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-namespace {
-int64_t monotonicMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-}  // namespace
 
 int netLastError() { return errno; }
 
@@ -53,10 +47,10 @@ int netConnect(int fd, uint32_t address, int port, int timeoutMs) {
     sa.sin_addr.s_addr = address;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
         if (errno != EINPROGRESS) return -1;
-        const int64_t deadline = monotonicMs() + timeoutMs;
+        const int64_t deadline = platformMonotonicMs() + timeoutMs;
         for (;;) {
             pollfd p{fd, POLLOUT, 0};
-            const int64_t left = deadline - monotonicMs();
+            const int64_t left = deadline - platformMonotonicMs();
             const int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
             if (r < 0 && errno == EINTR) continue;
             if (r < 0) return -1;
@@ -103,7 +97,12 @@ int netPeer(int fd, uint32_t* address, int* port) {
     return 0;
 }
 
-uint32_t netParseDotted(const char* text) { return ::inet_addr(text); }
+bool netParseDotted(const char* text, uint32_t* address) {
+    in_addr a{};
+    if (::inet_pton(AF_INET, text, &a) != 1) return false;
+    *address = a.s_addr;
+    return true;
+}
 
 uint32_t netLookup(const char* name) {
     addrinfo hints{};

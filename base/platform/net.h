@@ -41,9 +41,9 @@ int netPending(int fd);
 // port (host order), or -1.
 int netPeer(int fd, uint32_t* address, int* port);
 
-// A dotted IPv4 text as an address in network byte order; 0xFFFFFFFF when the
-// text is not one (inet_addr rules).
-uint32_t netParseDotted(const char* text);
+// A dotted IPv4 text (four decimal numbers, as inet_pton takes them) as an
+// address in network byte order; false when the text is not one.
+bool netParseDotted(const char* text, uint32_t* address);
 // The first IPv4 address of a host name (getaddrinfo), or 0.
 uint32_t netLookup(const char* name);
 

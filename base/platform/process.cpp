@@ -8,10 +8,86 @@
 #include <cstring>
 #include <ctime>
 #include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
 
 namespace {
+
+// Protected writes in progress, from any thread.
+std::atomic<int> g_protectedWrites{0};
+// Set once by platformCatchQuitSignals, before other threads run.
+bool g_catching = false;
+int g_wakeFd = -1;
+std::atomic<int> g_quitSignal{0};
+// An exit code (quit signals caught) or SIGINT (not caught) that waits for
+// the protected writes to end.
+std::atomic<int> g_deferred{0};
+
+// Without caught quit signals, an interrupt during protected writes is held by
+// this handler and raised again after them. Installed and removed under the
+// mutex by the first and last protected write.
+std::mutex g_protectMutex;
 struct sigaction g_savedInterrupt;
+
+void holdInterrupt(int sig) { g_deferred.store(sig); }
+
+void onQuitSignal(int sig) {
+    int none = 0;
+    if (g_quitSignal.compare_exchange_strong(none, sig)) {
+        const uint64_t one = 1;
+        const ssize_t w = ::write(g_wakeFd, &one, sizeof one);
+        (void)w;
+        return;
+    }
+    // The orderly end is under way and the user insists.
+    g_deferred.store(128 + sig);
+    if (g_protectedWrites.load() == 0) ::_exit(128 + sig);
 }
+
+}  // namespace
+
+void platformBeginProtectedWrite() {
+    if (g_catching) {
+        g_protectedWrites.fetch_add(1);
+        return;
+    }
+    std::lock_guard<std::mutex> guard(g_protectMutex);
+    if (g_protectedWrites.fetch_add(1) > 0) return;
+    struct sigaction hold;
+    std::memset(&hold, 0, sizeof hold);
+    hold.sa_handler = holdInterrupt;
+    sigemptyset(&hold.sa_mask);
+    hold.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &hold, &g_savedInterrupt);
+}
+
+void platformEndProtectedWrite() {
+    if (g_catching) {
+        if (g_protectedWrites.fetch_sub(1) == 1) {
+            if (const int code = g_deferred.load()) ::_exit(code);
+        }
+        return;
+    }
+    std::lock_guard<std::mutex> guard(g_protectMutex);
+    if (g_protectedWrites.fetch_sub(1) != 1) return;
+    ::sigaction(SIGINT, &g_savedInterrupt, nullptr);
+    if (g_deferred.exchange(0) != 0) ::raise(SIGINT);
+}
+
+void platformCatchQuitSignals(int wakeFd) {
+    g_wakeFd = wakeFd;
+    g_catching = true;
+    struct sigaction quit;
+    std::memset(&quit, 0, sizeof quit);
+    quit.sa_handler = onQuitSignal;
+    sigemptyset(&quit.sa_mask);
+    quit.sa_flags = SA_RESTART;
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &quit, nullptr);
+}
+
+int platformQuitSignal() { return g_quitSignal.load(); }
 
 void platformExit(int code) { std::exit(code); }
 
@@ -20,16 +96,6 @@ bool platformSetLocale(const char* name) {
     std::setlocale(LC_NUMERIC, "C");
     return true;
 }
-
-void platformIgnoreInterrupt() {
-    struct sigaction ignore;
-    std::memset(&ignore, 0, sizeof ignore);
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGINT, &ignore, &g_savedInterrupt);
-}
-
-void platformRestoreInterrupt() { ::sigaction(SIGINT, &g_savedInterrupt, nullptr); }
 
 void platformIgnoreBrokenPipe() {
     struct sigaction ignore;

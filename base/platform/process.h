@@ -12,10 +12,20 @@
 // the system accepted it.
 bool platformSetLocale(const char* name);
 
-// Sets the interrupt signal (Ctrl-C) to be ignored, remembering what it was;
-// platformRestoreInterrupt puts that back. Calls must pair; the caller counts.
-void platformIgnoreInterrupt();
-void platformRestoreInterrupt();
+// Marks a write that Ctrl-C must not cut short; calls pair, from any thread,
+// and nest (counted). While such writes run, an interrupt that would end the
+// process waits until the last of them has ended.
+void platformBeginProtectedWrite();
+void platformEndProtectedWrite();
+
+// From now on SIGINT, SIGTERM and SIGHUP end the run in order: the first one
+// is recorded (platformQuitSignal) and signals the event descriptor wakeFd
+// (an eventfd), so that the main loop wakes and ends as after a quit command.
+// A further one ends the process at once with 128 + its number, once no
+// protected write runs any more.
+void platformCatchQuitSignals(int wakeFd);
+// The first signal caught by platformCatchQuitSignals, 0 when none.
+int platformQuitSignal();
 
 // Makes writes to a closed pipe or socket fail with EPIPE instead of ending the
 // process.

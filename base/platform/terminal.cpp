@@ -77,34 +77,51 @@ void StdinReader::wake() {
     }
 }
 
-int StdinReader::takePiece(char* out, int cap, bool all) {
+bool StdinReader::takeBuffered(std::string& line) {
+    const char* p = buf_ + start_;
     const int avail = end_ - start_;
-    int n = -1;
-    const int limit = avail < cap ? avail : cap;
-    const void* lf = std::memchr(buf_ + start_, '\n', static_cast<size_t>(limit));
-    if (lf) {
-        n = static_cast<int>(static_cast<const char*>(lf) - (buf_ + start_)) + 1;
-    } else if (avail >= cap || (all && avail > 0)) {
-        n = limit;
-    }
-    if (n <= 0) return 0;
-    std::memcpy(out, buf_ + start_, static_cast<size_t>(n));
+    const void* lf = std::memchr(p, '\n', static_cast<size_t>(avail));
+    const int n = lf ? static_cast<int>(static_cast<const char*>(lf) - p) + 1 : avail;
+    line.append(p, static_cast<size_t>(n));
     start_ += n;
     if (start_ == end_) start_ = end_ = 0;
-    return n;
+    return lf != nullptr;
 }
 
-int StdinReader::readPiece(char* out, int cap) {
-    if (cap > kBufferSize) cap = kBufferSize;
-    for (;;) {
-        if (int n = takePiece(out, cap, ended_)) return n;
-        if (ended_) return kEnd;
-        // Make room behind the data that is still waiting.
-        if (start_ > 0) {
-            std::memmove(buf_, buf_ + start_, static_cast<size_t>(end_ - start_));
-            end_ -= start_;
-            start_ = 0;
+namespace {
+// The length of a line's text: without its LF and a CR before it.
+size_t textLength(const std::string& line) {
+    size_t n = line.size();
+    if (n > 0 && line[n - 1] == '\n') --n;
+    if (n > 0 && line[n - 1] == '\r') --n;
+    return n;
+}
+}  // namespace
+
+int StdinReader::readLine(std::string& line, int maxLine) {
+    line.clear();
+    const size_t limit = maxLine < 0 ? 0 : static_cast<size_t>(maxLine);
+    bool tooLong = false;  // the line is dropped; read on to its end
+    auto finish = [&]() -> int {
+        if (!tooLong && textLength(line) > limit) tooLong = true;
+        if (tooLong) {
+            line.clear();
+            return kTooLong;
         }
+        return static_cast<int>(line.size());
+    };
+    for (;;) {
+        if (end_ > start_) {
+            const bool complete = takeBuffered(line);
+            if (complete) return finish();
+            // Room for a CR still to come; anything beyond is too long already.
+            if (line.size() > limit + 1) {
+                tooLong = true;
+                line.clear();
+            }
+            continue;
+        }
+        if (ended_) return tooLong || !line.empty() ? finish() : kEnd;
         pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
         const int nfds = wakeRead_ >= 0 ? 2 : 1;
         const int r = ::poll(fds, static_cast<nfds_t>(nfds), -1);
@@ -118,16 +135,17 @@ int StdinReader::readPiece(char* out, int cap) {
             continue;
         }
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        const ssize_t got = ::read(STDIN_FILENO, buf_ + end_, static_cast<size_t>(kBufferSize - end_));
+        const ssize_t got = ::read(STDIN_FILENO, buf_, sizeof buf_);
         if (got > 0) {
-            end_ += static_cast<int>(got);
+            start_ = 0;
+            end_ = static_cast<int>(got);
         } else if (got == 0) {
             // A terminal's Ctrl-D hands over what was typed and reading goes on,
             // unless the terminal itself has gone away.
             if (!terminal_ || (fds[0].revents & POLLHUP)) {
                 ended_ = true;
-            } else if (end_ > start_) {
-                return takePiece(out, cap, true);
+            } else if (tooLong || !line.empty()) {
+                return finish();
             }
         } else if (errno != EINTR && errno != EAGAIN) {
             if (terminal_ && errno == EIO) {

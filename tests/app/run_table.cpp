@@ -119,12 +119,14 @@ TEST_P(Run, Row) {
         if (then.empty()) continue;
         const std::string target = then.substr(0, then.find(':')), bytes = then.substr(target.size() + 1);
         if (target == "in") o.live->type(bytes);
+        if (target == "signal") o.live->signal(std::stoi(bytes));
         if (target.rfind('S', 0) == 0) servers.at(std::stoul(target.substr(1)) - 1)->sendToAll(bytes);
     }
     program.join();
 
     const std::string tail = r.out.substr(r.out.size() - std::min<size_t>(r.out.size(), 2000));
     ASSERT_FALSE(r.timedOut) << "the end of its output:\n" << shown(tail);
+    EXPECT_EQ(r.signal, 0) << "ended by a signal\n" << shown(tail);
     EXPECT_EQ(r.exitCode, row.exit) << shown(r.out);
     Fragments out;
     for (const std::string& f : row.out) out.push_back(fill(f));

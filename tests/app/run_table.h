@@ -24,7 +24,8 @@ using Fragments = std::vector<std::string>;
 // A step while the program runs: wait until a text shows, then act.
 struct Step {
     std::string waitFor{};  // "out:<text>" standard output, "S<n>:<text>" received by server n, "<file>:<text>"
-    std::string then{};     // "in:<text>" typed into standard input, "S<n>:<bytes>" sent by server n, "" nothing
+    std::string then{};     // "in:<text>" typed into standard input, "S<n>:<bytes>" sent by server n,
+                            // "signal:<number>" sent to the program, "" nothing
 };
 
 struct Row {

@@ -13,6 +13,26 @@ const std::string kOpener = "#!/bin/sh\nprintf '%s\\n' \"$@\" >> opened.txt\n";
 const std::string kMsgs = "!rem hi\r\n!Quit\r\nError 10011: 不明な制御コマンドです: !Quit\n!smc 999\r\n"
                           "Error 10013: 数値が正しくありません: 999\n!q\r\n";
 
+const char kNulBytes[] = "!olf \"a\0b\" sys\n!olf c\0d sys\n!q\n";
+const std::string kNulCommands(kNulBytes, sizeof kNulBytes - 1);
+
+std::string repeated(const std::string& line, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += line;
+    return s;
+}
+
+// A run that a signal ends: a connection and a log file are open, and the run
+// ends as !quit would, with 128 + the signal's number.
+Row endedBy(const char* name, int sig) {
+    return {.name = name, .servers = {ServerBehaviour::greet("hello\r\n")},
+            .cmd = "!olf s.log sys\n!open {S1} as dev wait 0\n!rem ready\n",
+            .out = {"[Connection dev closed]\r\n"},
+            .seen = {{"s.log", {event("Connection dev opened"), event("Connection dev closed"),
+                                event("Exit Vesperline")}}},
+            .steps = {{"out:!rem ready\r\n"}, {"out:hello", "signal:" + std::to_string(sig)}}, .exit = 128 + sig};
+}
+
 std::string manyLines() {
     std::string s;
     for (int i = 0; i < 3000; ++i) s += "!rem " + std::to_string(i) + "\n";
@@ -48,6 +68,18 @@ const Row kShell[] = {
      .loud = true},
     {.name = "UnknownOptionsAreReportedAndTheRunGoesOn", .input = "!rem still here\n!q\n", .args = {"-x", "/y:1"},
      .out = {"Error 10007: 不明なオプションです: '-x'\nError 10007: 不明なオプションです: '/y:1'\n"}, .whole = true},
+    // The message file holds the reports about arguments given before it.
+    {.name = "MessageFileHoldsTheErrorsOfTheCommandLine", .input = "!q\n", .args = {"-x", "-mf:msg.txt", "-mfa"},
+     .out = {"Error 10007: 不明なオプションです: '-x'\n"},
+     .seen = {{"=msg.txt", {"earlier\r\n", "Error 10007: 不明なオプションです: '-x'\n"}}}, .whole = true,
+     .setup = {{"msg.txt", "earlier\r\n"}}},
+    // A table that the argument filter builds registers its clean-up after
+    // main() has registered its exit handler; the exit must still be clean.
+    {.name = "WidthFoldingInTheArgumentFilterExitsCleanly", .input = "!q\n",
+     .args = {"-lrx:{@iz}x", "\x82\x98"}},
+    endedBy("CtrlCEndsTheRunAsQuitDoes", 2),
+    endedBy("TermEndsTheRunAsQuitDoes", 15),
+    endedBy("HangUpEndsTheRunAsQuitDoes", 1),
 
     // ---- command files and typed lines ----
     {.name = "CommandFilesInOrderThenReadFilesAfterAllPendingLines", .cmd = "!rem a1\n!rcf more.txt\n!rem a2\n",
@@ -59,14 +91,33 @@ const Row kShell[] = {
      .whole = true},
     {.name = "FileLineEndsAndMissingFiles", .cmd = "!rem one\r\n;c\r\n\r\n  !rem x\r!rcf nope.txt\n!rcf /a/b\n!q",
      .out = {"!rem one\r\n!rem x\r\n!rcf nope.txt\r\nError 17000: nope.txt を開けません",
-             "!rcf /a/b\r\nWarning 30001: 行末の余計な記述を無視します: 'b'\nError 17000: a を開けません", "!q\r\n"}},
+             "!rcf /a/b\r\nError 17000: /a/b を開けません", "!q\r\n"}},
+    // A path argument that starts with a slash is an absolute path; a quoted
+    // one that is never closed opens nothing.
+    {.name = "AbsolutePathsAndUnclosedQuotes",
+     .cmd = "!rcf {D}/more.vl\n!olf {D}/abs.log sys\n!olf \"half.log sys\n!clf {D}/abs.log\n!rcf \"abc\n",
+     .out = {"ログファイル「{D}/abs.log」を開きました\r\n", "Error 10012: 右側の「\"」がありません: \"half.log sys\n",
+             "[Log file {D}/abs.log closed for 0 connection(s)]\r\n", "Error 10012: 右側の「\"」がありません: \"abc\n",
+             "!rem from more\r\n!q\r\n"},
+     .absent = {"を開けません"}, .seen = {{"abs.log", {anywhere("/abs.log opened]\r\n")}}, {"=half.log sys", {}}},
+     .setup = {{"more.vl", "!rem from more\n!q\n"}}},
+    // Arguments are terminated texts: a NUL byte in a command would cut a
+    // path short, so such a command does nothing but say so.
+    {.name = "ANulByteStopsTheCommand", .cmd = kNulCommands,
+     .out = {"Error 10046: 制御コマンドに NUL 文字が含まれています: !olf \"a\n",
+             "Error 10046: 制御コマンドに NUL 文字が含まれています: !olf c\n", "!q\r\n"},
+     .seen = {{"=a", {}}, {"=c", {}}}},
     {.name = "TextLinesCommentsAndSend", .cmd = "   hello\n;x\n!send  two\n!send\n!Quit\n", .input = ";x\n!q\n",
      .out = {kNoConn + "hello\n", kNoConn + " two\n", "!Quit\r\nError 10011: 不明な制御コマンドです: !Quit\n",
              kNoConn + ";x\n"}, .whole = true},
-    {.name = "TypedLinesAreNotEchoedAndLongOnesArriveInPieces", .cmd = "!rem from file\n",
+    {.name = "TypedLinesAreNotEchoedAndLongOnesAreNeverSplit", .cmd = "!rem from file\n",
      .input = "!rem typed\n" + std::string(2000, 'y') + "\n!q\n",
-     .out = {"!rem from file\r\n", kNoConn + std::string(1023, 'y') + "\n", kNoConn + std::string(977, 'y') + "\n"},
-     .whole = true},
+     .out = {"!rem from file\r\n", kNoConn + std::string(2000, 'y') + "\n"}, .whole = true},
+    // 64 KiB of text is a line; one byte more and nothing of it goes out.
+    {.name = "ATypedLineUpToItsLimitGoesOutWholeALongerOneNotAtAll", .servers = {ServerBehaviour::greet("")},
+     .input = "!open {S1} wait 0\n" + std::string(65536, 'y') + "\r\n" + std::string(65537, 'z') + "\n!rem after\n!q\n",
+     .out = {"Error 10045: 入力行が長すぎます (最大 65536 バイト)\n"}, .absent = {"zz"},
+     .seen = {{"=S1", {std::string(65536, 'y') + "\r\n"}}}},
     {.name = "ManyPipedLines", .input = manyLines(), .whole = true},
     {.name = "APipeThatEndsDoesNotEndTheRun", .cmd = "!wait 1\n!q\n", .out = {"!wait 1\r\n!q\r\n"}, .whole = true},
     {.name = "TokenizerQuotesAndEscapes",
@@ -118,8 +169,21 @@ const Row kShell[] = {
     {.name = "NestedMacroCallsRunBeforeTheRestOfTheCaller",
      .cmd = "!m b\n!rem b1\n!em\n!m a\n!rem a1\n!cm b\n!rem a2\n!em\n!cm a\n!rem end\n!q\n",
      .out = {"!cm a\r\n!rem a1\r\n!cm b\r\n!rem b1\r\n!rem a2\r\n!rem end\r\n!q\r\n"}},
+    // 100 levels of calls run; the 101st is refused.
     {.name = "SelfCallingMacroStopsAtTheDepthLimit", .cmd = "!m r\n!rem in r\n!cm r\n!em\n!cm r\n!q\n",
-     .out = {"~\n!cm r\r\n(!rem in r\r\n!cm r\r\n){100}Error 10042: マクロ r の呼び出しが深すぎます \\(最大 100 段\\)\n!q\r\n$"}},
+     .out = {"~^!m r\r\n(\\[Register in macro r\\] [^\r]*\r\n){2}!cm r\r\n(!rem in r\r\n!cm r\r\n){100}"
+             "Error 10042: マクロ r の呼び出しが深すぎます \\(最大 100 段\\)\n!q\r\n$"}},
+    // A macro that calls itself twice gives one error, not one per branch,
+    // and what is left of its expansion is dropped.
+    {.name = "ARunawayExpansionEndsWithOneError",
+     .cmd = "!macro grow\n!call-macro grow\n!call-macro grow\n!end-macro\n!call-macro grow\n!quit\n",
+     .out = {"Error 10042: マクロ grow の呼び出しが深すぎます (最大 100 段)\n!quit\r\n"},
+     .absent = {"Error 10042: マクロ grow の呼び出しが深すぎます (最大 100 段)\n!call"}},
+    // A wide expansion stops at its line limit, once.
+    {.name = "AWideExpansionStopsAtItsLineLimit",
+     .input = "!m b\n" + repeated("!rem b\n", 500) + "!em\n!m a\n" + repeated("!cm b\n", 500) +
+              "!em\n!cm a\n!lm\n!q\n",
+     .out = {"Error 10043: マクロ b の展開が大きすぎます (最大 100000 行)\nMACRO"}},
 
     // ---- the message file ----
     {.name = "MessageFileGetsWhatTheConsoleGets", .cmd = "!rem hi\n!Quit\n!smc 999\n!q\n", .args = {"-mf:msg.txt"},

@@ -168,22 +168,36 @@ TEST(ResolveAddress, DottedNamesPortsAndFailures) {
         bool report;
         uint32_t address;
         int port;
-        const char* error;  // of code 15000
+        int code;           // the error reported, 0 for none
+        const char* error;  // its text
     } cases[] = {
-        {"127.0.0.1", true, kLoopback, 23, ""},
-        {"localhost:2323", true, kLoopback, 2323, ""},
-        // A leading digit means a dotted address, taken without a lookup: a bad
-        // one is not 0, so the connect fails later instead of the resolver.
-        {"1.2.3.x", true, 0xFFFFFFFFu, 23, ""},
-        {"no-such-host.invalid", false, 0, 23, ""},
-        {"no-such-host.invalid:99", true, 0, 99, "cannot resolve 'no-such-host.invalid:99' to an IP address"},
+        {"127.0.0.1", true, kLoopback, 23, 0, ""},
+        {"localhost:2323", true, kLoopback, 2323, 0, ""},
+        // Only what inet_pton takes is a dotted address; everything else,
+        // also a text that starts with a digit, is a name to look up.
+        {"127.1", true, kLoopback, 23, 0, ""},
+        {"1.2.3.x", true, 0, 23, 15000, "cannot resolve '1.2.3.x' to an IP address"},
+        {"300.1.1.1", false, 0, 23, 0, ""},
+        {"9host.invalid", true, 0, 23, 15000, "cannot resolve '9host.invalid' to an IP address"},
+        {"no-such-host.invalid", false, 0, 23, 0, ""},
+        {"no-such-host.invalid:99", true, 0, 99, 15000, "cannot resolve 'no-such-host.invalid:99' to an IP address"},
+        // A port that is no number from 1 to 65535 fails before any look-up.
+        {"127.0.0.1:abc", false, 0, -1, 10044, "ポート番号が正しくありません: '127.0.0.1:abc'"},
+        {"127.0.0.1:", false, 0, -1, 10044, "ポート番号が正しくありません: '127.0.0.1:'"},
+        {"127.0.0.1:0x17", false, 0, -1, 10044, "ポート番号が正しくありません: '127.0.0.1:0x17'"},
+        {"127.0.0.1:65536", false, 0, -1, 10044, "ポート番号が正しくありません: '127.0.0.1:65536'"},
+        {"127.0.0.1:99999999999", false, 0, -1, 10044, "ポート番号が正しくありません: '127.0.0.1:99999999999'"},
+        {"127.0.0.1:65535", false, kLoopback, 65535, 0, ""},
     };
     for (const auto& c : cases) {
         vltest::MsgCapture capture;
         int port = 23;
         EXPECT_EQ(resolveAddress(c.host, &port, c.report), c.address) << c.host;
         EXPECT_EQ(port, c.port) << c.host;
-        EXPECT_EQ(capture.textOf(15000), c.error) << c.host;
+        if (c.code != 0) {
+            EXPECT_EQ(capture.textOf(c.code), c.error) << c.host;
+        }
+        EXPECT_EQ(capture.codes().size(), c.code != 0 ? 1u : 0u) << c.host;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/msg.h"
+#include "base/platform/process.h"
 #include "base/stream.h"
 #include "base_test_support.h"
 
@@ -44,12 +45,21 @@ TEST(Stream, ReadLineEndsAndTheLastLine) {
         {"\r\r", {"", ""}, {"\r", "\r"}},
         {"", {}, {}},
         {std::string("n\0l\n", 4), {std::string("n\0l", 3)}, {std::string("n\0l\n", 4)}},
+        // CR as the last byte of one 1000-byte fill, LF the first of the next.
+        {std::string(999, 'a') + "\r\nx", {std::string(999, 'a'), "x"}, {std::string(999, 'a') + "\r\n", "x"}},
+        {std::string(1998, 'b') + "\r\ny", {std::string(1998, 'b'), "y"}, {std::string(1998, 'b') + "\r\n", "y"}},
+        {std::string(999, 'a') + "\r\r\nx", {std::string(999, 'a'), "", "x"},
+         {std::string(999, 'a') + "\r", "\r\n", "x"}},
     };
+    TempDir dir;
     for (const Case& c : cases) {
         LMemSrm s0(c.bytes.data(), static_cast<int>(c.bytes.size()));
         EXPECT_EQ(lines(s0, 0), c.mode0) << c.bytes;
         LMemSrm s1(c.bytes.data(), static_cast<int>(c.bytes.size()));
         EXPECT_EQ(lines(s1, 1), c.mode1) << c.bytes;
+        writeFile(dir.file("f"), c.bytes);
+        LIoFile f(dir.file("f").c_str(), 'r');
+        EXPECT_EQ(lines(f, 0), c.mode0) << c.bytes;
     }
     LMemSrm last("first\nlast");  // the last line comes with the end flag set
     LString line;
@@ -233,28 +243,35 @@ TEST(Stream, AWriteThatCannotProgressGivesUp) {
 
 // ---- Ctrl-C protection ----
 
-TEST(StreamDeathTest, CtrlCIsIgnoredWhileAnyFileIsWritten) {
+TEST(StreamDeathTest, CtrlCWaitsForAProtectedWriteButNotForAnOpenFile) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     TempDir dir;
     const std::string a = dir.file("a.log");
-    const std::string b = dir.file("b.log");
+    // Nested writes (two threads' worth): the interrupt ends the process when
+    // the last of them is done, not before.
     EXPECT_EXIT(
         {
             std::signal(SIGINT, SIG_DFL);
-            LIoFile first(a.c_str(), 'w');
-            LIoFile second(b.c_str(), 'a');
+            platformBeginProtectedWrite();
+            platformBeginProtectedWrite();
             std::raise(SIGINT);
-            first.close();
-            first.close();  // counts once
-            std::raise(SIGINT);  // the second file still protects
-            second.close();
-            LIoFile reader(a.c_str(), 'r');  // reading never protects, nor a failed open
-            LIoFile failed(dir.file("no/such").c_str(), 'w', false);
-            std::fprintf(stderr, "protected until here\n");
+            platformEndProtectedWrite();
+            std::fprintf(stderr, "held until the last write\n");
+            platformEndProtectedWrite();
+            std::exit(7);
+        },
+        ::testing::KilledBySignal(SIGINT), "held until the last write");
+    // An open log file protects nothing between its writes.
+    EXPECT_EXIT(
+        {
+            std::signal(SIGINT, SIG_DFL);
+            LIoFile f(a.c_str(), 'w');
+            f.writeText("entry\r\n");
+            f.flush();
             std::raise(SIGINT);
             std::exit(7);
         },
-        ::testing::KilledBySignal(SIGINT), "protected until here");
+        ::testing::KilledBySignal(SIGINT), "");
 }
 
 // ---- unsupported operations ----

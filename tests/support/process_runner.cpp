@@ -28,6 +28,11 @@ void LiveIo::type(const std::string& text) {
     typed_ += text;
 }
 
+void LiveIo::signal(int sig) {
+    std::lock_guard<std::mutex> g(m_);
+    signals_.push_back(sig);
+}
+
 std::string LiveIo::output() const {
     std::lock_guard<std::mutex> g(m_);
     return out_;
@@ -157,10 +162,13 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
             closeFd(outFd);  // the terminal goes away: the program's writes fail from now on
             closeFd(slave);
         }
-        if (o.live && inFd >= 0) {
+        if (o.live) {
             std::lock_guard<std::mutex> g(o.live->m_);
-            toWrite += o.live->typed_;
+            if (inFd >= 0) toWrite += o.live->typed_;
             o.live->typed_.clear();
+            if (exitedAt < 0)
+                for (const int sig : o.live->signals_) ::kill(pid, sig);
+            o.live->signals_.clear();
         }
         pollfd fds[2] = {{outFd, POLLIN, 0}, {toWrite.empty() ? -1 : inFd, POLLOUT, 0}};
         if (::poll(fds, 2, 20) <= 0) continue;
@@ -174,6 +182,7 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
     }
     for (int* fd : {&inFd, &outFd, &slave}) closeFd(*fd);
     if (rc == 0 && !result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (rc == 0 && !result.timedOut && WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;
 }
 

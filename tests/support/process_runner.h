@@ -23,12 +23,15 @@ struct RunResult;
 class LiveIo {
 public:
     void type(const std::string& text);
+    // Sends the program a signal (as soon as the runner looks, within ~20 ms).
+    void signal(int sig);
     std::string output() const;
 
 private:
     friend RunResult runProcess(const std::string& program, const RunOptions& options);
     mutable std::mutex m_;
     std::string typed_, out_;
+    std::vector<int> signals_;
 };
 
 struct RunOptions {
@@ -45,6 +48,7 @@ struct RunOptions {
 
 struct RunResult {
     int exitCode = -1;     // -1 when the program did not end by itself
+    int signal = 0;        // the signal that ended it, when one did
     bool timedOut = false;
     std::string out;       // standard output and standard error together
 };

@@ -84,7 +84,7 @@ int utf8Decode(const unsigned char* p, const unsigned char* end, int w, int* len
     return kInvalidByteCode + static_cast<int>(b);
 }
 
-bool isInsideChar(const LCharRules& r, const char* known, const char* p) {
+bool isInsideChar(const LCharRules& r, const char* known, const char* p, const char* end) {
     if (p <= known) return false;
     if (!r.utf8) {
         int leads = 0;
@@ -98,15 +98,20 @@ bool isInsideChar(const LCharRules& r, const char* known, const char* p) {
         const auto b = static_cast<unsigned char>(*q);
         if (isContinuation(b)) continue;
         if (r.width[b] <= p - q) return false;
+        const char* limit = end;
+        if (!limit) {
+            limit = q;
+            while (limit < q + r.width[b] && *limit) ++limit;
+        }
         int n = 0;
-        charCodeAt(r, q, q + r.width[b], &n);
+        charCodeAt(r, q, limit, &n);
         return n > p - q;
     }
     return false;
 }
 
 const char* charStartFrom(const LCharRules& r, const char* known, const char* p, const char* end) {
-    if (!isInsideChar(r, known, p)) return p;
+    if (!isInsideChar(r, known, p, end)) return p;
     if (!r.utf8) return p + 1;
     const char* q = p - 1;
     while (isContinuation(static_cast<unsigned char>(*q))) --q;
@@ -198,7 +203,7 @@ bool isWordByte(unsigned char c) {
     return (m & (kClassLead | kClassKana)) != 0;
 }
 
-bool isSecondByte(const char* text, int pos) { return isInsideChar(charRules(), text, text + pos); }
+bool isSecondByte(const char* text, int pos) { return isInsideChar(charRules(), text, text + pos, nullptr); }
 
 int charLen(const char* p) {
     const LCharRules& r = charRules();
@@ -237,7 +242,7 @@ int compareNoCase(const char* a, const char* b) {
         unsigned char c = x[i];
         unsigned char d = y[i];
         if (c != d) {
-            if (isAsciiLetter(c) && isAsciiLetter(d) && !isInsideChar(charRules(), a, a + i)) {
+            if (isAsciiLetter(c) && isAsciiLetter(d) && !isInsideChar(charRules(), a, a + i, nullptr)) {
                 c |= 0x20;
                 d |= 0x20;
             }

@@ -78,14 +78,15 @@ inline int charCodeAt(const LCharRules& r, const char* at, const char* end, int*
 
 // True when p is not the start of a character: it lies inside a character that
 // starts before it. known (<= p) must be the start of a character; nothing
-// before it is read.
-bool isInsideChar(const LCharRules& r, const char* known, const char* p);
+// before it is read, nor anything at or after end (null: the text ends at its
+// terminating NUL).
+bool isInsideChar(const LCharRules& r, const char* known, const char* p, const char* end);
 
 // Code and byte length of the character that ends at p (p > start, where start
 // is the start of a character).
 inline int charCodeBefore(const LCharRules& r, const char* start, const char* p, int* len) {
     if (!r.utf8) {
-        if (p - 1 > start && r.width[static_cast<unsigned char>(p[-2])] == 2 && isInsideChar(r, start, p - 1)) {
+        if (p - 1 > start && r.width[static_cast<unsigned char>(p[-2])] == 2 && isInsideChar(r, start, p - 1, p)) {
             *len = 2;
             return (static_cast<unsigned char>(p[-2]) << 8) | static_cast<unsigned char>(p[-1]);
         }

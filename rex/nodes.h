@@ -58,7 +58,7 @@ struct LRexCursor {
     // Code and byte length of the character at p (p < end).
     int codeAt(const char* p, int* len) const { return charCodeAt(*rules, p, end, len); }
     // True when p lies inside a character (start is a character's start).
-    bool isSecond(const char* p) const { return isInsideChar(*rules, start, p); }
+    bool isSecond(const char* p) const { return isInsideChar(*rules, start, p, end); }
     // Code and byte length of the character that ends at p (p > start).
     int codeBefore(const char* p, int* len) const { return charCodeBefore(*rules, start, p, len); }
     LRexMark mark() const {

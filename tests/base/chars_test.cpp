@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,7 +78,10 @@ TEST(Chars, Utf8SequencesAndInvalidBytes) {
     };
     const LCharRules& r = charRules();
     for (const Case& c : cases) {
-        const char* p = c.bytes.data();
+        // a buffer of exactly the text's size, so that a read past its end is caught
+        std::unique_ptr<char[]> copy(new char[c.bytes.size()]);
+        std::memcpy(copy.get(), c.bytes.data(), c.bytes.size());
+        const char* p = copy.get();
         const char* end = p + c.bytes.size();
         std::vector<int> codes, starts;
         for (const char* q = p; q < end;) {
@@ -98,7 +102,7 @@ TEST(Chars, Utf8SequencesAndInvalidBytes) {
         // a position is inside a character exactly where no character starts
         for (int i = 0; i < static_cast<int>(c.bytes.size()); ++i) {
             const bool start = std::find(starts.begin(), starts.end(), i) != starts.end();
-            EXPECT_EQ(isInsideChar(r, p, p + i), !start) << c.bytes << " at " << i;
+            EXPECT_EQ(isInsideChar(r, p, p + i, end), !start) << c.bytes << " at " << i;
             EXPECT_EQ(isSecondByte(c.bytes.c_str(), i), !start) << c.bytes << " at " << i;
         }
         // the codes give the bytes back

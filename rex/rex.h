@@ -98,8 +98,8 @@ protected:
 // Returns the root of a new tree (the caller owns it), or null for an empty
 // pattern. flags: rexIgnoreCase, rexTypeBoundary, rexIgnoreWidth.
 std::unique_ptr<LRex> rexCompile(const char* pattern, uint32_t flags);
-// A new tree compiled from the same text with the same flags as root (which
-// must come from rexCompile), without repeating its warnings; null for null.
+// A new tree compiled from the same text with the same flags as root, without
+// repeating its warnings; null for null or for a tree rexCompile did not make.
 // Lets a thread search its own copy of a tree that other threads search.
 std::unique_ptr<LRex> rexCopy(const LRex* root);
 // The pattern text root was compiled from ("" for a tree rexCompile did not make).

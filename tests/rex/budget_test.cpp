@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "rex/plan.h"
 #include "rex_support.h"
@@ -153,6 +155,53 @@ TEST(RexBudget, SelfReferenceInARepetitionIsAnswered) {
             EXPECT_EQ(findIn(rex.get(), c.text, 1, shortcuts).at, c.at) << c.text;
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- threads: different trees at the same time ----
+
+TEST(RexThreads, DifferentTreesAreSearchedByThreadsAtOnce) {
+    // Each thread compiles, copies and searches trees of its own; the results
+    // equal those of one thread alone (and ThreadSanitizer sees no shared write).
+    const char* const patterns[] = {"{@iz}ABC", "{@ic}[a-z]+> $", "(a|b)*c\\d", "(?<=x)y{@ign(-)}z", "(a\\1?)*x"};
+    const std::string text = std::string(300, '-') + "ＡＢＣ abc> xy-z ab1 aab c2 aax";
+    std::vector<int> expected;
+    for (const char* p : patterns) {
+        auto rex = rexCompile(p, 0);
+        expected.push_back(findIn(rex.get(), text, 1).at);
+    }
+    Warnings w;
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(5, 0);
+    for (int t = 0; t < 5; ++t) {
+        threads.emplace_back([&, t] {
+            auto rex = rexCompile(patterns[t], 0);
+            auto copy = rexCopy(rex.get());
+            for (int round = 0; round < 200; ++round) {
+                for (LRex* r : {rex.get(), copy.get()}) {
+                    LRexSearch s(r);
+                    if (s.find(text.data(), -1, static_cast<int>(text.size()), 1, 0) != expected[t]) ++wrong[t];
+                }
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(wrong, std::vector<int>(5, 0));
+}
+
+TEST(RexThreads, ACopyIsTheSamePatternWithoutItsWarnings) {
+    Warnings w;
+    auto rex = rexCompile("a{2,1}b\\q\\x4", 0);
+    const size_t warnings = w.reports().size();
+    EXPECT_EQ(warnings, 4u);  // m > n, \q, and \x4 both as a malformed \x and as an unknown escape
+    auto copy = rexCopy(rex.get());
+    EXPECT_EQ(w.reports().size(), warnings);
+    EXPECT_EQ(dumpOf(copy.get()), dumpOf(rex.get()));
+    EXPECT_STREQ(rexSource(copy.get()), "a{2,1}b\\q\\x4");
+    EXPECT_EQ(rexCopy(nullptr), nullptr);
 }
 
 }  // namespace

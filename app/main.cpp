@@ -53,6 +53,7 @@ struct OptionValues {
     int openWait = 2000;
     int receivePause = 100;
     int rexSteps = kRexDefaultStepLimit;
+    int telnetMode = 1;
     int onlineHelp = 0;
     int usage = 0;
     int version = 0;
@@ -81,6 +82,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addIntOpt(options, "wo", &v.openWait, 0, -1, 1);
     addIntOpt(options, "wr", &v.receivePause, 0, -1, 0);
     addIntOpt(options, "rxsteps", &v.rexSteps, 1000, -1, kRexDefaultStepLimit);
+    addIntOpt(options, "tn", &v.telnetMode, 0, 2, 2);
     for (int i = 0; i < args.count(); ++i) {
         const char* arg = args[i];
         if (tryOptions(options, arg)) continue;
@@ -158,6 +160,8 @@ int main(int argc, char** argv) {
     g_openWait = v.openWait;
     g_receivePause = v.receivePause;
     rexSetStepLimit(v.rexSteps);
+    // A -tn value out of range has been reported; the default stays.
+    if (v.telnetMode >= 0 && v.telnetMode <= 2) g_telnetMode = v.telnetMode;
 
     // 8: help, usage or version end the run.
     if (v.onlineHelp) {

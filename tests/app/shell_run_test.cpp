@@ -115,10 +115,11 @@ const Row kShell[] = {
      .input = "!rem typed\n" + std::string(2000, 'y') + "\n!q\n",
      .out = {"!rem from file\r\n", kNoConn + std::string(2000, 'y') + "\n"}, .whole = true},
     // 64 KiB of text is a line; one byte more and nothing of it goes out.
-    {.name = "ATypedLineUpToItsLimitGoesOutWholeALongerOneNotAtAll", .servers = {ServerBehaviour::greet("")},
-     .input = "!open {S1} wait 0\n" + std::string(65536, 'y') + "\r\n" + std::string(65537, 'z') + "\n!rem after\n!q\n",
+    {.name = "ATypedLineUpToItsLimitGoesOutWholeALongerOneNotAtAll", .servers = {ServerBehaviour::greet("hi\r\n")},
      .out = {"Error 10045: 入力行が長すぎます (最大 65536 バイト)\n"}, .absent = {"zz"},
-     .seen = {{"=S1", {std::string(65536, 'y') + "\r\n"}}}},
+     .seen = {{"=S1", {std::string(65536, 'y') + "\r\n"}}},
+     .steps = {{"out:", "in:!open {S1} wait 0\n"}, {"out:hi\r\n", "in:" + std::string(65536, 'y') + "\r\n" +
+                std::string(65537, 'z') + "\n!rem after\n"}, {"S1:y\r\n"}, {"out:Error 10045", "in:!q\n"}}},
     {.name = "ManyPipedLines", .input = manyLines(), .whole = true},
     {.name = "APipeThatEndsDoesNotEndTheRun", .cmd = "!wait 1\n!q\n", .out = {"!wait 1\r\n!q\r\n"}, .whole = true},
     {.name = "TokenizerQuotesAndEscapes",

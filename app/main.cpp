@@ -26,6 +26,7 @@
 #include "app/result_file.h"
 #include "app/settings.h"
 #include "app/socket.h"
+#include "base/chars.h"
 #include "base/cmdline.h"
 #include "base/lock.h"
 #include "base/msg.h"
@@ -61,6 +62,7 @@ struct OptionValues {
     int verbose = 1;
     int openWait = 2000;
     int receivePause = 100;
+    int rexSteps = kRexDefaultStepLimit;
     int telnetMode = 1;
     int onlineHelp = 0;
     int usage = 0;
@@ -91,6 +93,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addStrsOpt(options, "o", &v.hosts);
     addIntOpt(options, "wo", &v.openWait, 0, -1, 1);
     addIntOpt(options, "wr", &v.receivePause, 0, -1, 0);
+    addIntOpt(options, "rxsteps", &v.rexSteps, 1000, -1, kRexDefaultStepLimit);
     addIntOpt(options, "tn", &v.telnetMode, 0, 2, 2);
     addStrOpt(options, "rf", &v.resultFile, nullptr);
     addIntOpt(options, "qd", &v.quitWhenDone, 0, 1, 1);
@@ -152,6 +155,7 @@ int main(int argc, char** argv) {
 
     // 3: the argument list through response files, wildcards and the filter.
     for (int i = 1; i < argc; ++i) g_args.add(argv[i]);
+    setCharSetFromLocale();  // before anything reads a character; -chrset may change it
     expandArgs(g_args, false);
     expandWildcards(g_args);
     filterArguments(g_args);
@@ -172,6 +176,7 @@ int main(int argc, char** argv) {
     g_verbose = v.verbose;
     g_openWait = v.openWait;
     g_receivePause = v.receivePause;
+    rexSetStepLimit(v.rexSteps);
     // A -tn value out of range has been reported; the default stays.
     if (v.telnetMode >= 0 && v.telnetMode <= 2) g_telnetMode = v.telnetMode;
     g_quitWhenDone = v.quitWhenDone;

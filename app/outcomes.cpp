@@ -12,11 +12,11 @@
 #include "app/atoms.h"
 #include "app/connection.h"
 #include "app/console.h"
+#include "app/deadlines.h"
 #include "app/logfiles.h"
 #include "app/mainloop.h"
 #include "app/pending_lines.h"
 #include "app/result_file.h"
-#include "app/deadlines.h"
 #include "app/scheduler.h"
 #include "base/lock.h"
 #include "base/msg.h"
@@ -99,6 +99,7 @@ void release(std::unique_ptr<AtomRun> run) {
 void gatherLiveNames() {
     g_liveNames.clear();
     for (int i = 0; i < g_atoms.count(); ++i) ++g_liveNames[g_atoms[i]->name.data()];
+    forEachHeldBack([](const Atom& a) { ++g_liveNames[a.name.data()]; });
     LLockGuard guard;
     for (const TSocket* c : g_connections)
         if (!c->currentAtom.empty()) ++g_liveNames[c->currentAtom.data()];

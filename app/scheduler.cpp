@@ -257,6 +257,11 @@ void resumeHandOutsOfClosedConnections() {
 
 int heldBackAtoms() { return static_cast<int>(g_heldBack.size()); }
 
+void forEachHeldBack(const std::function<void(const Atom&)>& f) {
+    for (const auto& h : g_heldBack)
+        if (h->atom) f(*h->atom);
+}
+
 void abandonHandOut(uint64_t serial) {
     for (auto it = g_heldBack.begin(); it != g_heldBack.end(); ++it) {
         if ((*it)->serial != serial) continue;

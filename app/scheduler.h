@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -61,6 +62,8 @@ bool continueHandOut(HandOut& h, PendingLines& pending, std::optional<ConsoleOut
 void resumeHandOutsOfClosedConnections();
 // Atoms held back by a pause (main thread).
 int heldBackAtoms();
+// Calls f for the atom of every hand-out that a pause holds back (main thread).
+void forEachHeldBack(const std::function<void(const Atom&)>& f);
 // !ready has taken the connection from the hand-out with this number (its
 // handOut): when a pause holds it back, it ends now, abandoned (main thread,
 // under g_libLock).

@@ -55,8 +55,6 @@ bool continueHandOut(HandOut& h, PendingLines& pending, std::optional<ConsoleOut
 // it go on at once (reporting 10006 for their next line) instead of waiting
 // for the end of their pause.
 void resumeHandOutsOfClosedConnections();
-// Atoms held back by a pause (main thread).
-int heldBackAtoms();
 // Forgets every atom held back (the end of the run).
 void releaseHandOuts();
 

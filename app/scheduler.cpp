@@ -32,8 +32,8 @@
 #include "app/scheduler.h"
 
 #include <cstdint>
-#include <list>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "app/atoms.h"
@@ -120,7 +120,7 @@ void recordRunning(HandOut& h, TSocket* c) {
 }
 
 // Atoms held back by a pause, and the numbers that tell hand-outs apart.
-std::list<std::unique_ptr<HandOut>> g_heldBack;  // main thread
+std::unordered_map<HandOut*, std::unique_ptr<HandOut>> g_heldBack;  // main thread
 uint64_t g_handOutSerial = 0;                     // main thread
 PendingLines* g_pendingForResume = nullptr;       // the main loop's, for resumed hand-outs
 
@@ -153,14 +153,10 @@ void holdBack(std::unique_ptr<HandOut> h);
 
 // The pause of a held-back atom has ended (or its connection has gone).
 void resume(HandOut* held) {
-    std::unique_ptr<HandOut> h;
-    for (auto it = g_heldBack.begin(); it != g_heldBack.end(); ++it) {
-        if (it->get() != held) continue;
-        h = std::move(*it);
-        g_heldBack.erase(it);
-        break;
-    }
-    if (!h) return;
+    const auto it = g_heldBack.find(held);
+    if (it == g_heldBack.end()) return;
+    std::unique_ptr<HandOut> h = std::move(it->second);
+    g_heldBack.erase(it);
     h->resume = 0;
     {
         LLockGuard guard;
@@ -180,7 +176,7 @@ void resume(HandOut* held) {
 void holdBack(std::unique_ptr<HandOut> h) {
     HandOut* const raw = h.get();
     h->resume = g_deadlines.add(h->pause.until, [raw] { resume(raw); });
-    g_heldBack.push_back(std::move(h));
+    g_heldBack.emplace(raw, std::move(h));
 }
 
 }  // namespace
@@ -246,8 +242,8 @@ void resumeHandOutsOfClosedConnections() {
     std::vector<HandOut*> orphans;
     {
         LLockGuard guard;
-        for (const auto& h : g_heldBack)
-            if (findConnectionById(h->connectionId) == nullptr) orphans.push_back(h.get());
+        for (const auto& [raw, h] : g_heldBack)
+            if (findConnectionById(h->connectionId) == nullptr) orphans.push_back(raw);
     }
     for (HandOut* h : orphans) {
         g_deadlines.cancel(h->resume);
@@ -258,14 +254,14 @@ void resumeHandOutsOfClosedConnections() {
 int heldBackAtoms() { return static_cast<int>(g_heldBack.size()); }
 
 void forEachHeldBack(const std::function<void(const Atom&)>& f) {
-    for (const auto& h : g_heldBack)
+    for (const auto& [raw, h] : g_heldBack)
         if (h->atom) f(*h->atom);
 }
 
 void abandonHandOut(uint64_t serial) {
     for (auto it = g_heldBack.begin(); it != g_heldBack.end(); ++it) {
-        if ((*it)->serial != serial) continue;
-        std::unique_ptr<HandOut> h = std::move(*it);
+        if (it->second->serial != serial) continue;
+        std::unique_ptr<HandOut> h = std::move(it->second);
         g_heldBack.erase(it);
         g_deadlines.cancel(h->resume);
         runLost(std::move(h->atom), h->assignment, "abandoned");
@@ -274,7 +270,7 @@ void abandonHandOut(uint64_t serial) {
 }
 
 void releaseHandOuts() {
-    for (const auto& h : g_heldBack) g_deadlines.cancel(h->resume);
+    for (const auto& [raw, h] : g_heldBack) g_deadlines.cancel(h->resume);
     LLockGuard guard;
     g_heldBack.clear();
 }

@@ -84,21 +84,22 @@ const Row kConnections[] = {
      .setup = {{"rest.vl", "!sc A current\n!lc\n!sc C order 1\n!sc A order 0\n!lc\n!sc A order 99\n!cc B\n!lc\n"
                            "!sc color 30\n!sc Z color 5\n!sc C color 256\n!sc C current extra\n!cc nobody\n!nr\n"
                            "!nr\n!sc C order 1\n!nr nobody\n!lc\n!q\n"}}},
-    {.name = "ReadyOnAnOccupiedCloseOnReadyConnectionClosesIt", .servers = {ServerBehaviour::greet("")},
-     .cmd = "!open {S1} as B nr wait 0\n!open {S1} as C wait 0\n!cor B\n!cor nobody\n!close nobody\n!lc\n!r B\n",
+    {.name = "ReadyOnAnOccupiedCloseOnReadyConnectionClosesIt", .servers = {ServerBehaviour::greet("hi>")},
+     .cmd = "!open {S1} as B nr wait 0\n!open {S1} as C wait 0\n",
      .out = {"Error 10004: 閉じるべき接続が見つかりません\n", "Error 10004: 閉じるべき接続が見つかりません\n",
              "[1] CONNECTION 'B' -> {S1} [occupied] [close on ready]\r\n", "[Connection B ready]\r\n",
              "[Connection B closed]\r\n[1] CONNECTION 'C' -> {S1} [ready]\r\n1 個の接続があります\r\n",
              "[Connection C closed]\r\nError 10004: 閉じるべき接続が見つかりません\n0 個の接続があります\r\n"},
-     .steps = {{"out:[Connection B closed]", "in:!lc\n!r\n!close\n"},
-               {"out:[Connection C closed]", "in:!close\n!lc\n!q\n"}}},
-    {.name = "ListingWithEveryMark", .servers = {ServerBehaviour::greet("")},
+     .steps = {{"out#2:hi>", "in:!rcf rest.vl\n"}, {"out:[Connection B closed]", "in:!lc\n!r\n!close\n"},
+               {"out:[Connection C closed]", "in:!close\n!lc\n!q\n"}},
+     .setup = {{"rest.vl", "!cor B\n!cor nobody\n!close nobody\n!lc\n!r B\n"}}},
+    {.name = "ListingWithEveryMark", .servers = {ServerBehaviour::greet("hi>")},
      .cmd = "!olf a.log for A\n!olf b1.log for B\n!olf b2.log for B\n!open {S1} as A wait 0\n!open {S1} as B wait 0\n"
             "!open {S1} as C nr wait 0\n!atom A5 by B\nx\n!end-atom\n!cor B\n",
      .out = {"[1] CONNECTION 'A' -> {S1} [ready] [logging]\r\n"
              "[2] CONNECTION 'B' -> {S1} [occupied for A5] [logging to 2 files] [close on ready]\r\n"
              "[3] CONNECTION 'C' -> {S1} [occupied]\r\n3 個の接続があります\r\n"},
-     .steps = {{"out:[send to B] x", "in:!lc\n!q\n"}}},
+     .steps = {{"out#3:hi>"}, {"out:[send to B] x", "in:!lc\n!q\n"}}},
 };
 RUN_TABLE(Connections, kConnections);
 

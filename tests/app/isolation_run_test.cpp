@@ -10,6 +10,12 @@ namespace vltest {
 namespace {
 
 const ServerBehaviour kEcho = ServerBehaviour::echoing(), kDead = ServerBehaviour::neverAccepting();
+// Answers every run of bytes it receives with a line of 40 'a'.
+ServerBehaviour aLineForEachLine() {
+    ServerBehaviour b;
+    b.script = [](const std::string&) { return std::string(40, 'a') + "\r\n"; };
+    return b;
+}
 const std::string kRefused = "Error 17300: Socket Error 111 (Connection refused): failed to connect() to 127.0.0.1";
 
 const Row kIsolation[] = {
@@ -20,7 +26,8 @@ const Row kIsolation[] = {
      .cmd = "!open {S1} as A wait 0\n!open {S2} as B wait 0\n!atom slow by A\none\n!!wait 60\ntwo #END#\n!end-atom\n"
             "!atom f1 by B\nf1 #END#\n!end-atom\n!atom f2 by B\nf2 #END#\n!end-atom\n"
             "!atom Q after f1,f2 by B\n!!la\n!!lc\n!!quit\n!end-atom\n",
-     .out = {"[Atom slow => Connection A]\r\none\r\n[send to A] one\r\n", "!!wait 60\r\n", "[Atom f2 => Connection B]",
+     .out = {"[Atom slow => Connection A]", anywhere("[send to A] one\r\n"), anywhere("!!wait 60\r\n"),
+             "[Atom f2 => Connection B]",
              "[Atom Q => Connection B]", "完了したアトム: f1,f2\r\n",
              "[1] CONNECTION 'A' -> {S1} [occupied]\r\n[2] CONNECTION 'B' -> {S2} [occupied]\r\n"},
      .absent = {"[send to A] two"}, .seen = {{"=S1", {"one\r\n"}}}, .timeoutMs = 20000},
@@ -85,6 +92,30 @@ const Row kIsolation[] = {
      .out = {kRefused, "Error 10006: 接続が閉じられたためコマンドを実行できません: only\n", "0 個の接続があります\r\n"},
      .absent = {"not sent"},
      .steps = {{"out:[Register for dead] only", "close:S1"}, {"out:10006", "in:!lc\n!q\n"}}, .exit = 1},
+
+    // ---- patterns ----
+    // The until pattern of P works through its whole budget on each piece of
+    // a's (about a second here); the healthy connection's atoms, handed out
+    // once the first search has begun, complete and end the run before that
+    // search gives up: the search holds up nothing but its own connection.
+    // The warning comes once, though two pieces exhaust the budget.
+    {.name = "APatternThatWorksThroughItsBudgetHoldsUpOnlyItsConnection",
+     .servers = {aLineForEachLine(), kEcho},
+     .cmd = "!open {S1} as P wait 0\n!open {S2} as H wait 0\n!atom slow by P until /(a+)+[bc]/\ngo\nagain\n"
+            "!end-atom\n",
+     .args = {"-rxsteps:100000000"},
+     .out = {"[Atom Q => Connection H]", "!!quit\r\n",
+             "Warning 35000: 正規表現の照合を 100000000 ステップで打ち切りました: '(a+)+[bc]'\n", nowhere("35000")},
+     .steps = {{"S1:again\r\n", "in:!rcf healthy.vl\n"}},
+     .setup = {{"healthy.vl", "!atom h1 by H\nh1 #END#\n!end-atom\n!atom h2 by H\nh2 #END#\n!end-atom\n"
+                              "!atom Q after h1,h2 by H\n!!quit\n!end-atom\n"}},
+     .timeoutMs = 120000},
+    // A back reference inside the repetition it refers to once ended the
+    // program with an internal error on "aaa"; now it is no further way.
+    {.name = "ABackReferenceInItsOwnRepetitionIsNoMatch", .servers = {kEcho},
+     .cmd = "!open {S1} wait 0\n!atom R until /(a\\1?)*x/\naaa\n!end-atom\n!atom Q after R\n!!quit\n!end-atom\n",
+     .out = {"aaa\r\n[send to C1] aaa\r\n", "[Atom Q => Connection C1]"}, .absent = {"Internal"},
+     .steps = {{"out:[send to C1] aaa", "S1:x"}}},
 
     // ---- log files ----
     // The first file fails on its own opening event, the second on the first

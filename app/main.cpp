@@ -58,6 +58,7 @@ struct OptionValues {
     const char* outputDir = nullptr;
     const char* outputFile = nullptr;
     const char* msgFile = nullptr;
+    const char* historyFile = nullptr;
     LStrList hosts;
 };
 
@@ -78,6 +79,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addStrsOpt(options, "o", &v.hosts);
     addIntOpt(options, "wo", &v.openWait, 0, -1, 1);
     addIntOpt(options, "wr", &v.receivePause, 0, -1, 0);
+    addStrOpt(options, "hist", &v.historyFile, nullptr);
     for (int i = 0; i < args.count(); ++i) {
         const char* arg = args[i];
         if (tryOptions(options, arg)) continue;
@@ -187,6 +189,7 @@ int main(int argc, char** argv) {
 
     // 12-13: the console thread and the main loop.
     auto input = std::make_unique<TInput>();
+    if (v.historyFile && *v.historyFile) input->setHistoryFile(v.historyFile);
     input->start(false);
     runMainLoop(pending, input.get());
     shutdown(std::move(input), pending);

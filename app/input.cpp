@@ -83,8 +83,10 @@ void TInput::takeLine(PendingLines& pending) {
         volatile char* p = line.data();
         for (int i = 0; i < line.len(); ++i) p[i] = 0;
     } else if (auto record = makeConsoleRecord(line.data(), n)) {
+        record->readsSecret = lineReadsSecret_;
         pending.append(std::move(record));
     }
+    lineReadsSecret_ = false;
     line.clear();
     taken_.set();
 }
@@ -114,18 +116,24 @@ bool TInput::nextIsSecret(std::string& target) {
     return true;
 }
 
-bool TInput::takeSecretCommand(const std::string& text) {
+bool TInput::isSecretCommand(const std::string& text, std::string& target) {
     const auto record = makeConsoleRecord(text.data(), static_cast<int>(text.size()));
     if (!record || record->kind() != 'i') return false;
-    LString name;
-    const char* rest = nextToken(record->text().data(), name);
-    if (!name.equals("secret") && !name.equals("sec")) return false;
-    LString cname;
-    warnTrailing(nextToken(rest, cname));
-    if (!secretTargetExists(cname.data())) return true;
-    LLockGuard guard;
-    secretWanted_ = true;
-    secretTarget_ = cname.data();
+    // The name and the connection as the argument readers would read them;
+    // the command itself reports what is wrong with its arguments when it runs.
+    const char* p = record->text().data();
+    auto word = [&p] {
+        while (*p == ' ' || *p == '\t') ++p;
+        std::string w;
+        const char quote = (*p == '"') ? '"' : 0;
+        if (quote) ++p;
+        while (*p && (quote ? *p != quote : (*p != ' ' && *p != '\t' && *p != ','))) w += *p++;
+        if (quote && *p) ++p;
+        return w;
+    };
+    const std::string name = word();
+    if (name != "secret" && name != "sec") return false;
+    target = word();
     return true;
 }
 
@@ -172,17 +180,26 @@ void TInput::run() {
                 target = secretTarget_;
             }
         }
+        bool readsSecret = false;
+        std::string secretTarget;
         if (!secret) {
             std::string text = read;
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
             addToHistory(text);
-            if (takeSecretCommand(text)) continue;
+            // The next read is hidden at once; the command itself still runs
+            // in its turn (its messages, its place in a recorded macro).
+            readsSecret = isSecretCommand(text, secretTarget);
         }
         {
             LLockGuard guard;
             line.assign(read.data(), n);
             lineSecret_ = secret;
             lineTarget_ = target;
+            lineReadsSecret_ = readsSecret;
+            if (readsSecret) {
+                secretWanted_ = true;
+                secretTarget_ = secretTarget;
+            }
         }
         if (secret) wipe(read);
         event.set();
@@ -221,6 +238,9 @@ void notifyPasswordPrompt(TSocket* c) {
 int cmdSecret(CommandContext& ctx) {
     LString cname;
     warnTrailing(nextToken(ctx.args, cname));
+    // Typed: the console thread reads the secret line already, and its
+    // connection is checked when it is sent.
+    if (ctx.line.readsSecret) return 0;
     if (!secretTargetExists(cname.data())) return 0;
     if (!requestSecretLine(cname.data())) msg(10048, "コンソール入力が終了しているため秘密の行を読めません");
     return 0;

@@ -58,18 +58,20 @@ private:
     // Whether the next line is a secret one, and for which connection. Under
     // g_libLock (takes it).
     bool nextIsSecret(std::string& target);
-    // A typed "!secret [<cname>]": checks the connection and asks for a secret
-    // line. True when line was such a command (handled here).
-    bool takeSecretCommand(const std::string& text);
+    // True when text is a typed "!secret [<cname>]" (or "!sec"); its
+    // connection name (empty: the current one) into target.
+    static bool isSecretCommand(const std::string& text, std::string& target);
     void addToHistory(const std::string& text);
 
     StdinReader reader_;
     LEvent taken_;  // signalled by takeLine() and shutdown()
     std::string historyPath_;
     bool historyFailed_ = false;  // reported once
-    // Under g_libLock: the line in `line` is secret, for this connection.
+    // Under g_libLock: the line in `line` is secret, for this connection; or
+    // it is a !secret whose secret line this thread reads next.
     bool lineSecret_ = false;
     std::string lineTarget_;
+    bool lineReadsSecret_ = false;
     // Under g_libLock: a secret line has been asked for (!secret), for this
     // connection (empty: the current one).
     bool secretWanted_ = false;

@@ -45,6 +45,9 @@ public:
     // history. target names its connection (empty: the current one).
     bool secret = false;
     std::string target;
+    // A !secret typed at the console, whose secret line the console thread
+    // reads by itself (not copied by clone(): a recorded copy asks anew).
+    bool readsSecret = false;
 
     // Overwrites the text of a secret line before its memory is given back.
     ~LineRecord() override;

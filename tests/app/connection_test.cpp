@@ -228,4 +228,49 @@ TEST_F(InProcess, LinesForAConnectionThatHasGoneAreDroppedEvenWhenItsMemoryIsReu
     EXPECT_EQ(running(c), "");
 }
 
+// What a connection received last tells whether a typed line is a password:
+// only with the server's echo on, only when the prompt ends the text (also
+// when it came in pieces or after a long piece), and in both encodings of the
+// Japanese prompt.
+TEST_F(InProcess, APasswordPromptIsTheEndOfWhatAnEchoingServerSent) {
+    vltest::LoopbackServer server(vltest::ServerBehaviour::greet(""));
+    g_receivePause = 0;
+    openConnection(server.address().c_str(), 0, "", false, -1);
+    TSocket* c = currentConnection();
+    ASSERT_NE(c, nullptr);
+    // Sends bytes and waits until the connection has taken them in (its last
+    // text ends with their last 64 bytes).
+    auto receive = [&](const std::string& bytes) {
+        const std::string end = bytes.substr(bytes.size() - std::min<size_t>(bytes.size(), TSocket::kLastReceivedMax));
+        server.sendToAll(bytes);
+        EXPECT_TRUE(waitUntil([&] {
+            return locked([&] {
+                const std::string last(c->lastReceived.data(), static_cast<size_t>(c->lastReceived.len()));
+                return last.size() >= end.size() && last.compare(last.size() - end.size(), end.size(), end) == 0;
+            });
+        }, 30000)) << bytes;
+        return locked([&] { return passwordPromptShown(*c); });
+    };
+    ASSERT_TRUE(waitUntil([&] { return server.open() == 1; }, 30000));
+    EXPECT_FALSE(receive("login: admin\r\nPassword: ")) << "without the server's echo";
+    c->serverEcho = true;
+    struct Case {
+        std::string bytes;
+        bool password;
+    };
+    const Case cases[] = {
+        {"\r\nPassword: ", true},
+        {"\r\nRouter> ", false},
+        {"Pass", false},
+        {"word: ", true},
+        {"\r\npassword:", false},
+        {std::string(200, 'x') + "Enter password: ", true},
+        {"\r\n\xe3\x83\x91\xe3\x82\xb9\xe3\x83\xaf\xe3\x83\xbc\xe3\x83\x89: ", true},
+        {"\r\n\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68: ", true},
+        {"Password: wrong\r\n", false},
+    };
+    for (const Case& k : cases) EXPECT_EQ(receive(k.bytes), k.password) << k.bytes;
+    g_receivePause = 100;
+}
+
 }  // namespace

@@ -74,6 +74,9 @@ const HelpEntry kCommandEntries[] = {
     {"!delete-macro <name>,...", false, "マクロを削除"},
     {"!list-macro [d]", true, "マクロを一覧表示\nd: マクロの内容も表示"},
     {"!color <c>,...", true, "色の指定 (<c> は 1～0xFF)"},
+    {"!secret [<cname>]", false,
+     "次に入力する 1 行を表示せずに接続へ送信\n"
+     "画面とログには ******** と表示し、履歴には残さない"},
 };
 
 // The settings block; %02X places take the colours in force.
@@ -111,6 +114,7 @@ const char* const kShortForms[][2] = {
     {"!ir", "!input-reverse"}, {"!smc", "!system-msg-color"},
     {"!emc", "!error-msg-color"}, {"!q", "!quit"},
     {"!h", "!help"},          {"!oh", "!online-help"},
+    {"!sec", "!secret"},
 };
 
 // Command-line entries; -wr, -?? and -ver are ours (the stored usage text had
@@ -120,6 +124,7 @@ const HelpEntry kUsageEntries[] = {
     {"-o:<addr>", true, "リモートのテルネットサーバーに接続"},
     {"-wo:<msec>", true, "接続オープン後の待機ミリ秒 (既定=2000)"},
     {"-wr:<msec>", true, "受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)"},
+    {"-hist:<path>", true, "入力行の履歴をこのファイルに保存 (最大 1000 行)"},
     {"-?", true, "使い方を表示"},
     {"-??", true, "ヘルプをブラウザで表示"},
     {"-ver", true, "バージョン番号等を表示"},

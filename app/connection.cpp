@@ -86,6 +86,9 @@ void TSocket::onNetworkEvents(const NSocket::NetworkEvents& events) {
         drainQueue();
     }
     if (events.mask & NSocket::kFdClose) {
+        // Data the telnet filter still held back (a 0xFF that ended the last piece).
+        const LString rest = telnet.finish();
+        showReceived(rest.data(), rest.len());
         LLockGuard guard;
         flags &= ~kWritable;
         printConnectionNotice("[", this, " closed]\r\n");
@@ -98,9 +101,16 @@ void TSocket::receive() {
     // One buffer per connection, kept between pieces: a streaming server then
     // costs no allocation per piece, and a quiet one keeps its buffer small.
     received_.truncate(0);
-    const int n = receiveAll(received_, g_receivePause);
+    if (receiveAll(received_, g_receivePause) <= 0) return;
+    // Telnet commands leave the piece here; what remains is the server's data.
+    telnet.receive(received_, replies_);
+    serverEcho.store(telnet.active() && telnet.remoteEnabled(TelnetFilter::kEcho), std::memory_order_relaxed);
+    if (!replies_.empty()) sendReplies();
+    showReceived(received_.data(), received_.len());
+}
+
+void TSocket::showReceived(const char* text, int n) {
     if (n <= 0) return;
-    const char* text = received_.data();
     bool completed = false;
     {
         // One hold of g_libLock for the console, the log files and the
@@ -131,6 +141,24 @@ void TSocket::receive() {
         noteReceived(text, n);
     }
     if (completed) wakeForPass(this);
+}
+
+void TSocket::sendReplies() {
+    LLockGuard guard;
+    if (!(flags & kWritable) || draining || !unsentRest.empty()) {
+        // Something goes out before them: they follow it on the next kFdWrite.
+        unsentRest.append(replies_);
+        replies_.truncate(0);
+        requestWritable();
+        return;
+    }
+    // As a line sent at once: a line handed over meanwhile queues behind them.
+    draining = true;
+    const LString replies = std::move(replies_);
+    replies_.clear();
+    transmit(replies.data(), replies.len());
+    draining = false;
+    if (!sendQueue.empty()) requestWritable();
 }
 
 void TSocket::drainQueue() {
@@ -182,7 +210,8 @@ void TSocket::transmit(const char* bytes, int n) {
         left = sendSome(bytes, n);
     }
     if (left > 0) {
-        unsentRest.assign(bytes + (n - left), left);
+        // Telnet answers put behind this send while the lock was released stay behind it.
+        unsentRest.insert(bytes + (n - left), 0, left);
         flags &= ~kWritable;
         // Only now: the kFdWrite it brings must find the rest recorded.
         requestWritable();
@@ -205,17 +234,9 @@ void TSocket::sendLine(const LineRecord& line) {
         const JoinedText message{"[send to ", name.data(), "] ", shown ? shown->data() : text.data()};
         systemMessageText(message.data());
     }
-    // The line and its CR LF in one send; a short line needs no allocation.
-    char small[256];
-    if (text.len() + 2 <= static_cast<int>(sizeof small)) {
-        std::memcpy(small, text.data(), static_cast<size_t>(text.len()));
-        std::memcpy(small + text.len(), "\r\n", 2);
-        transmit(small, text.len() + 2);
-    } else {
-        LString wire(text);
-        wire.append("\r\n");
-        transmit(wire.data(), wire.len());
-    }
+    // The line and its line ending in one send.
+    const WireLine wire(text.data(), text.len(), eol, telnet.active());
+    transmit(wire.data(), wire.len());
 }
 
 namespace {
@@ -317,8 +338,9 @@ void queueLine(TSocket* c, const LineRecord& line) {
         // lock was kept, its socket being closed already), and afterwards it
         // needs the lock to leave the list.
         c->draining = false;
-        // A line queued meanwhile, or a drain that stood aside, needs a kFdWrite.
-        if (!c->sendQueue.empty()) c->requestWritable();
+        // A line queued meanwhile, telnet answers put behind this line, or a
+        // drain that stood aside, needs a kFdWrite.
+        if (!c->sendQueue.empty() || !c->unsentRest.empty()) c->requestWritable();
         return;
     }
     c->sendQueue.add(line.clone());
@@ -327,7 +349,8 @@ void queueLine(TSocket* c, const LineRecord& line) {
 
 // ---- opening ----
 
-void openConnection(const char* host, int wait, const char* name, bool notReady, int color) {
+void openConnection(const char* host, int wait, const char* name, bool notReady, int color,
+                    std::optional<TelnetMode> telnetMode, LineEnd eol) {
     int port = 23;
     const uint32_t address = resolveAddress(host, &port, false);
     if (port < 0) return;  // reported by resolveAddress
@@ -338,6 +361,8 @@ void openConnection(const char* host, int wait, const char* name, bool notReady,
     auto c = std::make_unique<TSocket>(color);
     if (name != nullptr && *name != 0) c->name.assign(name);
     if (notReady) c->flags &= ~TSocket::kReady;
+    c->telnet.setMode(telnetMode ? *telnetMode : static_cast<TelnetMode>(g_telnetMode.load()));
+    c->eol = eol;
     if (c->connectTo(address, port) != 0) return;
     attachLogFiles(c.get());
     {
@@ -352,6 +377,20 @@ void openConnection(const char* host, int wait, const char* name, bool notReady,
 
 // ---- commands ----
 
+bool readLineEnd(const char*& p, LineEnd& eol) {
+    LString word;
+    p = nextToken(p, word);
+    if (word.empty()) {
+        msg(10014, "'%s' のパラメータがありません", "eol");
+        return false;
+    }
+    if (!parseLineEnd(word.data(), &eol)) {
+        msg(10047, "行末の指定「%s」は正しくありません (crlf, cr, lf のいずれか)", word.data());
+        return false;
+    }
+    return true;
+}
+
 int cmdOpen(CommandContext& ctx) {
     LString host;
     const char* p = nextToken(ctx.args, host);
@@ -359,6 +398,8 @@ int cmdOpen(CommandContext& ctx) {
     bool notReady = false;
     int wait = g_openWait;
     int color = -1;
+    std::optional<TelnetMode> telnetMode;
+    LineEnd eol = LineEnd::crlf;
     for (;;) {
         const char* at = p;
         LString token;
@@ -377,6 +418,12 @@ int cmdOpen(CommandContext& ctx) {
             p = nextToken(p, value);
             const int c = parseInt(value.data());
             if (isConnectionColor(name.data(), c)) color = c;
+        } else if (token.equals("raw")) {
+            telnetMode = TelnetMode::raw;
+        } else if (token.equals("telnet")) {
+            telnetMode = TelnetMode::telnet;
+        } else if (token.equals("eol")) {
+            readLineEnd(p, eol);
         } else {
             warnTrailing(at);
             break;
@@ -386,7 +433,7 @@ int cmdOpen(CommandContext& ctx) {
         msg(10029, "接続「%s」はすでに存在します", name.data());
         return 0;
     }
-    openConnection(host.data(), wait, name.data(), notReady, color);
+    openConnection(host.data(), wait, name.data(), notReady, color, telnetMode, eol);
     return 0;
 }
 

@@ -11,9 +11,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "app/line_record.h"
 #include "app/socket.h"
+#include "app/telnet.h"
 #include "base/larray.h"
 #include "base/thread.h"
 
@@ -43,16 +45,22 @@ public:
     // id, never by a pointer that a later connection could reuse.
     const uint64_t id;
 
-    // The rest of a line that went out short: the head of the send queue, sent
-    // on the next kFdWrite before any queued line. Under g_libLock.
+    // Telnet: the receive filter (connection thread) and whether the
+    // connection speaks telnet (any thread).
+    TelnetFilter telnet;
+    std::atomic<LineEnd> eol{LineEnd::crlf};  // how sent lines end; any thread
+
+    // Bytes that must go out before any queued line: the rest of a line that
+    // went out short, then telnet answers that could not go at once. Sent on
+    // the next kFdWrite. Under g_libLock.
     LString unsentRest;
     // The connection thread is sending a line it took from the queue, so a new
     // line must queue behind it. Under g_libLock.
     bool draining = false;
 
-    // The server echoes what is typed (telnet ECHO on); set by the telnet
-    // layer. With a password prompt as the last text received, a typed line
-    // for this connection is read and sent as a secret.
+    // The server echoes what is typed (telnet ECHO on, as the telnet filter
+    // last found it). With a password prompt as the last text received, a
+    // typed line for this connection is read and sent as a secret.
     std::atomic<bool> serverEcho{false};
     // The end of what was received last (at most kLastReceivedMax bytes) and
     // the number of pieces received. Under g_libLock.
@@ -69,7 +77,13 @@ public:
 
 private:
     LString received_;  // the piece being received; connection thread only
+    LString replies_;   // telnet answers to a piece; connection thread only
     void receive();
+    // Console, log files and the completion check for n data bytes.
+    void showReceived(const char* text, int n);
+    // Sends the telnet answers now when nothing waits before them, else puts
+    // them behind what waits.
+    void sendReplies();
     // Keeps the end of a received piece and tells the console when it is a
     // password prompt. Under g_libLock.
     void noteReceived(const char* text, int n);
@@ -81,8 +95,10 @@ private:
 extern LPtrArray<TSocket> g_connections;
 
 // Opens one connection (resolve, construct, connect, attach log files, start,
-// append; then sleeps wait ms). Reports its own failures.
-void openConnection(const char* host, int wait, const char* name, bool notReady, int color);
+// append; then sleeps wait ms). Reports its own failures. Without a telnet
+// mode the -tn setting decides.
+void openConnection(const char* host, int wait, const char* name, bool notReady, int color,
+                    std::optional<TelnetMode> telnetMode = std::nullopt, LineEnd eol = LineEnd::crlf);
 // First connection named exactly name, or null. Under g_libLock.
 TSocket* findConnection(const char* name);
 // The connection with this id if it is still in g_connections, else null. Under g_libLock.
@@ -106,6 +122,11 @@ bool isConnectionColor(const char* name, int c);
 bool passwordPromptShown(const TSocket& c);
 // Asks every connection to close (they leave g_connections from their threads).
 void closeAllConnections();
+
+// Reads the word after the keyword eol (crlf, cr or lf) into eol, moves p
+// past it and returns true; a missing word (10014) or any other (10047) is
+// reported, leaves eol as it was and returns false.
+bool readLineEnd(const char*& p, LineEnd& eol);
 
 // Connection settings: moves a ready connection to a 0-based position (clamped;
 // a large one makes it current) and reports the move; null (10005) when no

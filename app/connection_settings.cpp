@@ -70,6 +70,18 @@ void setColor(const char* name, int color) {
     msgPrintText("に設定しました\r\n");
 }
 
+// Sets the line ending of the named connection and says so.
+void setLineEnd(const char* name, LineEnd eol) {
+    LLockGuard guard;
+    TSocket* c = findConnection(name);
+    if (c == nullptr) {
+        msg(10005, "接続「%s」が見つかりません", name);
+        return;
+    }
+    c->eol = eol;
+    msgPrint("接続「%s」の行末を %s に設定しました\r\n", name, lineEndName(eol));
+}
+
 // The name of the connection a command acts on when it names none.
 LString currentName(TSocket* current) {
     LLockGuard guard;
@@ -102,6 +114,9 @@ int cmdSetConnection(CommandContext& ctx) {
         } else if (token.equals("color")) {
             const int c = numberArg(p);
             if (isConnectionColor(name.data(), c)) setColor(name.data(), c);
+        } else if (token.equals("eol")) {
+            LineEnd eol = LineEnd::crlf;
+            if (readLineEnd(p, eol)) setLineEnd(name.data(), eol);
         } else if (count == 1) {
             name = token;
         } else {
@@ -151,6 +166,8 @@ int cmdListConnection(CommandContext&) {
             line.append("]");
         }
         if (c->flags & TSocket::kCloseOnReady) line.append(" [close on ready]");
+        if (c->telnet.active()) line.append(" [telnet]");
+        if (const LineEnd eol = c->eol; eol != LineEnd::crlf) line.appendFormat(" [eol %s]", lineEndName(eol));
         line.append("\r\n");
         printColored(c->color, line.data(), line.len());
     }

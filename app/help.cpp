@@ -28,21 +28,29 @@ struct HelpEntry {
 const HelpEntry kCommandEntries[] = {
     {"!read-command-file <path>", false, "コマンドファイルを読み込む"},
     {"!send <str>", true, "現在の接続に <str> を送信"},
-    {"!open <addr>[:<port>] [as <cname>] [nr] [wait <msec>] [color <c>]", false,
+    {"!open <addr>[:<port>] [as <cname>] [nr] [wait <msec>] [color <c>]\n"
+     "      [raw|telnet] [eol crlf|cr|lf]",
+     false,
      "リモートのテルネットサーバーに接続\n"
      "<addr> は IP アドレス、URL、マシン名\n"
      "<port> はポート番号 (既定値=23)\n"
      "<cname> は接続名 (既定値=C<n>)\n"
      "nr を指定すると占有状態で始まる\n"
      "<msec> は接続オープン後の待機ミリ秒 (既定=-wo値)\n"
-     "color <c> で色を指定可 (<c> は 1～0xFF)"},
+     "color <c> で色を指定可 (<c> は 1～0xFF)\n"
+     "raw: テルネットの処理をせず受信バイトをすべてそのまま扱う\n"
+     "telnet: 最初からテルネットとして応答する (どちらもなければ -tn 値)\n"
+     "eol: 送信する行の行末 (既定=crlf)"},
     {"!close [<cname>]", true, "接続を閉じる"},
     {"!close-on-ready [<cname>]", false, "レディ状態になったら接続を閉じる"},
-    {"!set-connection [<cname>] [current] [order <n>] [color <c>]", false,
+    {"!set-connection [<cname>] [current] [order <n>] [color <c>]\n"
+     "      [eol crlf|cr|lf]",
+     false,
      "既存の接続に対する設定\n"
      "current: 現在の接続にする\n"
      "order <n>: 順番を指定 (先頭は 1)\n"
-     "color <c>: 色を指定 (<c> は 1～0xFF)"},
+     "color <c>: 色を指定 (<c> は 1～0xFF)\n"
+     "eol: 送信する行の行末を指定"},
     {"!list-connection", true, "有効な接続を一覧表示"},
     {"!atom [<name>] [after <name>,...] [by <cname>,...]\n"
      "      [except-by <cname>,...] [until <rex>]",
@@ -117,13 +125,14 @@ const char* const kShortForms[][2] = {
     {"!sec", "!secret"},
 };
 
-// Command-line entries; -wr, -?? and -ver are ours (the stored usage text had
+// Command-line entries; -wr, -tn, -?? and -ver are ours (the stored usage text had
 // no place for the last two).
 const HelpEntry kUsageEntries[] = {
     {"<cmd-files>", true, "読み込むコマンドファイル"},
     {"-o:<addr>", true, "リモートのテルネットサーバーに接続"},
     {"-wo:<msec>", true, "接続オープン後の待機ミリ秒 (既定=2000)"},
     {"-wr:<msec>", true, "受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)"},
+    {"-tn:<n>", true, "テルネット処理 (0=しない, 1=自動, 2=常にする, 既定=1)"},
     {"-hist:<path>", true, "入力行の履歴をこのファイルに保存 (最大 1000 行)"},
     {"-?", true, "使い方を表示"},
     {"-??", true, "ヘルプをブラウザで表示"},

@@ -51,6 +51,7 @@ struct OptionValues {
     int verbose = 1;
     int openWait = 2000;
     int receivePause = 100;
+    int telnetMode = 1;
     int onlineHelp = 0;
     int usage = 0;
     int version = 0;
@@ -79,6 +80,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addStrsOpt(options, "o", &v.hosts);
     addIntOpt(options, "wo", &v.openWait, 0, -1, 1);
     addIntOpt(options, "wr", &v.receivePause, 0, -1, 0);
+    addIntOpt(options, "tn", &v.telnetMode, 0, 2, 2);
     addStrOpt(options, "hist", &v.historyFile, nullptr);
     for (int i = 0; i < args.count(); ++i) {
         const char* arg = args[i];
@@ -155,6 +157,8 @@ int main(int argc, char** argv) {
     g_verbose = v.verbose;
     g_openWait = v.openWait;
     g_receivePause = v.receivePause;
+    // A -tn value out of range has been reported; the default stays.
+    if (v.telnetMode >= 0 && v.telnetMode <= 2) g_telnetMode = v.telnetMode;
 
     // 8: help, usage or version end the run.
     if (v.onlineHelp) {

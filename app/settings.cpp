@@ -6,6 +6,7 @@
 std::atomic<int> g_verbose{1};
 std::atomic<int> g_openWait{2000};
 std::atomic<int> g_receivePause{100};
+std::atomic<int> g_telnetMode{1};
 std::atomic<int> g_inputShow{1};
 std::atomic<int> g_inputHighlight{1};
 std::atomic<int> g_inputReverse{0};

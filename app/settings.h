@@ -11,6 +11,7 @@
 extern std::atomic<int> g_verbose;         // -v: banner and hints when >= 1
 extern std::atomic<int> g_openWait;        // -wo: ms after the -o connections; !open's wait
 extern std::atomic<int> g_receivePause;    // -wr: ms of silence that ends one received piece
+extern std::atomic<int> g_telnetMode;      // -tn: TelnetMode of new connections (0 raw, 1 automatic, 2 telnet)
 extern std::atomic<int> g_inputShow;       // !input-show
 extern std::atomic<int> g_inputHighlight;  // !input-highlight
 extern std::atomic<int> g_inputReverse;    // !input-reverse

@@ -1,6 +1,7 @@
 // Connections and the scheduler in process, for what a run of the program
 // cannot show deterministically: lines queued before the first kFdWrite, lines
-// that go out short, a send that stalls without the lock, many connections
+// that go out short, a send that stalls without the lock, telnet answers that
+// arrive while a line is partly out, many connections
 // ending while they are used, the text a running atom is searched in, and
 // lines for a connection whose memory a new one reuses.
 #include "app/connection.h"
@@ -42,6 +43,7 @@ protected:
         initThreads();
         initAtoms();
         g_systemMsgColor = 0x16;
+        g_receivePause = 100;
     }
     void TearDown() override {
         locked([&] {
@@ -158,6 +160,36 @@ TEST_F(InProcess, AStalledSendLetsOthersInAndKeepsItsConnection) {
     EXPECT_TRUE(waitUntil([] { return connectionCount() == 0; }, 30000));
 }
 
+// Telnet answers to a request that arrives while a line is only partly out
+// (here: while its send runs without the lock) go after that line and before
+// the next one, and are not lost.
+TEST_F(InProcess, TelnetAnswersNeverCutALine) {
+    vltest::LoopbackServer slow(vltest::ServerBehaviour::slowReader(2500, 65536));
+    openConnection(slow.address().c_str(), 0, "", false, -1, TelnetMode::telnet);
+    TSocket* c = currentConnection();
+    ASSERT_TRUE(waitUntil([&] { return locked([&] { return (c->flags & TSocket::kWritable) != 0; }); }, 30000));
+    g_systemMsgColor = 0;
+    g_receivePause = 0;
+    const std::string first(16 << 20, 'a'), second = "after";
+    std::thread server([&] {
+        waitUntil([&] { return locked([&] { return c->draining; }); }, 30000);
+        slow.sendToAll("\xff\xfd\x18");  // DO TERMINAL-TYPE
+    });
+    queueLine(c, LineRecord('g', first.c_str()));
+    server.join();
+    // The answer waits behind the line's rest, or (on a machine so slow that
+    // the reader has started meanwhile) has gone out after it: either way the
+    // next line comes after it.
+    ASSERT_TRUE(waitUntil([&] {
+        return locked([&] { return c->unsentRest.find("\xff\xfc\x18") >= 0; }) ||
+               slow.received().size() > first.size() + 2;
+    }, 30000));
+    queueLine(c, LineRecord('g', second.c_str()));
+    const std::string expected = first + "\r\n\xff\xfc\x18" + second + "\r\n";
+    ASSERT_TRUE(waitUntil([&] { return slow.received().size() >= expected.size(); }, 60000));
+    EXPECT_TRUE(slow.received() == expected);
+}
+
 TEST_F(InProcess, ManyConnectionsOpeningClosingAndSendingAtOnce) {
     // Threads end while the main thread sends to them and closes them: the
     // sanitizer builds check that no connection is used after it is gone.
@@ -171,7 +203,6 @@ TEST_F(InProcess, ManyConnectionsOpeningClosingAndSendingAtOnce) {
         LineRecord command('i', round % 5 == 0 ? "close" : "lc");
         dispatchCommand(currentConnection(), command, pending);
     }
-    g_receivePause = 100;
     for (const auto& r : capture.reports()) EXPECT_TRUE(r.code == 10006 || r.code == 10004) << r.code << " " << r.text;
 }
 

@@ -15,6 +15,7 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/screen.h"
+#include "tests/support/telnet_daemon.h"
 
 namespace vltest {
 namespace {
@@ -239,6 +240,31 @@ TEST(InteractiveConsole, SecretLinesReachTheServerButNoScreenLogHistoryOrMessage
     }
     EXPECT_EQ(countOf(readFile(c.dir().file("log.txt")), "********"), 3);
     EXPECT_EQ(readFile(c.dir().file("hist.txt")), "!sec\n!secret\nvisible\n!secret nowhere\n!q\n");
+}
+
+// A telnet server that takes over the echo and asks for a password: the line
+// typed at that prompt is a secret for that connection; the next one is not.
+TEST(InteractiveConsole, ALineTypedAtAnEchoingServersPasswordPromptIsSecret) {
+    Console c({telnetDaemon()}, {"run.vl", "-o:{S1}", "-wo:0", "-wr:0", "-hist:{D}/hist.txt"});
+    writeFile(c.dir().file("run.vl"), c.fill("!olf {D}/log.txt\n"));
+    c.start();
+    c.waitScreen([](const Screen& s) { return s.lastLineWith("login:") >= 0; }, "the login prompt");
+    EXPECT_FALSE(c.readsHiddenLine());
+    c.type("admin\r");
+    ASSERT_TRUE(waitUntil([&] { return c.readsHiddenLine(); }, kWait)) << c.output();
+    c.type("s3cret\r");
+    c.waitScreen([](const Screen& s) { return s.lastLineWith("$") >= 0; }, "the shell prompt");
+    c.type("whoami\r");
+    c.waitScreen([](const Screen& s) { return s.lastLineWith("[send to C1] whoami") >= 0; }, "the next line");
+    c.type("!q\r");
+    const RunResult r = c.finish();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(c.server(1).received().find("admin\r\ns3cret\r\nwhoami\r\n"), std::string::npos);
+    EXPECT_GE(c.screen().lastLineWith("[send to C1] ********"), 0) << c.screen().text();
+    EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
+    for (const std::string file : {"log.txt", "hist.txt"})
+        EXPECT_EQ(readFile(c.dir().file(file)).find("s3cret"), std::string::npos) << file;
+    EXPECT_NE(readFile(c.dir().file("log.txt")).find("********\r\n"), std::string::npos);
 }
 
 TEST(InteractiveConsole, CtrlCEndsTheRunAndRestoresTheTerminal) {

@@ -131,6 +131,7 @@ bool LoopbackServer::serviceClient(Client& c, short revents) {
             received_.append(buf, static_cast<size_t>(r));
         }
         if (b_.echo) c.out.append(buf, static_cast<size_t>(r));
+        if (c.script) c.out += c.script(std::string(buf, static_cast<size_t>(r)));
     }
     return write(c);
 }
@@ -171,7 +172,8 @@ void LoopbackServer::loop() {
         clients_.swap(keep);
         for (int fd; (fds[0].revents & POLLIN) && (fd = accept4(listenFd_, nullptr, nullptr, kFlags)) >= 0;) {
             if (b_.receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &b_.receiveBuffer, sizeof b_.receiveBuffer);
-            clients_.push_back({fd, b_.greeting, b_.streamBytes, 0, monoMs() + b_.readDelayMs, b_.closeAfterSending});
+            clients_.push_back(
+                {fd, b_.greeting, b_.streamBytes, 0, monoMs() + b_.readDelayMs, b_.closeAfterSending, b_.script});
             std::lock_guard<std::mutex> g(m_);
             ++open_;
         }

@@ -27,6 +27,7 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <deque>
 #include <algorithm>
 #include <mutex>
 
@@ -47,6 +48,31 @@ std::mutex& editorMutex() {
 constexpr size_t kTailMax = 1024;
 // The marker around invisible parts (colour sequences) of libedit's prompt.
 constexpr char kPromptEsc = '\1';
+// A typed byte that the locale cannot decode is edited as this plus the byte
+// (lone surrogates, which no locale encodes) and written back as the byte, so
+// that nothing typed is lost whatever the locale.
+constexpr wchar_t kRawByteBase = 0xDC00;
+
+// The edited line in the locale's encoding, with raw bytes as they came.
+std::string narrowLine(const wchar_t* p, const wchar_t* end) {
+    std::string out;
+    mbstate_t state{};
+    char buf[MB_LEN_MAX];
+    for (; p < end; ++p) {
+        if (*p >= kRawByteBase + 0x80 && *p <= kRawByteBase + 0xFF) {
+            out += static_cast<char>(*p - kRawByteBase);
+            continue;
+        }
+        const size_t n = std::wcrtomb(buf, *p, &state);
+        if (n == static_cast<size_t>(-1)) {
+            state = mbstate_t{};
+            if (*p >= 0 && *p < 0x100) out += static_cast<char>(*p);  // a single-byte locale's own byte
+            continue;
+        }
+        out.append(buf, n);
+    }
+    return out;
+}
 
 void appendNumber(std::string& s, int n) {
     char buf[16];
@@ -76,7 +102,8 @@ struct LineEditor::Impl {
     std::string prompt;     // libedit's prompt (colour sequences in markers)
     int promptWidth = 0;
     int abortCode = 0;      // why readChar ended el_gets
-    mbstate_t mb{};
+    std::string typedBytes;         // the start of a character still incomplete
+    std::deque<wchar_t> typedChars; // characters decoded, not yet given to libedit
 
     // Reading thread only.
     LineCompleter completer;
@@ -92,6 +119,7 @@ struct LineEditor::Impl {
     void hide();
     int cursorRow(int cols);
     int readChar(wchar_t* out);
+    void decodeTyped();
     unsigned char complete();
     void listCandidates(const std::vector<std::string>& names);
     bool writeHistoryFile();
@@ -302,21 +330,39 @@ void LineEditor::Impl::hide() {
     writeRaw(seq);
 }
 
+void LineEditor::Impl::decodeTyped() {
+    while (!typedBytes.empty()) {
+        mbstate_t state{};
+        wchar_t wc = 0;
+        size_t n = std::mbrtowc(&wc, typedBytes.data(), typedBytes.size(), &state);
+        if (n == static_cast<size_t>(-2) && typedBytes.size() < static_cast<size_t>(MB_CUR_MAX)) return;  // more to come
+        if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+            // A byte the locale cannot read is kept as itself, in a range that
+            // no character of the locale uses (see narrowLine); the bytes after
+            // it are read afresh.
+            typedChars.push_back(static_cast<wchar_t>(kRawByteBase + static_cast<unsigned char>(typedBytes[0])));
+            typedBytes.erase(0, 1);
+            continue;
+        }
+        if (n == 0) n = 1;  // a NUL byte
+        typedChars.push_back(wc);
+        typedBytes.erase(0, n);
+    }
+}
+
 int LineEditor::Impl::readChar(wchar_t* result) {
     std::fflush(out);
     for (;;) {
-        unsigned char byte = 0;
-        while (reader.popByte(byte)) {
-            const char c = static_cast<char>(byte);
-            wchar_t wc = 0;
-            const size_t n = std::mbrtowc(&wc, &c, 1, &mb);
-            if (n == static_cast<size_t>(-2)) continue;  // more bytes to come
-            if (n == static_cast<size_t>(-1)) {
-                mb = mbstate_t{};  // a byte the locale does not know is dropped
-                continue;
-            }
-            *result = wc;
+        if (!typedChars.empty()) {
+            *result = typedChars.front();
+            typedChars.pop_front();
             return 1;
+        }
+        unsigned char byte = 0;
+        if (reader.popByte(byte)) {
+            typedBytes += static_cast<char>(byte);
+            decodeTyped();
+            continue;
         }
         if (recheckWanted.exchange(false)) {
             const LineInfoW* li = el_wline(el);
@@ -375,8 +421,8 @@ void LineEditor::Impl::listCandidates(const std::vector<std::string>& names) {
 
 unsigned char LineEditor::Impl::complete() {
     if (!completer) return CC_ERROR;
-    const LineInfo* li = el_line(el);
-    const std::string before(li->buffer, static_cast<size_t>(li->cursor - li->buffer));
+    const LineInfoW* li = el_wline(el);
+    const std::string before = narrowLine(li->buffer, li->cursor);
     LineCompletion found;
     {
         // The names come from other threads' structures: never with this lock.
@@ -479,7 +525,8 @@ std::unique_ptr<LineEditor> LineEditor::open(StdinReader& reader) {
     history(s.hist, &ev, H_SETSIZE, static_cast<int>(kHistoryMax));
     history(s.hist, &ev, H_SETUNIQUE, 1);
     el_set(s.el, EL_HIST, history, s.hist);
-    el_set(s.el, EL_ADDFN, "vl-complete", "complete a name", completeOf);
+    // The wide call: the narrow one keeps copies of the texts that it never frees.
+    el_wset(s.el, EL_ADDFN, L"vl-complete", L"complete a name", completeOf);
     el_set(s.el, EL_BIND, "^I", "vl-complete", static_cast<const char*>(nullptr));
     el_set(s.el, EL_BIND, "^W", "ed-delete-prev-word", static_cast<const char*>(nullptr));
     el_set(s.el, EL_BIND, "^U", "vi-kill-line-prev", static_cast<const char*>(nullptr));
@@ -519,11 +566,10 @@ int LineEditor::readLine(std::string& line, int maxLine) {
     Impl& s = *impl_;
     std::unique_lock<std::mutex> lock(editorMutex());
     s.abortCode = 0;
-    s.mb = mbstate_t{};
     s.startEditing();
     s.visible = true;
     int count = 0;
-    const char* text = el_gets(s.el, &count);
+    const wchar_t* text = el_wgets(s.el, &count);
     s.visible = false;
     ::tcsetattr(STDIN_FILENO, TCSANOW, &s.quiet);
     if (!text) {
@@ -536,7 +582,7 @@ int LineEditor::readLine(std::string& line, int maxLine) {
     }
     std::fflush(s.out);
     s.tail.clear();  // libedit has moved to a fresh row
-    line.assign(text, static_cast<size_t>(count));
+    line = narrowLine(text, text + count);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     if (maxLine >= 0 && line.size() > static_cast<size_t>(maxLine)) {
         line.clear();

@@ -26,7 +26,8 @@ const std::string kUp = "\x1b[A";
 // One run of the program at a terminal of its own, against its own servers.
 class Console {
 public:
-    Console(std::vector<ServerBehaviour> servers, std::vector<std::string> args, int columns = 80) {
+    Console(std::vector<ServerBehaviour> servers, std::vector<std::string> args, int columns = 80,
+            std::vector<std::string> env = {}) {
         for (const ServerBehaviour& b : servers) servers_.push_back(std::make_unique<LoopbackServer>(b));
         o_.workDir = dir_.path();
         for (std::string a : args) o_.args.push_back(fill(a));
@@ -34,6 +35,7 @@ public:
         o_.terminalInput = true;
         o_.columns = columns;
         o_.env = {"TERM=vt100"};
+        o_.env.insert(o_.env.end(), env.begin(), env.end());
         o_.live = std::make_shared<LiveIo>();
     }
     ~Console() {
@@ -149,6 +151,23 @@ TEST(InteractiveConsole, AHalfLineLongerThanARowStaysWholeBelowOutput) {
         << c.server(1).received();
     c.type("!q\r");
     EXPECT_EQ(c.finish().exitCode, 0);
+}
+
+// Bytes that the locale cannot read (Latin-1 or Shift-JIS typed into a UTF-8
+// or an ASCII locale) are edited as they come and sent unchanged.
+TEST(InteractiveConsole, TypedBytesReachTheServerWhateverTheLocale) {
+    const std::string typed = "caf\xe9 \xe6\x97\xa5\xe6\x9c\xac \x93\xfa\x96\x7b \xff";
+    for (const char* locale : {"LC_ALL=C", "LC_ALL=C.UTF-8"}) {
+        Console c({ServerBehaviour::greet("")}, {"-o:{S1}", "-wo:0"}, 80, {locale});
+        c.start();
+        c.type(typed + "\x1b[D\x1b[D\b\x1b[C\x1b[C!\r");  // edited in the middle, by characters
+        std::string want = typed;
+        want.erase(want.size() - 3, 1);
+        want += "!\r\n";
+        EXPECT_TRUE(c.server(1).waitReceived(want, kWait)) << locale << ": " << c.server(1).received();
+        c.type("!q\r");
+        EXPECT_EQ(c.finish().exitCode, 0) << locale;
+    }
 }
 
 TEST(InteractiveConsole, HistoryRecallsTypedLinesAndKeepsThemInItsFile) {

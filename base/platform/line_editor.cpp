@@ -176,10 +176,17 @@ std::string g_tail;
 
 void track(std::string& tail, const char* p, int n) {
     if (!p || n <= 0) return;
-    const void* last = ::memrchr(p, '\n', static_cast<size_t>(n));
-    if (last) {
-        const char* after = static_cast<const char*>(last) + 1;
-        tail.assign(after, static_cast<size_t>(p + n - after));
+    // A line feed, or the cursor sent home (a cleared screen), starts afresh.
+    const char* start = nullptr;
+    if (const void* lf = ::memrchr(p, '\n', static_cast<size_t>(n))) start = static_cast<const char*>(lf) + 1;
+    for (const char* q = p + n - 3; q >= (start ? start : p); --q) {
+        if (q[0] == '\x1b' && q[1] == '[' && q[2] == 'H') {
+            start = q + 3;
+            break;
+        }
+    }
+    if (start) {
+        tail.assign(start, static_cast<size_t>(p + n - start));
     } else if (tail.size() < kTailMax) {
         tail.append(p, std::min(static_cast<size_t>(n), kTailMax + 1 - tail.size()));
     }
@@ -206,13 +213,15 @@ bool LineEditor::Impl::makePrompt(int cols) {
     const char* const end = p + tail.size();
     while (p < end) {
         if (*p == '\x1b') {
-            // Only SGR sequences: ESC [ digits and semicolons m.
+            // Colours (ESC [ digits and semicolons m) go with the prompt; the
+            // erasing of a cleared screen (J, K) is left behind; anything
+            // else may move the cursor.
             const char* q = p + 1;
             if (q >= end || *q != '[') return false;
             ++q;
             while (q < end && ((*q >= '0' && *q <= '9') || *q == ';')) ++q;
-            if (q >= end || *q != 'm') return false;
-            colours.append(p, static_cast<size_t>(q + 1 - p));
+            if (q >= end || (*q != 'm' && *q != 'J' && *q != 'K')) return false;
+            if (*q == 'm') colours.append(p, static_cast<size_t>(q + 1 - p));
             p = q + 1;
             continue;
         }
@@ -525,16 +534,17 @@ std::unique_ptr<LineEditor> LineEditor::open(StdinReader& reader) {
     history(s.hist, &ev, H_SETSIZE, static_cast<int>(kHistoryMax));
     history(s.hist, &ev, H_SETUNIQUE, 1);
     el_set(s.el, EL_HIST, history, s.hist);
+    const char* const none = nullptr;  // ends the arguments of a binding
     // The wide call: the narrow one keeps copies of the texts that it never frees.
     el_wset(s.el, EL_ADDFN, L"vl-complete", L"complete a name", completeOf);
-    el_set(s.el, EL_BIND, "^I", "vl-complete", static_cast<const char*>(nullptr));
-    el_set(s.el, EL_BIND, "^W", "ed-delete-prev-word", static_cast<const char*>(nullptr));
-    el_set(s.el, EL_BIND, "^U", "vi-kill-line-prev", static_cast<const char*>(nullptr));
-    el_set(s.el, EL_BIND, "^R", "em-inc-search-prev", static_cast<const char*>(nullptr));
+    el_set(s.el, EL_BIND, "^I", "vl-complete", none);
+    el_set(s.el, EL_BIND, "^W", "ed-delete-prev-word", none);
+    el_set(s.el, EL_BIND, "^U", "vi-kill-line-prev", none);
+    el_set(s.el, EL_BIND, "^R", "em-inc-search-prev", none);
     // Home, End and Delete as the common terminals send them.
-    for (const char* home : {"\\e[1~", "\\e[7~", "\\e[H", "\\eOH"}) el_set(s.el, EL_BIND, home, "ed-move-to-beg", static_cast<const char*>(nullptr));
-    for (const char* end : {"\\e[4~", "\\e[8~", "\\e[F", "\\eOF"}) el_set(s.el, EL_BIND, end, "ed-move-to-end", static_cast<const char*>(nullptr));
-    el_set(s.el, EL_BIND, "\\e[3~", "ed-delete-next-char", static_cast<const char*>(nullptr));
+    for (const char* home : {"\\e[1~", "\\e[7~", "\\e[H", "\\eOH"}) el_set(s.el, EL_BIND, home, "ed-move-to-beg", none);
+    for (const char* end : {"\\e[4~", "\\e[8~", "\\e[F", "\\eOF"}) el_set(s.el, EL_BIND, end, "ed-move-to-end", none);
+    el_set(s.el, EL_BIND, "\\e[3~", "ed-delete-next-char", none);
 
     // Between lines nothing typed is echoed by the terminal: the editor shows
     // it when it reads it.

@@ -22,19 +22,6 @@
 
 namespace {
 
-bool writeAll(int fd, const char* p, int n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, static_cast<size_t>(n));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= static_cast<int>(w);
-    }
-    return true;
-}
-
 // ANSI colour index of the three colour bits of an attribute nibble.
 int ansiIndex(int c) { return ((c & 1) << 2) | (c & 2) | ((c & 4) >> 2); }
 
@@ -78,8 +65,9 @@ void platformRestoreTerminal() {
 
 void terminalClear() {
     if (!platformStdoutIsTerminal()) return;
+    // Through the line editor, which draws a line being edited again at the top.
     static const char kClear[] = "\x1b[H\x1b[2J\x1b[3J";
-    writeAll(STDOUT_FILENO, kClear, static_cast<int>(sizeof kClear - 1));
+    platformWriteStdout(kClear, static_cast<int>(sizeof kClear - 1));
 }
 
 StdinReader::StdinReader() {

@@ -125,14 +125,16 @@ const char* const kShortForms[][2] = {
     {"!sec", "!secret"},
 };
 
-// Command-line entries; -wr, -tn, -?? and -ver are ours (the stored usage text had
-// no place for the last two).
+// Command-line entries; -wr, -tn, -rxsteps, -chrset, -?? and -ver are ours
+// (the stored usage text had no place for the last two).
 const HelpEntry kUsageEntries[] = {
     {"<cmd-files>", true, "読み込むコマンドファイル"},
     {"-o:<addr>", true, "リモートのテルネットサーバーに接続"},
     {"-wo:<msec>", true, "接続オープン後の待機ミリ秒 (既定=2000)"},
     {"-wr:<msec>", true, "受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)"},
     {"-tn:<n>", true, "テルネット処理 (0=しない, 1=自動, 2=常にする, 既定=1)"},
+    {"-rxsteps:<n>", true, "正規表現の照合 1 回で使えるステップ数 (既定=20000000)\n超えたら不一致とし警告を 1 度表示"},
+    {"-chrset:<n>", true, "文字セット 0=1バイト 1=Shift-JIS 2=UTF-8\n(既定: LC_ALL, LC_CTYPE, LANG の最初の空でない値が\n UTF-8 なら 2、それ以外は 1)"},
     {"-hist:<path>", true, "入力行の履歴をこのファイルに保存 (最大 1000 行)"},
     {"-?", true, "使い方を表示"},
     {"-??", true, "ヘルプをブラウザで表示"},

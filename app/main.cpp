@@ -18,6 +18,7 @@
 #include "app/reader.h"
 #include "app/settings.h"
 #include "app/socket.h"
+#include "base/chars.h"
 #include "base/cmdline.h"
 #include "base/lock.h"
 #include "base/msg.h"
@@ -51,6 +52,7 @@ struct OptionValues {
     int verbose = 1;
     int openWait = 2000;
     int receivePause = 100;
+    int rexSteps = kRexDefaultStepLimit;
     int telnetMode = 1;
     int onlineHelp = 0;
     int usage = 0;
@@ -80,6 +82,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addStrsOpt(options, "o", &v.hosts);
     addIntOpt(options, "wo", &v.openWait, 0, -1, 1);
     addIntOpt(options, "wr", &v.receivePause, 0, -1, 0);
+    addIntOpt(options, "rxsteps", &v.rexSteps, 1000, -1, kRexDefaultStepLimit);
     addIntOpt(options, "tn", &v.telnetMode, 0, 2, 2);
     addStrOpt(options, "hist", &v.historyFile, nullptr);
     for (int i = 0; i < args.count(); ++i) {
@@ -137,6 +140,7 @@ int main(int argc, char** argv) {
 
     // 3: the argument list through response files, wildcards and the filter.
     for (int i = 1; i < argc; ++i) g_args.add(argv[i]);
+    setCharSetFromLocale();  // before anything reads a character; -chrset may change it
     expandArgs(g_args, false);
     expandWildcards(g_args);
     filterArguments(g_args);
@@ -157,6 +161,7 @@ int main(int argc, char** argv) {
     g_verbose = v.verbose;
     g_openWait = v.openWait;
     g_receivePause = v.receivePause;
+    rexSetStepLimit(v.rexSteps);
     // A -tn value out of range has been reported; the default stays.
     if (v.telnetMode >= 0 && v.telnetMode <= 2) g_telnetMode = v.telnetMode;
 

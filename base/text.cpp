@@ -126,7 +126,7 @@ char hexByte(const char* p) {
 
 }  // namespace
 
-int decodeEscape(const char* p, LString& out) {
+int decodeEscape(const char* p, LString& out, bool report) {
     if (!p) return 0;
     switch (*p) {
     case '\\': out.appendChar('\\'); return 1;
@@ -142,17 +142,28 @@ int decodeEscape(const char* p, LString& out) {
             out.appendChar(hexByte(p + 1));
             return 3;
         }
-        msg(35000, "illegal escape: '\\x'+%02X+%02X", static_cast<unsigned char>(p[1]),
+        if (report) msg(35000, "illegal escape: '\\x'+%02X+%02X", static_cast<unsigned char>(p[1]),
             p[1] ? static_cast<unsigned char>(p[2]) : 0u);
         return 0;
     case 'X':
     case 'u':
         if (hexDigits(p + 1, 4)) {
-            out.appendChar(hexByte(p + 1));
-            out.appendChar(hexByte(p + 3));
-            return 5;
+            if (g_charSet == 'u') {
+                // the character of that code point
+                const int code = (static_cast<unsigned char>(hexByte(p + 1)) << 8) | static_cast<unsigned char>(hexByte(p + 3));
+                char bytes[4];
+                const int n = encodeChar(code, bytes);
+                if (n > 0) {
+                    out.append(bytes, n);
+                    return 5;
+                }
+            } else {
+                out.appendChar(hexByte(p + 1));
+                out.appendChar(hexByte(p + 3));
+                return 5;
+            }
         }
-        msg(35000, "illegal escape: '%.5s'", p);
+        if (report) msg(35000, "illegal escape: '%.5s'", p);
         return 0;
     default:
         return 0;
@@ -178,6 +189,15 @@ LString printable(const char* text) {
         if ((g_charClass[c] & (kClassUpper | kClassLower | kClassDigit)) || c == '_') {
             out.appendChar(static_cast<char>(c));
             ++p;
+        } else if (g_charSet == 'u' && c >= 0x80) {
+            // a whole character as it is; a byte of no valid sequence as \xNN
+            const int n = charLen(reinterpret_cast<const char*>(p));
+            if (n > 1) {
+                out.append(reinterpret_cast<const char*>(p), n);
+            } else {
+                out.appendFormat("\\x%02X", c);
+            }
+            p += n;
         } else if (isLeadByte(c) && isSecondOf(p[1])) {
             out.append(reinterpret_cast<const char*>(p), 2);
             p += 2;

@@ -18,11 +18,14 @@ int parseSize(const char* text, bool roundUp = false);
 
 // Decodes the escape after a backslash (p points after it) by appending its bytes
 // to out; returns the characters consumed, 0 when it is no escape (with warning
-// 35000 for a malformed \x, \X or \u).
-int decodeEscape(const char* p, LString& out);
+// 35000 for a malformed \x, \X or \u unless report is false). \X and \u with
+// four hex digits give those two bytes, in UTF-8 the character of that code
+// point (a surrogate code is malformed there).
+int decodeEscape(const char* p, LString& out, bool report = true);
 
 // A copy of text in which control bytes and other unprintable bytes are shown
-// as \r, \n, \t or \xNN and double-byte characters are kept whole.
+// as \r, \n, \t or \xNN and double-byte characters are kept whole (in UTF-8
+// every valid character; a byte of no valid sequence is shown as \xNN).
 LString printable(const char* text);
 
 // Removes trailing bytes that occur in chars; returns how many it removed.

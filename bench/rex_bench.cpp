@@ -2,7 +2,8 @@
 // interpreter, no JIT) in the same run, on generated texts of 64 KiB and 1 MiB.
 // Every pattern is searched for the first match of a text whose only match is
 // at its very end (or that has none), as a completion pattern is searched in
-// received text. A table of MB/s per engine closes the output.
+// received text. The UTF-8 rows run our engine with -chrset:2 and PCRE2 in UTF
+// mode. A table of MB/s per engine closes the output.
 //
 // Run: see "Benchmark of the pattern engine" in README.md.
 #include <benchmark/benchmark.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/chars.h"
 #include "rex/nodes.h"
 
 #ifdef VESPERLINE_HAVE_PCRE2
@@ -69,6 +71,33 @@ std::string sjisText(std::mt19937& rng, size_t size) {
     return s;
 }
 
+// Japanese UTF-8 text: hiragana, katakana and kanji with blanks and line ends.
+std::string utf8Text(std::mt19937& rng, size_t size) {
+    std::uniform_int_distribution<int> hira(0x3041, 0x3093), kata(0x30A1, 0x30F3), kanji(0x4E00, 0x9FA0), pick(0, 9);
+    std::string s;
+    auto put = [&](int c) {
+        s += static_cast<char>(0xE0 | c >> 12);
+        s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    };
+    while (s.size() + 3 <= size) {
+        const int k = pick(rng);
+        if (k < 4) {
+            put(hira(rng));
+        } else if (k < 6) {
+            put(kata(rng));
+        } else if (k < 9) {
+            put(kanji(rng));
+        } else {
+            s += (pick(rng) < 5) ? " " : "\r\n";
+        }
+    }
+    // keep the literal out of the body of the text
+    for (size_t i; (i = s.find("完了")) != std::string::npos;) s.replace(i, 3, "未");
+    while (s.size() < size) s += ' ';
+    return s;
+}
+
 struct Case {
     const char* name;
     const char* ours;        // our pattern language
@@ -77,6 +106,7 @@ struct Case {
     const char* pcre;
     uint32_t pcreOptions;
     std::string (*make)(size_t size);
+    int charSet = 's';  // the character set of our engine (UTF-8 rows: PCRE2 in UTF mode)
 };
 
 std::string endRare(size_t n) {
@@ -108,10 +138,21 @@ std::string sjis(size_t n) {
     return sjisText(rng, n - 4) + "\x8a\xae\x97\xb9";
 }
 
+std::string utf8Literal(size_t n) {
+    std::mt19937 rng(8);
+    return utf8Text(rng, n - 6) + "完了";
+}
+std::string utf8Class(size_t n) {
+    std::mt19937 rng(9);
+    return utf8Text(rng, n - 7) + "データ> ";  // katakana then a prompt
+}
+
 #ifdef VESPERLINE_HAVE_PCRE2
 constexpr uint32_t kDotAll = PCRE2_DOTALL;
+constexpr uint32_t kUtf = PCRE2_UTF;
 #else
 constexpr uint32_t kDotAll = 0;
+constexpr uint32_t kUtf = 0;
 #endif
 
 const Case kCases[] = {
@@ -122,6 +163,10 @@ const Case kCases[] = {
     {"ic_login", "{@ic}login:", "login:", true, "login:", 0, login},
     {"dotstar_no_match", ".*#END#", ".*#END#", false, ".*#END#", kDotAll, noMatch},
     {"sjis_literal", "\x8a\xae\x97\xb9", "\x8a\xae\x97\xb9", false, "\x8a\xae\x97\xb9", 0, sjis},
+    {"utf8_literal", "完了", "完了", false, "完了", kUtf, utf8Literal, 'u'},
+    // std::regex works on bytes: its class is the katakana's three-byte form
+    {"utf8_class", "[ァ-ン]+> $", "(?:\xE3(?:\x82[\xA1-\xBF]|\x83[\x80-\xB3]))+> $", false, "[ァ-ン]+> $", kUtf,
+     utf8Class, 'u'},
 };
 
 const size_t kSizes[] = {64 * 1024, 1024 * 1024};
@@ -141,6 +186,7 @@ const std::string& textFor(const Case& c, size_t size) {
 
 void runOurs(benchmark::State& state, const Case* c, size_t size) {
     const std::string& text = textFor(*c, size);
+    g_charSet = c->charSet;
     auto rex = rexCompile(c->ours, 0);
     int length = 0;
     const char* found = nullptr;
@@ -148,6 +194,7 @@ void runOurs(benchmark::State& state, const Case* c, size_t size) {
         found = rexFind(text.data(), static_cast<int>(text.size()), rex.get(), &length, 1);
         benchmark::DoNotOptimize(found);
     }
+    g_charSet = 's';
     state.counters["found"] = found ? 1 : 0;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
 }

@@ -9,7 +9,9 @@
 // and a negated set at offset 2 or more leaves both one and two bytes over.
 #include "rex/plan.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "base/chars.h"
 #include "rex/fold.h"
@@ -41,39 +43,107 @@ int LRex::withIgnore(int offset, LRexByteSet& bytes, LRexOffsets& rest, bool ext
 
 int LFlatRex::analyzeFirst(int offset, LRexByteSet& bytes, LRexOffsets& rest, bool extended) const {
     if (flags & rexIgnoreWidth) return 0;
-    const bool* lead = rexLeadTable();
+    const LCharRules& rules = charRules();
     const int n = text.len();
+    // A text that ends in a cut-off character may take more bytes of the text.
+    if (endsCutOff(rules, text.data(), n)) return 0;
     // Walk the characters to the one that holds offset.
-    int i = 0, len = 1;
+    int i = 0, len = 1, code = 0;
     while (i < n) {
-        const unsigned char b = static_cast<unsigned char>(text[i]);
-        len = (lead[b] && i + 1 < n) ? 2 : 1;
+        code = charCodeAt(rules, text.data() + i, text.data() + n, &len);
         if (offset < i + len) break;
         i += len;
     }
     if (i >= n) {
-        // A text that ends in a lone lead byte may take one more byte of the text.
-        if (n > 0 && len == 1 && lead[static_cast<unsigned char>(text[n - 1])]) return 0;
         rest.add(offset - n);
         return withIgnore(offset, bytes, rest, extended, 1);
     }
-    const unsigned char b = static_cast<unsigned char>(text[offset]);
-    bytes.add(b);
+    bytes.add(static_cast<unsigned char>(text[offset]));
     if (flags & rexIgnoreCase) {
-        if (len == 1) {
-            bytes.add(rexLower(b));
-            bytes.add(rexUpper(b));
-        } else {
-            const int code = (static_cast<unsigned char>(text[i]) << 8) | static_cast<unsigned char>(text[i + 1]);
-            const int forms[2] = {rexLower(code), rexUpper(code)};
-            for (int f : forms) bytes.add(offset == i ? (f >> 8) & 0xFF : f & 0xFF);
+        // the same byte of each case form, which has the same length
+        for (int form : {rexLower(code), rexUpper(code)}) {
+            char enc[4];
+            if (form == code) continue;
+            if (encodeChar(form, enc) != len) return 0;
+            bytes.add(static_cast<unsigned char>(enc[offset - i]));
         }
     }
     return withIgnore(offset, bytes, rest, extended, 1);
 }
 
+namespace {
+
+// A set's ranges in UTF-8: the first bytes of its characters at offset 0; at
+// later offsets the bytes inside its longer characters (a continuation byte,
+// or the exact byte of a range of one character) and the offsets left for
+// what follows its characters.
+int utf8SetFirst(const std::vector<LCharsRex::Range>& ranges, int offset, LRexByteSet& bytes, LRexOffsets& rest) {
+    for (const LCharsRex::Range& r : ranges) {
+        if (r.lo > r.hi) continue;
+        // one-byte characters: ASCII and the codes of invalid bytes
+        const bool ascii = r.lo <= 0x7F;
+        const int ilo = r.lo > kInvalidByteCode + 0x80 ? r.lo : kInvalidByteCode + 0x80;
+        const int ihi = r.hi < kInvalidByteCode + 0xFF ? r.hi : kInvalidByteCode + 0xFF;
+        const bool invalid = ilo <= ihi;
+        // characters of two to four bytes
+        const int vlo = r.lo > 0x80 ? r.lo : 0x80;
+        const int vhi = r.hi < 0x10FFFF ? r.hi : 0x10FFFF;
+        const bool multi = vlo <= vhi;
+        if (offset == 0) {
+            if (ascii) {
+                bytes.addRange(r.lo < 0 ? 0 : r.lo, r.hi < 0x7F ? r.hi : 0x7F);
+                if (r.lo <= 10 && 10 <= r.hi) bytes.add(13);  // CR LF reads as LF
+            }
+            if (invalid) bytes.addRange(ilo - kInvalidByteCode, ihi - kInvalidByteCode);
+            if (multi) {
+                // the first byte grows with the code point (surrogates give ED)
+                char a[4], b[4];
+                const int lo = vlo >= 0xD800 && vlo <= 0xDFFF ? 0xE000 : vlo;
+                const int hi = vhi >= 0xD800 && vhi <= 0xDFFF ? 0xD7FF : vhi;
+                if (lo <= hi && encodeChar(lo, a) > 0 && encodeChar(hi, b) > 0) {
+                    bytes.addRange(static_cast<unsigned char>(a[0]), static_cast<unsigned char>(b[0]));
+                }
+            }
+            continue;
+        }
+        if (ascii || invalid) rest.addUnique(offset - 1);
+        if (!multi) continue;
+        if (vlo == vhi) {
+            char e[4];
+            const int n = encodeChar(vlo, e);
+            if (n == 0) continue;
+            if (offset < n) {
+                bytes.add(static_cast<unsigned char>(e[offset]));
+            } else {
+                rest.addUnique(offset - n);
+            }
+            continue;
+        }
+        const int shortest = vlo < 0x800 ? 2 : vlo < 0x10000 ? 3 : 4;
+        const int longest = vhi < 0x800 ? 2 : vhi < 0x10000 ? 3 : 4;
+        for (int n = shortest; n <= longest; ++n) {
+            if (offset < n) {
+                bytes.addRange(0x80, 0xBF);
+            } else {
+                rest.addUnique(offset - n);
+            }
+        }
+    }
+    return 1;
+}
+
+}  // namespace
+
 int LCharsRex::analyzeFirst(int offset, LRexByteSet& bytes, LRexOffsets& rest, bool extended) const {
     if (flags & (rexIgnoreCase | rexIgnoreWidth)) return 0;
+    if (charRules().utf8) {
+        if (negated) {
+            // any character: one to four bytes
+            if (offset == 0) return 0;
+            return withIgnore(offset, bytes, rest, extended, utf8SetFirst({{0, 0x10FFFF}, {kInvalidByteCode + 0x80, kInvalidByteCode + 0xFF}}, offset, bytes, rest));
+        }
+        return withIgnore(offset, bytes, rest, extended, utf8SetFirst(ranges, offset, bytes, rest));
+    }
     if (negated) {
         if (offset <= 1) return 0;
         rest.addUnique(offset - 1);
@@ -122,9 +192,11 @@ int LSpRex::analyzeFirst(int offset, LRexByteSet& bytes, LRexOffsets& rest, bool
         rest.addUnique(offset - 1);
         return withIgnore(offset, bytes, rest, extended, 1);
     }
-    const bool* lead = rexLeadTable();
+    const LCharRules& rules = charRules();
     for (int b = 0; b < 256; ++b) {
-        if (lead[b]) continue;
+        // a Shift-JIS lead byte always starts two bytes (but at the end, where
+        // it is no class member either); in UTF-8 any byte may stand alone
+        if (rules.width[b] != 1 && !rules.utf8) continue;
         int earned;
         if (type == 'd' || type == 'D') {
             earned = (g_charClass[b] & kClassDigit) ? 'd' : 'D';
@@ -248,22 +320,16 @@ bool followSet(const LRex* rest, LRexByteSet& set) {
     return first->analyzeFirst(0, set, left, true) && left.empty() && set.count() > 0;
 }
 
-// A literal that every match of node contains, consumed forward (never one
-// inside a lookaround); empty when none is known. Walks sequence chains by a
-// loop and groups by recursion (bounded by the nesting limit).
-void requiredLiteral(const LRex* node, LString& best) {
+// Adds the literals that every match of node contains, consumed forward (never
+// one inside a lookaround). Walks sequence chains by a loop and groups by
+// recursion (bounded by the nesting limit).
+void requiredLiterals(const LRex* node, std::vector<LString>& found) {
     for (;;) {
         if (auto* f = dynamic_cast<const LFlatRex*>(node)) {
             if (f->flags & (rexIgnoreCase | rexIgnoreWidth)) return;
-            const bool* lead = rexLeadTable();
             const int n = f->text.len();
-            int i = 0, len = 1;
-            while (i < n) {
-                len = (lead[static_cast<unsigned char>(f->text[i])] && i + 1 < n) ? 2 : 1;
-                i += len;
-            }
-            if (n > 0 && len == 1 && lead[static_cast<unsigned char>(f->text[n - 1])]) return;
-            if (n > best.len()) best.assign(f->text);
+            if (endsCutOff(charRules(), f->text.data(), n)) return;
+            if (n > 0) found.emplace_back(f->text);
             return;
         }
         if (auto* b = dynamic_cast<const LBraceRex*>(node)) {
@@ -283,7 +349,7 @@ void requiredLiteral(const LRex* node, LString& best) {
         if (auto* s = dynamic_cast<const LSeqRex*>(node)) {
             const LSeqRex* q = s;
             for (;;) {
-                requiredLiteral(q->head.get(), best);
+                requiredLiterals(q->head.get(), found);
                 if (q->rest->kind() == 3) {
                     q = static_cast<const LSeqRex*>(q->rest.get());
                     continue;
@@ -300,7 +366,9 @@ void requiredLiteral(const LRex* node, LString& best) {
 }  // namespace
 
 const LRexPlan& rexPlan(LRex* root) {
-    if (root->plan && root->plan->charSet == g_charSet) return *root->plan;
+    if (!root->root) root->root = std::make_unique<LRexRoot>();
+    std::unique_ptr<LRexPlan>& slot = root->root->plan;
+    if (slot && slot->charSet == g_charSet) return *slot;
     auto plan = std::make_unique<LRexPlan>();
     plan->charSet = g_charSet;
     Walk walk;
@@ -330,11 +398,23 @@ const LRexPlan& rexPlan(LRex* root) {
             plan->scan = LRexPlan::kScanTable;
         }
     }
-    if (!plan->hasRef) requiredLiteral(root, plan->required);
+    if (!plan->hasRef && root->kind() != 1) {
+        // A literal that is the whole pattern is found by the scan itself; of
+        // the others the longest few are checked, each once.
+        std::vector<LString> found;
+        requiredLiterals(root, found);
+        std::stable_sort(found.begin(), found.end(), [](const LString& a, const LString& b) { return a.len() > b.len(); });
+        for (const LString& f : found) {
+            if (plan->required.size() >= 4) break;
+            bool seen = false;
+            for (const LString& r : plan->required) seen = seen || (r.len() == f.len() && std::memcmp(r.data(), f.data(), f.len()) == 0);
+            if (!seen) plan->required.push_back(f);
+        }
+    }
     if (!plan->hasRef && !plan->rootIgnore && root->kind() == 3) {
         auto* rep = dynamic_cast<LRepRex*>(static_cast<LSeqRex*>(root)->head.get());
         if (rep && !rep->lazy && rep->stepsOneCharacter() && rep->hasFollow()) plan->skipRep = rep;
     }
-    root->plan = std::move(plan);
-    return *root->plan;
+    slot = std::move(plan);
+    return *slot;
 }

@@ -15,6 +15,7 @@
 #include "base/chars.h"
 #include "base/msg.h"
 #include "base/text.h"
+#include "rex/plan.h"
 
 const char* const g_rexTokens[14] = {"|", ".", "*", "+", "?", "-", "[", "]", "(", ")", "^", "$", "{", "}"};
 
@@ -31,7 +32,7 @@ bool LRexParser::at(LRexToken t) const {
 bool LRexParser::startsWith(const char* text) const { return std::strncmp(pos, text, std::strlen(text)) == 0; }
 
 void LRexParser::warn(int code, const char* fmt, ...) {
-    if (tooDeep) return;
+    if (tooDeep || quiet) return;
     va_list args;
     va_start(args, fmt);
     LString text;
@@ -48,8 +49,13 @@ static void giveUp(LRexParser& p) {
     p.pos = p.end;
 }
 
-// Character code of the bytes of one literal character.
+// Character code of the bytes of one literal character (in Shift-JIS a lone
+// lead byte, as from "\x83", is its byte value).
 static int literalCode(const LString& s) {
+    if (g_charSet == 'u') {
+        int len = 0;
+        return charCodeAt(charRules(), s.data(), s.data() + s.len(), &len);
+    }
     if (s.len() >= 2) return (static_cast<unsigned char>(s[0]) << 8) | static_cast<unsigned char>(s[1]);
     return static_cast<unsigned char>(s[0]);
 }
@@ -62,19 +68,20 @@ int readLiteralChar(LRexParser& p, LString& out, bool setMode) {
         p.pos += 1;
         return 1;
     }
+    const int n = charLen(p.pos, p.end);
+    if (n > 1) {
+        out.append(p.pos, n);
+        p.pos += n;
+        return 1;
+    }
     if (isLeadByte(b)) {
-        if (p.pos + 1 < p.end) {
-            out.append(p.pos, 2);
-            p.pos += 2;
-        } else {
-            out.appendChar(static_cast<char>(b));  // a lead byte as the last byte
-            p.pos += 1;
-        }
+        out.appendChar(static_cast<char>(b));  // a lead byte as the last byte, or of no valid sequence
+        p.pos += 1;
         return 1;
     }
     if (b == '\\') {
         LString decoded;
-        const int used = decodeEscape(p.pos + 1, decoded);
+        const int used = decodeEscape(p.pos + 1, decoded, !p.quiet);
         if (used > 0) {
             if (setMode && p.pos[1] == 'n') {
                 out.appendChar(10);
@@ -86,16 +93,23 @@ int readLiteralChar(LRexParser& p, LString& out, bool setMode) {
         }
         const unsigned char d = static_cast<unsigned char>(p.pos[1]);
         if (!setMode && d && ((g_charClass[d] & kClassDigit) || std::strchr("bcdpswBCDPSW", d))) return 0;
-        const bool wordLike = (g_charClass[d] & (kClassUpper | kClassLower | kClassDigit | kClassLead | kClassKana)) ||
-                              isLeadByte(d) || isWordByte(d);
+        // In UTF-8 a byte of no valid sequence is escaped like punctuation; a
+        // whole character after the backslash is no escape.
+        const int dn = d ? charLen(p.pos + 1, p.end) : 0;
+        const bool wordLike =
+            g_charSet == 'u'
+                ? (g_charClass[d] & (kClassUpper | kClassLower | kClassDigit)) || dn > 1
+                : (g_charClass[d] & (kClassUpper | kClassLower | kClassDigit | kClassLead | kClassKana)) ||
+                      isLeadByte(d) || isWordByte(d);
         if (d && !wordLike) {
             out.appendChar(static_cast<char>(d));
             p.pos += 2;
             return 1;
         }
-        char shown[3] = {'\\', static_cast<char>(d), 0};
+        LString shown("\\");
+        shown.append(p.pos + 1, dn);
         p.warn(35000, lang("「%s」は正規表現のエスケープ表記として正しくありません", "unknown escape '%s' in regular expression"),
-               shown);
+               shown.data());
         out.appendChar('\\');
         p.pos += 1;
         return 1;
@@ -529,10 +543,13 @@ std::unique_ptr<LRex> parseSet(LRexParser& p) {
     }
 }
 
-std::unique_ptr<LRex> rexCompile(const char* pattern, uint32_t flags) {
+namespace {
+
+std::unique_ptr<LRex> compile(const char* pattern, uint32_t flags, bool quiet) {
     LString copy(pattern);
     if (copy.empty()) return nullptr;
     LRexParser p;
+    p.quiet = quiet;
     p.pattern = copy.data();
     p.pos = copy.data();
     p.end = copy.data() + copy.len();
@@ -554,5 +571,20 @@ std::unique_ptr<LRex> rexCompile(const char* pattern, uint32_t flags) {
         tree = std::make_unique<LSeqRex>(p.ctx, std::move(parts));
     }
     if (p.ctx.ignore && p.ctx.ignorePending) delete p.ctx.ignore;
+    tree->root = std::make_unique<LRexRoot>();
+    tree->root->source.assign(pattern);
+    tree->root->flags = flags;
     return tree;
 }
+
+}  // namespace
+
+std::unique_ptr<LRex> rexCompile(const char* pattern, uint32_t flags) { return compile(pattern, flags, false); }
+
+std::unique_ptr<LRex> rexCopy(const LRex* root) {
+    if (!root) return nullptr;
+    if (!root->root) return compile("", 0, true);
+    return compile(root->root->source.data(), root->root->flags, true);
+}
+
+const char* rexSource(const LRex* root) { return root && root->root ? root->root->source.data() : ""; }

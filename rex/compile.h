@@ -34,6 +34,7 @@ struct LRexParser {
     LRexContext ctx;  // flags, ignore, ignorePending
     int nesting = 0;        // groups open around the read position
     bool tooDeep = false;   // gave up: everything after is dropped silently
+    bool quiet = false;     // a copy of a tree compiled before: no warnings
 
     bool atEnd() const { return pos >= end; }
     bool at(LRexToken t) const;

@@ -1,32 +1,8 @@
-// Case folding and the width table g_widthFold. The table is kept as two
-// mappings in one heap object, published through an atomic pointer after it is
-// built under g_libLock; the library's shutdown frees it (a later use builds it
-// again).
+// Case folding and the width tables. Every table is a constant made at compile
+// time from the pairs below.
 #include "rex/fold.h"
 
-#include <atomic>
-#include <memory>
-
-#include "base/lock.h"
-#include "base/msg.h"
-
-int rexLower(int c) {
-    if (c >= 'A' && c <= 'Z') return c + 0x20;
-    if (c >= 0x8260 && c <= 0x8279) return c + 0x21;  // full-width A-Z
-    if (c >= 0x839F && c <= 0x83B6) return c + 0x20;  // Greek
-    if (c >= 0x8440 && c <= 0x844E) return c + 0x30;  // Cyrillic
-    if (c >= 0x844F && c <= 0x8460) return c + 0x31;  // Cyrillic, skipping 847F
-    return c;
-}
-
-int rexUpper(int c) {
-    if (c >= 'a' && c <= 'z') return c - 0x20;
-    if (c >= 0x8281 && c <= 0x829A) return c - 0x21;
-    if (c >= 0x83BF && c <= 0x83D6) return c - 0x20;
-    if (c >= 0x8470 && c <= 0x847E) return c - 0x30;
-    if (c >= 0x8480 && c <= 0x8491) return c - 0x31;
-    return c;
-}
+#include "base/chars.h"
 
 namespace {
 
@@ -72,46 +48,127 @@ constexpr Run kRuns[] = {
     {0xB0, 0x815B, 1}, {0xDE, 0x814A, 1}, {0xDF, 0x814B, 1},
 };
 
-std::atomic<LRexWidthFold*> g_widthFold{nullptr};
+constexpr LRexWidthFold makeSjisTable() {
+    LRexWidthFold t{};
+    for (const Run& r : kRuns) {
+        for (int i = 0; i < r.n; ++i) {
+            t.halfToFull[r.half + i] = static_cast<uint16_t>(r.full + i);
+            t.fullToHalf[r.full + i - 0x8140] = static_cast<uint8_t>(r.half + i);
+        }
+    }
+    return t;
+}
 
-void freeWidthFold() {
-    LLockGuard guard;
-    delete g_widthFold.exchange(nullptr);
+constexpr LRexWidthFold kSjisWidth = makeSjisTable();
+
+// The Unicode code of the Shift-JIS codes that pair with half-width katakana
+// and marks (katakana 8340-8396 skip 837F).
+constexpr int kanaToUnicode(int sjis) {
+    if (sjis >= 0x8340 && sjis <= 0x8396) return 0x30A1 + (sjis - 0x8340) - (sjis >= 0x8380 ? 1 : 0);
+    switch (sjis) {
+        case 0x8142: return 0x3002;  // ideographic full stop
+        case 0x8175: return 0x300C;  // corner brackets
+        case 0x8176: return 0x300D;
+        case 0x8141: return 0x3001;  // ideographic comma
+        case 0x8145: return 0x30FB;  // middle dot
+        case 0x815B: return 0x30FC;  // prolonged sound mark
+        case 0x814A: return 0x309B;  // voiced sound marks
+        case 0x814B: return 0x309C;
+        default: return 0;
+    }
+}
+
+// UTF-8: half-width katakana U+FF61-FF9F and the full-width forms they pair
+// with, made from the same pairs as the Shift-JIS table.
+struct KanaWidth {
+    uint16_t halfToFull[0x3F];      // indexed by code - 0xFF61
+    uint16_t fullToHalf[0x100];     // indexed by code - 0x3000; 0: none
+};
+
+constexpr KanaWidth makeKanaTable() {
+    KanaWidth t{};
+    for (const Run& r : kRuns) {
+        for (int i = 0; i < r.n; ++i) {
+            const int half = r.half + i;
+            if (half < 0xA1 || half > 0xDF) continue;
+            const int full = kanaToUnicode(r.full + i);
+            const int halfCode = 0xFF61 + (half - 0xA1);
+            t.halfToFull[halfCode - 0xFF61] = static_cast<uint16_t>(full);
+            t.fullToHalf[full - 0x3000] = static_cast<uint16_t>(halfCode);
+        }
+    }
+    return t;
+}
+
+constexpr KanaWidth kKanaWidth = makeKanaTable();
+
+int lowerSjis(int c) {
+    if (c >= 'A' && c <= 'Z') return c + 0x20;
+    if (c >= 0x8260 && c <= 0x8279) return c + 0x21;  // full-width A-Z
+    if (c >= 0x839F && c <= 0x83B6) return c + 0x20;  // Greek
+    if (c >= 0x8440 && c <= 0x844E) return c + 0x30;  // Cyrillic
+    if (c >= 0x844F && c <= 0x8460) return c + 0x31;  // Cyrillic, skipping 847F
+    return c;
+}
+
+int upperSjis(int c) {
+    if (c >= 'a' && c <= 'z') return c - 0x20;
+    if (c >= 0x8281 && c <= 0x829A) return c - 0x21;
+    if (c >= 0x83BF && c <= 0x83D6) return c - 0x20;
+    if (c >= 0x8470 && c <= 0x847E) return c - 0x30;
+    if (c >= 0x8480 && c <= 0x8491) return c - 0x31;
+    return c;
+}
+
+int lowerUnicode(int c) {
+    if (c >= 'A' && c <= 'Z') return c + 0x20;
+    if (c >= 0xFF21 && c <= 0xFF3A) return c + 0x20;  // full-width A-Z
+    if ((c >= 0x0391 && c <= 0x03A1) || (c >= 0x03A3 && c <= 0x03A9)) return c + 0x20;  // Greek
+    if (c >= 0x0410 && c <= 0x042F) return c + 0x20;  // Cyrillic
+    if (c == 0x0401) return 0x0451;                    // Yo
+    return c;
+}
+
+int upperUnicode(int c) {
+    if (c >= 'a' && c <= 'z') return c - 0x20;
+    if (c >= 0xFF41 && c <= 0xFF5A) return c - 0x20;
+    if ((c >= 0x03B1 && c <= 0x03C1) || (c >= 0x03C3 && c <= 0x03C9)) return c - 0x20;
+    if (c >= 0x0430 && c <= 0x044F) return c - 0x20;
+    if (c == 0x0451) return 0x0401;
+    return c;
 }
 
 }  // namespace
 
-const LRexWidthFold& rexWidthFold() {
-    LRexWidthFold* t = g_widthFold.load(std::memory_order_acquire);
-    if (t) return *t;
-    LLockGuard guard;
-    t = g_widthFold.load(std::memory_order_relaxed);
-    if (!t) {
-        static bool registered = false;
-        t = new LRexWidthFold{};
-        for (const Run& r : kRuns) {
-            for (int i = 0; i < r.n; ++i) {
-                t->halfToFull[r.half + i] = static_cast<uint16_t>(r.full + i);
-                t->fullToHalf[r.full + i - 0x8140] = static_cast<uint8_t>(r.half + i);
-            }
-        }
-        g_widthFold.store(t, std::memory_order_release);
-        if (!registered) {
-            registered = true;
-            atLibExit(freeWidthFold);
-        }
-    }
-    return *t;
-}
+int rexLower(int c) { return g_charSet == 'u' ? lowerUnicode(c) : lowerSjis(c); }
+
+int rexUpper(int c) { return g_charSet == 'u' ? upperUnicode(c) : upperSjis(c); }
+
+const LRexWidthFold& rexWidthFold() { return kSjisWidth; }
 
 int rexFullToHalf(int code) {
+    if (g_charSet == 'u') {
+        if (code >= 0xFF01 && code <= 0xFF5E) return code - 0xFEE0;
+        if (code == 0x3000) return ' ';
+        if (code > 0x3000 && code < 0x3100) {
+            const int h = kKanaWidth.fullToHalf[code - 0x3000];
+            return h ? h : code;
+        }
+        return code;
+    }
     if (code < 0x8140 || code >= 0x8398) return code;
-    const int h = rexWidthFold().fullToHalf[code - 0x8140];
+    const int h = kSjisWidth.fullToHalf[code - 0x8140];
     return h ? h : code;
 }
 
 int rexHalfToFull(int code) {
+    if (g_charSet == 'u') {
+        if (code >= 0x21 && code <= 0x7E) return code + 0xFEE0;
+        if (code == ' ') return 0x3000;
+        if (code >= 0xFF61 && code <= 0xFF9F) return kKanaWidth.halfToFull[code - 0xFF61];
+        return code;
+    }
     if (code < 0 || code > 255) return code;
-    const int f = rexWidthFold().halfToFull[code];
+    const int f = kSjisWidth.halfToFull[code];
     return f ? f : code;
 }

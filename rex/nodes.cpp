@@ -20,15 +20,6 @@
 
 LRexCustomResolver g_rexCustomResolver = nullptr;
 bool g_rexShortcuts = true;
-int64_t g_rexStepBudget = -1;
-
-// Takes one step of the test budget; false when it is used up.
-static inline bool takeStep() {
-    if (g_rexStepBudget < 0) return true;
-    if (g_rexStepBudget == 0) return false;
-    --g_rexStepBudget;
-    return true;
-}
 
 LRexCustomResolver rexSetCustomResolver(LRexCustomResolver resolver) {
     LRexCustomResolver old = g_rexCustomResolver;
@@ -36,47 +27,10 @@ LRexCustomResolver rexSetCustomResolver(LRexCustomResolver resolver) {
     return old;
 }
 
-// ---- lead-byte tables and the cursor ----
-
-namespace {
-
-struct LeadTables {
-    bool sjis[256];
-    bool euc[256];
-    bool none[256];
-};
-
-}  // namespace
-
-const bool* rexLeadTable() {
-    // Derived from isLeadByte for each character set the first time it is in
-    // force; the three tables are filled once (the rule itself lives in base).
-    static LeadTables tables;
-    static int filled[3] = {0, 0, 0};
-    const int set = g_charSet;
-    bool* t;
-    int which;
-    if (set == 's') {
-        t = tables.sjis, which = 0;
-    } else if (set == 'e') {
-        t = tables.euc, which = 1;
-    } else {
-        t = tables.none, which = 2;
-    }
-    static std::atomic<int> ready[3];
-    if (!ready[which].load(std::memory_order_acquire)) {
-        LLockGuard guard;
-        if (!filled[which]) {
-            for (int b = 0; b < 256; ++b) t[b] = isLeadByte(static_cast<unsigned char>(b));
-            filled[which] = 1;
-            ready[which].store(1, std::memory_order_release);
-        }
-    }
-    return t;
-}
+// ---- the cursor ----
 
 LRexCursor::LRexCursor(const char* text, int length, LRexCaptures* caps)
-    : pos(text), start(text), end(text + length), captures(caps), lead(rexLeadTable()) {}
+    : pos(text), start(text), end(text + length), captures(caps), rules(&charRules()) {}
 
 int LRexByteSet::count() const {
     int n = 0;
@@ -104,11 +58,21 @@ void LRex::skipIgnorable(LRexCursor& cur) const {
     for (;;) {
         ignore->reset();
         const char* q = cur.pos;
-        if (!ignore->match(cur, 0) || cur.pos == q) {
+        if (!cur.step() || !ignore->match(cur, 0) || cur.pos == q) {
             cur.pos = q;
             return;
         }
     }
+}
+
+int LRex::finishOneWay(LRexCursor& cur, const char* from, int consumed, int backward, int32_t& done) {
+    if (consumed < 0) {
+        cur.pos = from;
+        return 0;
+    }
+    cur.pos += backward ? -consumed : consumed;
+    done = 1;
+    return 1;
 }
 
 static void adoptContext(LRex* node, LRexContext& ctx) {
@@ -139,65 +103,36 @@ static int foldPair(int a, int b, uint32_t flags) {
     return a == b;
 }
 
-// The character walk of a pattern-side text: code and length at i (within n).
-static int patternCode(const LRexCursor& cur, const char* t, int i, int n, int* len) {
-    const unsigned char b = static_cast<unsigned char>(t[i]);
-    if (cur.lead[b]) {
-        if (i + 1 < n) {
-            *len = 2;
-            return (b << 8) | static_cast<unsigned char>(t[i + 1]);
-        }
-        *len = 1;
-        return b << 8;
-    }
-    *len = 1;
-    return b;
-}
-
 int rexCompareText(const LRexCursor& cur, const char* t, int n, uint32_t flags, int backward) {
-    const bool folds = (flags & (rexIgnoreCase | rexIgnoreWidth)) != 0;
     const char* from;
     const char* limit;
     if (backward) {
         if (cur.pos - cur.start < n) return -1;
         from = cur.pos - n;
         limit = cur.pos;
-        // The text before pos starts on a character: never on a second byte.
+        // The text before pos starts on a character: never inside one.
         if (from > cur.start && cur.isSecond(from)) return -1;
     } else {
         from = cur.pos;
         limit = cur.end;
         if (!(flags & rexIgnoreWidth) && cur.end - cur.pos < n) return -1;
     }
-    if (!folds) {
-        // Equal bytes walk as equal characters; a difference in any byte is a
-        // difference in some character.
+    const LCharRules& rules = *cur.rules;
+    if (!(flags & (rexIgnoreCase | rexIgnoreWidth)) && !endsCutOff(rules, t, n)) {
+        // Equal bytes walk as equal characters (a character's bytes decide it,
+        // and t ends on a whole one); a difference in any byte is a difference
+        // in some character.
         if (n > limit - from || std::memcmp(from, t, n) != 0) return -1;
-        // A lone lead byte at the end of t reads as lead * 256; on the text side
-        // the same byte reads with the byte after it unless the text ends there.
-        if (n > 0 && cur.lead[static_cast<unsigned char>(t[n - 1])]) {
-            int i = 0, len = 0;
-            while (i < n) {
-                patternCode(cur, t, i, n, &len);
-                i += len;
-            }
-            if (len == 1 && from + n < limit) {
-                if (from[n] != 0) return -1;
-                return n + 1;
-            }
-        }
         return n;
     }
-    // The text side walks within [from, limit); a character never reaches past it.
-    LRexCursor side = cur;
-    side.end = limit;
+    // Both sides walk character by character, the text side within [from, limit).
     int i = 0;
     const char* p = from;
     while (i < n) {
         if (p >= limit) return -1;
         int la, lb;
-        const int a = patternCode(cur, t, i, n, &la);
-        const int b = side.codeAt(p, &lb);
+        const int a = charCodeAt(rules, t + i, t + n, &la);
+        const int b = charCodeAt(rules, p, limit, &lb);
         if (!foldPair(a, b, flags)) return -1;
         i += la;
         p += lb;
@@ -228,36 +163,20 @@ int LFlatRex::match(LRexCursor& cur, int backward) {
                            : -1;
         } else {
             consumed = (cur.pos - cur.start >= n && std::memcmp(cur.pos - n, text.data(), n) == 0 &&
-                        !(cur.pos - n > cur.start && cur.isSecond(cur.pos - n)))
+                        !cur.isSecond(cur.pos - n))
                            ? n
                            : -1;
         }
     } else {
         consumed = rexCompareText(cur, text.data(), text.len(), flags, backward);
     }
-    if (consumed < 0) {
-        cur.pos = p;
-        return 0;
-    }
-    cur.pos += backward ? -consumed : consumed;
-    done = 1;
-    return 1;
+    return finishOneWay(cur, p, consumed, backward, done);
 }
 
 bool LFlatRex::plainCompare() const {
     if (plainFor_ != g_charSet) {
         plainFor_ = g_charSet;
-        bool plain = (flags & (rexIgnoreCase | rexIgnoreWidth)) == 0;
-        if (plain && text.len() > 0) {
-            const bool* lead = rexLeadTable();
-            int i = 0, last = 0;
-            while (i < text.len()) {
-                last = (lead[static_cast<unsigned char>(text[i])] && i + 1 < text.len()) ? 2 : 1;
-                i += last;
-            }
-            if (last == 1 && lead[static_cast<unsigned char>(text[text.len() - 1])]) plain = false;
-        }
-        plainCompare_ = plain;
+        plainCompare_ = (flags & (rexIgnoreCase | rexIgnoreWidth)) == 0 && !endsCutOff(charRules(), text.data(), text.len());
     }
     return plainCompare_;
 }
@@ -306,10 +225,9 @@ int LCharsRex::consume(const LRexCursor& cur, const char* at, int backward) cons
             in = contains(forms[1]) || contains(forms[2]);
         }
         if (!in && (flags & rexIgnoreWidth)) {
-            for (int i = 0; i < n && !in; ++i) {
-                const int f = forms[i];
-                in = contains(f < 256 ? rexHalfToFull(f) : rexFullToHalf(f));
-            }
+            // each form maps one way at most (a half-width code to its full
+            // form, a full-width one to its half form); the other way is itself
+            for (int i = 0; i < n && !in; ++i) in = contains(rexHalfToFull(forms[i])) || contains(rexFullToHalf(forms[i]));
         }
     }
     if (negated) in = !in;
@@ -321,14 +239,7 @@ int LCharsRex::match(LRexCursor& cur, int backward) {
     if (done) return 0;
     const char* p = cur.pos;
     skipIgnorable(cur);
-    const int n = consume(cur, cur.pos, backward);
-    if (n < 0) {
-        cur.pos = p;
-        return 0;
-    }
-    cur.pos += backward ? -n : n;
-    done = 1;
-    return 1;
+    return finishOneWay(cur, p, consume(cur, cur.pos, backward), backward, done);
 }
 
 void LCharsRex::dump(LString& out, int depth) const {
@@ -381,8 +292,25 @@ bool LSpRex::isClassEscape() const {
 
 static bool isWordClass(unsigned char b) { return (g_charClass[b] & kClassWord) != 0; }
 
-// Character types for \c and \C (Shift-JIS only): 0 none.
+// Character types for \c and \C (Shift-JIS and UTF-8): 0 none.
 static int charType(int code) {
+    if (g_charSet == 'u') {
+        if (code < 128) return isWordClass(static_cast<unsigned char>(code)) ? 1 : 0;
+        if (code >= 0xFF61 && code <= 0xFF9F) return 2;  // half-width katakana
+        if ((code >= 0x4E00 && code <= 0x9FFF) || (code >= 0x3400 && code <= 0x4DBF) ||
+            (code >= 0xF900 && code <= 0xFAFF) || (code >= 0x20000 && code <= 0x3FFFF)) {
+            return 3;  // kanji
+        }
+        if ((code >= 0x30A1 && code <= 0x30F6) || code == 0x30FC) return 4;
+        if (code >= 0x3041 && code <= 0x3093) return 5;
+        if ((code >= 0xFF10 && code <= 0xFF19) || (code >= 0xFF21 && code <= 0xFF3A) ||
+            (code >= 0xFF41 && code <= 0xFF5A) || code == 0xFF3F) {
+            return 6;  // full-width letters and digits
+        }
+        if (code >= 0x0391 && code <= 0x03C9) return 7;
+        if ((code >= 0x0410 && code <= 0x044F) || code == 0x0401 || code == 0x0451) return 8;
+        return 0;
+    }
     if (g_charSet != 's') return 0;
     if (code < 256) {
         if (isWordClass(static_cast<unsigned char>(code))) return 1;
@@ -406,7 +334,13 @@ int LSpRex::classConsume(const LRexCursor& cur, const char* at, int backward) co
     } else if (at > cur.start) {
         c = cur.codeBefore(at, &len);
     }
-    if (c < 0 || c >= 256) return -1;
+    // one-byte characters only (in UTF-8 also a byte of no valid sequence,
+    // which is neither digit, space nor word character)
+    if (c < 0 || len != 1) return -1;
+    if (c >= 256) {
+        if (!cur.rules->utf8) return -1;  // a lone lead byte at the end
+        c = 0x80;                         // a byte of class 0
+    }
     int earned;
     if (type == 'd' || type == 'D') {
         earned = (g_charClass[c] & 0x04) ? 'd' : 'D';
@@ -440,6 +374,7 @@ int LSpRex::match(LRexCursor& cur, int backward) {
         case '!': {
             LRexCursor copy = cur;
             int r = body ? body->match(copy, backward ^ reverse) : 1;
+            cur.stepsLeft = copy.stepsLeft;
             done = 1;
             ok = type == '=' ? r : !r;
             break;
@@ -594,7 +529,7 @@ int LSeqRex::isMulti() const {
 }
 
 int LSeqRex::match(LRexCursor& cur, int backward) {
-    if (!takeStep()) return 0;
+    if (!cur.step()) return 0;
     return backward ? matchBackward(cur) : matchForward(cur);
 }
 
@@ -609,7 +544,7 @@ enter:
     if (!n->headMark.set) n->headMark = cur.mark();
 next_way:
     if (!n->restMark.set) {
-        if (!n->head->match(cur, 0)) {
+        if (!cur.step() || !n->head->match(cur, 0)) {
             ret = 0;
             goto leave;
         }
@@ -650,7 +585,7 @@ next_way:
         n = n->next();
         goto enter;
     }
-    ret = n->rest->match(cur, 1);
+    ret = cur.step() && n->rest->match(cur, 1);
 after_rest:
     if (!ret) goto leave;
     n->head->reset();
@@ -695,7 +630,7 @@ void LOrRex::reset() {
 }
 
 int LOrRex::match(LRexCursor& cur, int backward) {
-    if (!takeStep()) return 0;
+    if (!cur.step()) return 0;
     if (cur.atomicDepth > 0 && next >= 1) return 0;
     for (int i = next; i < static_cast<int>(alternatives.size()); ++i) {
         if (alternatives[i]->match(cur, backward)) {
@@ -763,7 +698,7 @@ const char* LRepRex::deadRunEnd() const {
 }
 
 int LRepRex::match(LRexCursor& cur, int backward) {
-    if (!takeStep()) return 0;
+    if (!cur.step()) return 0;
     const bool memo = memo_ && g_rexShortcuts;
     if (lazy && !backward) return memo ? matchLazyMemo(cur) : matchLazy(cur);
     return memo ? matchGreedyMemo(cur, backward) : matchGreedy(cur, backward);
@@ -771,15 +706,6 @@ int LRepRex::match(LRexCursor& cur, int backward) {
 
 static void truncateTries(LArray& tries, int n) {
     while (tries.count() > n) tries.removeAt(tries.count() - 1);
-}
-
-void LRepRex::replayFailed(const LRexCursor& cur, int entry, int calls) const {
-    LString d;
-    dump(d, 0);
-    msgPrint("this='%s'\n", d.data());
-    LString text(cur.start, static_cast<int>(cur.end - cur.start));
-    internalError("944: '%s': idx=%d, tryCnt=%d, tc=%d", text.data(), static_cast<int>(cur.pos - cur.start), entry,
-                  calls);
 }
 
 int LRepRex::matchGreedy(LRexCursor& cur, int backward) {
@@ -798,14 +724,20 @@ int LRepRex::matchGreedy(LRexCursor& cur, int backward) {
         const LRexMark m = cur.mark();
         const int replays = static_cast<int>(tries[i]) - 1;
         for (int t = 0; t < replays; ++t) {
-            if (!body->match(cur, backward)) {
-                if (g_rexStepBudget == 0) {  // stopped by the test budget
-                    cur.pos = p0;
-                    return 0;
-                }
-                replayFailed(cur, static_cast<int>(tries[i]), t);
+            if (!cur.step() || !body->match(cur, backward)) {
+                // A way found before no longer matches (its body reads captures
+                // that have changed since), or the budget is used up: either way
+                // there is no further way.
+                truncateTries(tries, 0);
+                cur.pos = p0;
+                return 0;
             }
             cur.restore(m);
+        }
+        if (!cur.step()) {
+            truncateTries(tries, 0);
+            cur.pos = p0;
+            return 0;
         }
         if (!body->match(cur, backward) || cur.pos == q) {
             cur.pos = q;
@@ -832,7 +764,7 @@ int LRepRex::matchLazy(LRexCursor& cur) {
     while (count < lazyCount) {
         body->reset();
         const char* q = cur.pos;
-        if (!body->match(cur, 0)) break;
+        if (!cur.step() || !body->match(cur, 0)) break;
         if (cur.pos == q) {
             if (lazyCount >= min) count = min;
             break;
@@ -848,6 +780,7 @@ int LRepRex::matchLazy(LRexCursor& cur) {
 int LRepRex::memoIteration(LRexCursor& cur, int i, int backward) {
     if (i < static_cast<int>(ends_.size())) return 1;
     if (i == memoStop_) return memoStopKind_;
+    if (!cur.step()) return 0;  // not remembered: the search ends anyway
     // iteration i starts where iteration i - 1 ended
     cur.pos = memoBase_ + (i == 0 ? 0 : ends_[i - 1]);
     const char* q = cur.pos;
@@ -925,7 +858,7 @@ int LRepRex::matchGreedyMemo(LRexCursor& cur, int backward) {
     } else {
     next_way:
         for (;;) {
-            if (cur.atomicDepth > 0 || memoCur_ <= min || memoCur_ == 0) {
+            if (cur.atomicDepth > 0 || memoCur_ <= min || memoCur_ == 0 || !cur.step()) {
                 memoDone_ = true;
                 cur.pos = p0;
                 return 0;
@@ -1013,11 +946,7 @@ int LRefRex::match(LRexCursor& cur, int backward) {
     }
     if (target) {
         const int consumed = rexCompareText(cur, target, targetLen, flags, backward);
-        if (consumed >= 0) {
-            cur.pos += backward ? -consumed : consumed;
-            done = 1;
-            return 1;
-        }
+        if (consumed >= 0) return finishOneWay(cur, p, consumed, backward, done);
     } else if (!warned) {
         msg(35000, "missing reference target for '%s'", name);
         warned = 1;

@@ -2,21 +2,23 @@
 //
 // Matching is backtracking organised as generators: every node's match() yields
 // its ways one per call until reset(). Text is bytes; a double-byte character of
-// the current character set is always stepped over as one character. Nothing
-// here reads at or beyond the cursor's end (the text need not be NUL-terminated
-// there): a lead byte that is the last byte of the text reads as lead * 256 and
-// is one byte long.
+// the current character set is always stepped over as one character (the rules
+// of base/chars.h). Nothing here reads at or beyond the cursor's end (the text
+// need not be NUL-terminated there): a lead byte that is the last byte of the
+// text reads as lead * 256 and is one byte long.
 //
 // Long sequences are chains of LSeqRex pairs; every walk over a chain (match,
 // reset, destruction, dump, analysis) is a loop, so a pattern of any length
 // never recurses deeper than its group nesting, which the compiler limits.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "base/chars.h"
 #include "base/larray.h"
 #include "base/lstring.h"
 #include "base/obj.h"
@@ -38,49 +40,27 @@ struct LRexMark {
     bool set = false;
 };
 
-// The state passed to match(). lead is the lead-byte table of the character set
-// in force when the cursor was made.
+// The state passed to match(). rules are the stepping rules of the character
+// set in force when the cursor was made (base/chars.h).
 struct LRexCursor {
     const char* pos = nullptr;
     const char* start = nullptr;
     const char* end = nullptr;
     LRexCaptures* captures = nullptr;
     int32_t atomicDepth = 0;
-    const bool* lead = nullptr;
+    const LCharRules* rules = nullptr;
+    // Steps left of the search's budget; below 0 every node fails at once.
+    int64_t stepsLeft = INT64_MAX;
 
     LRexCursor(const char* text, int length, LRexCaptures* captures);
 
-    bool isLead(const char* p) const { return lead[static_cast<unsigned char>(*p)]; }
+    bool step() { return --stepsLeft >= 0; }
     // Code and byte length of the character at p (p < end).
-    int codeAt(const char* p, int* len) const {
-        const unsigned char b = static_cast<unsigned char>(*p);
-        if (lead[b]) {
-            if (p + 1 < end) {
-                *len = 2;
-                return (b << 8) | static_cast<unsigned char>(p[1]);
-            }
-            *len = 1;
-            return b << 8;
-        }
-        *len = 1;
-        return b;
-    }
-    // True when the byte at p is the second byte of a double-byte character:
-    // the run of lead bytes just before p (not before start) has odd length.
-    bool isSecond(const char* p) const {
-        int n = 0;
-        for (const char* q = p; q > start && lead[static_cast<unsigned char>(q[-1])]; --q) ++n;
-        return (n & 1) != 0;
-    }
+    int codeAt(const char* p, int* len) const { return charCodeAt(*rules, p, end, len); }
+    // True when p lies inside a character (start is a character's start).
+    bool isSecond(const char* p) const { return isInsideChar(*rules, start, p, end); }
     // Code and byte length of the character that ends at p (p > start).
-    int codeBefore(const char* p, int* len) const {
-        if (p - 1 > start && isSecond(p - 1)) {
-            *len = 2;
-            return (static_cast<unsigned char>(p[-2]) << 8) | static_cast<unsigned char>(p[-1]);
-        }
-        *len = 1;
-        return static_cast<unsigned char>(p[-1]);
-    }
+    int codeBefore(const char* p, int* len) const { return charCodeBefore(*rules, start, p, len); }
     LRexMark mark() const {
         LRexMark m;
         m.pos = pos;
@@ -96,8 +76,6 @@ struct LRexCursor {
     }
 };
 
-// The lead-byte table of the character set in force (a static table per set).
-const bool* rexLeadTable();
 
 // A set of byte values.
 class LRexByteSet {
@@ -313,9 +291,9 @@ private:
     int matchLazy(LRexCursor& cur);
     int matchGreedyMemo(LRexCursor& cur, int backward);
     int matchLazyMemo(LRexCursor& cur);
-    // Iteration i of a body with one way: 1 moved, 0 failed, 2 matched empty.
+    // Iteration i of a body with one way: 1 moved, 0 failed (or out of steps),
+    // 2 matched empty.
     int memoIteration(LRexCursor& cur, int i, int backward);
-    void replayFailed(const LRexCursor& cur, int entry, int calls) const;
 
     // Positions of a body whose one way depends only on its start: iteration
     // ends, remembered instead of replayed (offsets from the first start).
@@ -365,11 +343,6 @@ public:
 // (every start tried, repetitions replayed), so tests can prove that the
 // shortcuts select the same matches. Always true in the program.
 extern bool g_rexShortcuts;
-
-// Test hook: when >= 0, the number of sequence, alternation and repetition
-// steps left; at 0 they all fail, so that a fuzzer can bound patterns whose
-// backtracking takes exponential time. Always -1 (no limit) in the program.
-extern int64_t g_rexStepBudget;
 
 // True when the node yields at most one way, that way depends only on where it
 // starts, and matching it changes nothing but the position (no captures, no

@@ -3,6 +3,9 @@
 // for, and a literal that every match must contain.
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "base/lstring.h"
 #include "rex/nodes.h"
 
@@ -15,10 +18,19 @@ struct LRexPlan {
     // How the candidate scan finds the next allowed byte at offset 0.
     enum Scan { kScanNone, kScanOneByte, kScanTwoBytes, kScanTable } scan = kScanNone;
     unsigned char scanBytes[2] = {0, 0};
-    LString required;      // every match contains these bytes (empty: none known)
+    // Byte strings that every match contains (at most four, longest first).
+    std::vector<LString> required;
     // The repetition that starts the root sequence, when a failed start tells
     // where the next start that can match lies (see LRepRex::deadRunEnd).
     LRepRex* skipRep = nullptr;
+};
+
+// What a root node keeps besides the tree.
+struct LRexRoot {
+    LString source;        // the pattern text
+    uint32_t flags = 0;    // the compile flags
+    bool gaveUpReported = false;  // warning 35000 for an exhausted budget given
+    std::unique_ptr<LRexPlan> plan;
 };
 
 // The plan of root for the character set in force (made on first use).

@@ -1,10 +1,24 @@
 // The pattern engine as the rest of the program sees it: compile a pattern into
 // a tree of LRex nodes, search a text with it, filter the argument list.
 //
-// A compiled tree carries match state, so one tree is searched by one thread at
-// a time (the program holds g_libLock around every search). Compiling never
-// fails: defects are reported as warnings (35000, 35001) and whatever could be
-// parsed is kept. The node classes themselves are in rex/nodes.h.
+// Compiling never fails: defects are reported as warnings (35000, 35001) and
+// whatever could be parsed is kept. The node classes themselves are in
+// rex/nodes.h.
+//
+// Threads: a compiled tree carries match state, so one tree is searched by one
+// thread at a time; whoever shares a tree between threads (the global end
+// marker) serialises its searches or gives each thread a copy (rexCopy).
+// Different trees may be compiled, searched, copied and deleted by different
+// threads at the same time: nothing a search writes is shared between trees.
+// The process-wide settings (character set, step limit, custom resolver) are
+// set at start-up, before any thread searches. Warnings go through msg(), which
+// takes g_libLock for the moment it writes; no search holds any other lock.
+//
+// Work: every search has a budget of steps (rexStepLimit). A step is one turn
+// of backtracking: a start position tried, a sequence or alternation asked for
+// a way, one iteration of a repetition tried or replayed, one stretch of
+// ignorable text skipped. A search that uses its budget up counts as no match
+// and reports warning 35000 once per tree.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +31,7 @@ class LArray;
 class LStrList;
 struct LRexCursor;
 struct LRexPlan;
+struct LRexRoot;
 class LRexByteSet;
 class LRexOffsets;
 
@@ -61,8 +76,9 @@ public:
     uint32_t flags = 0;       // rexIgnoreCase, rexIgnoreWidth, rexCustom, rexOwnsIgnore
     LRex* ignore = nullptr;   // ignore pattern in force, owned only with rexOwnsIgnore
 
-    // Search data derived from this node as a root (cached; see rex/search.cpp).
-    std::unique_ptr<LRexPlan> plan;
+    // What only a root keeps: its source text and the search data derived from
+    // it (made on first use; see rex/search.cpp). Null on other nodes.
+    std::unique_ptr<LRexRoot> root;
 
     // Skips ignorable text at cur.pos: matches the ignore pattern forward again
     // and again while it matches and moves; stops at a failure or empty match.
@@ -70,6 +86,10 @@ public:
 
 protected:
     LRex();
+    // The end of a match of a node with one way: consumed < 0 puts cur.pos back
+    // at from and returns 0; otherwise moves cur.pos by consumed bytes (back when
+    // backward), sets done and returns 1.
+    static int finishOneWay(LRexCursor& cur, const char* from, int consumed, int backward, int32_t& done);
     // analyzeFirst of a node that skips its ignore pattern first: at offset 0
     // the ignore pattern's first bytes join own; beyond it nothing is known.
     int withIgnore(int offset, LRexByteSet& bytes, LRexOffsets& rest, bool extended, int own) const;
@@ -78,6 +98,21 @@ protected:
 // Returns the root of a new tree (the caller owns it), or null for an empty
 // pattern. flags: rexIgnoreCase, rexTypeBoundary, rexIgnoreWidth.
 std::unique_ptr<LRex> rexCompile(const char* pattern, uint32_t flags);
+// A new tree compiled from the same text with the same flags as root, without
+// repeating its warnings; null for null or for a tree rexCompile did not make.
+// Lets a thread search its own copy of a tree that other threads search.
+std::unique_ptr<LRex> rexCopy(const LRex* root);
+// The pattern text root was compiled from ("" for a tree rexCompile did not make).
+const char* rexSource(const LRex* root);
+
+// The steps a search may take before it gives up (see above). The default is
+// far above what a search of 64 KiB by an ordinary pattern takes (a few
+// hundred thousand steps) and takes well under a second where every step
+// backtracks. rexSetStepLimit takes values from 1000 on (smaller ones are
+// raised to 1000) and is called at start-up.
+constexpr int kRexDefaultStepLimit = 20000000;
+int rexStepLimit();
+void rexSetStepLimit(int steps);
 
 // Searches text (its len() decides its end) with rex and returns a pointer to
 // the selected match inside the text, or null (also for a null rex). nth: n > 0

@@ -1,18 +1,29 @@
 // The search over start positions, and rexFind.
 //
 // Candidates are the character starts from the first offset on (a start never
-// lies on the second byte of a double-byte character). The plan of the root
-// (rex/plan.h) rules out starts by their first three bytes; the next start whose
-// first byte is allowed is found by memchr or a table scan, and whether it is a
-// character start is decided from the run of lead bytes before it, which never
-// reaches back past the last known character start.
+// lies inside a character). The plan of the root (rex/plan.h) rules out starts
+// by their first three bytes; the next start whose first byte is allowed is
+// found by memchr or a table scan, and whether it is a character start is
+// decided by base/chars.h from the bytes before it, never reaching back past
+// the last known character start.
 #include "rex/search.h"
 
+#include <atomic>
 #include <cstring>
+
+#include "base/msg.h"
 
 #include "rex/plan.h"
 
-LRexSearch::LRexSearch(LRex* r) : rex(r) {}
+namespace {
+std::atomic<int> g_stepLimit{kRexDefaultStepLimit};
+}  // namespace
+
+int rexStepLimit() { return g_stepLimit.load(std::memory_order_relaxed); }
+
+void rexSetStepLimit(int steps) { g_stepLimit.store(steps < 1000 ? 1000 : steps, std::memory_order_relaxed); }
+
+LRexSearch::LRexSearch(LRex* r) : rex(r), stepLimit(rexStepLimit()) {}
 
 namespace {
 
@@ -62,22 +73,30 @@ private:
 int LRexSearch::find(const char* text, int lastStart, int length, int nth, int from) {
     matchStart = nullptr;
     matchLength = 0;
+    gaveUp = false;
+    stepsTaken = 0;
     captures.clear();
     if (length < 0) length = static_cast<int>(std::strlen(text));
     if (lastStart < 0 || lastStart > length) lastStart = length;
     if (from < 0) from = 0;
     if (!rex || rex->kind() == 2) return -1;
     const LRexPlan& plan = rexPlan(rex);
-    // (a single possible first byte is scanned for with memchr instead)
-    if (g_rexShortcuts && !plan.required.empty() && plan.scan != LRexPlan::kScanOneByte) {
-        if (from > length ||
-            !memmem(text + from, length - from, plan.required.data(), plan.required.len())) {
-            return -1;
+    // every literal that a match must contain is in the text somewhere
+    if (g_rexShortcuts) {
+        for (const LString& r : plan.required) {
+            if (from > length || !memmem(text + from, length - from, r.data(), r.len())) return -1;
         }
     }
     LRexCursor cur(text, length, &captures);
-    const bool* lead = cur.lead;
-    auto step = [&](int at) { return at < length && lead[static_cast<unsigned char>(text[at])] ? 2 : 1; };
+    cur.stepsLeft = stepLimit;
+    const LCharRules& rules = *cur.rules;
+    const char* const end = text + length;
+    auto step = [&](int at) {
+        if (at >= length) return 1;
+        int len = 1;
+        if (rules.width[static_cast<unsigned char>(text[at])] != 1) charCodeAt(rules, text + at, end, &len);
+        return len;
+    };
     const bool filter = g_rexShortcuts && (!plan.hasRef || length >= 101);
     Scanner scanner(text, plan);
     int best = -1, bestLength = 0;
@@ -86,12 +105,10 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
     while (c <= lastStart) {
         if (filter && c < lastStart) {
             if (!plan.allowAll[0] && !plan.table[0].has(static_cast<unsigned char>(text[c]))) {
-                // c is a character start; so is p unless the run of lead bytes
-                // before it (not before c) is odd, when p is a second byte.
+                // c is a character start; the next start at or after p is p
+                // itself unless p lies inside a character that began after c.
                 const int p = scanner.next(c + 1, lastStart);
-                int run = 0;
-                while (p - run - 1 >= c && lead[static_cast<unsigned char>(text[p - run - 1])]) ++run;
-                c = (run & 1) ? p + 1 : p;
+                c = p >= length ? p : static_cast<int>(charStartFrom(rules, text + c, text + p, end) - text);
                 continue;
             }
             if ((!plan.allowAll[1] && c + 1 < lastStart && !plan.table[1].has(static_cast<unsigned char>(text[c + 1]))) ||
@@ -100,6 +117,7 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
                 continue;
             }
         }
+        if (!cur.step()) break;
         rex->reset();
         cur.pos = text + c;
         cur.atomicDepth = 0;
@@ -129,12 +147,28 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
         }
         c = s + step(s);
     }
+    stepsTaken = stepLimit - (cur.stepsLeft < 0 ? 0 : cur.stepsLeft);
+    if (cur.stepsLeft < 0) {
+        giveUp();
+        return -1;
+    }
     if (best >= 0) {
         matchStart = text + best;
         matchLength = bestLength;
     }
     if (nth > 0 && remaining != 0) return -1;
     return best;
+}
+
+void LRexSearch::giveUp() {
+    matchStart = nullptr;
+    matchLength = 0;
+    gaveUp = true;
+    if (!rex->root) rex->root = std::make_unique<LRexRoot>();
+    if (rex->root->gaveUpReported) return;
+    rex->root->gaveUpReported = true;
+    msg(35000, lang("正規表現の照合を %d ステップで打ち切りました: '%s'", "regular expression gave up after %d steps: '%s'"),
+        static_cast<int>(stepLimit), rex->root->source.data());
 }
 
 const char* rexFind(const char* text, int length, LRex* rex, int* matchLength, int nth) {

@@ -21,11 +21,19 @@ public:
     // (earliest start among equal ends), 0 and other negative values the match
     // with the last start. Returns the offset of the selected match, or -1 (also
     // when fewer than nth matches exist; matchStart then still describes the
-    // last one found). Nothing at or after text + length is read.
+    // last one found). Nothing at or after text + length is read. A find that
+    // takes more than stepLimit steps returns -1 with no match and gaveUp set;
+    // the first time for a tree it reports warning 35000.
     int find(const char* text, int lastStart, int length, int nth, int from);
 
     LRex* rex;                      // not owned
     const char* matchStart = nullptr;
     int32_t matchLength = 0;
     LRexCaptures captures;          // filled by the groups while matching
+    int64_t stepLimit;              // the budget of each find (rexStepLimit() at construction)
+    bool gaveUp = false;            // the last find used its budget up (and returned -1)
+    int64_t stepsTaken = 0;         // steps the last find took
+
+private:
+    void giveUp();
 };

@@ -134,6 +134,8 @@ bool platformErrorText(int err, char* buf, int size) {
     return true;
 }
 
+const char* platformEnv(const char* name) { return std::getenv(name); }
+
 int64_t platformNow() { return static_cast<int64_t>(std::time(nullptr)); }
 
 bool platformLocalTime(int64_t t, int fields[6]) {

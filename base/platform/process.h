@@ -38,6 +38,9 @@ void platformSetErrno(int e);
 // terminated). False when the system has no text of its own for err.
 bool platformErrorText(int err, char* buf, int size);
 
+// The value of the environment variable name, or null when it is not set.
+const char* platformEnv(const char* name);
+
 // Seconds since the epoch.
 int64_t platformNow();
 

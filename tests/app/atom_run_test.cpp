@@ -74,6 +74,16 @@ const Row kAtoms[] = {
      .steps = {{"S2:three\r\n", "S1:#END#"}, {"S1:two\r\n", "S2:#END#"}, {"S1:two\r\n", "S1:#END#"}}},
 
     // ---- completion ----
+    // A repetition whose way changes when replayed is answered; a search that
+    // uses up its steps is no match and warns once, and the program goes on.
+    {.name = "PatternsThatBacktrackWithoutEndAreAnswered", .servers = {kEcho},
+     .cmd = "!open {S1} wait 0\n!atom P until /(a\\1?)*x/\naaa\naaax\n!end-atom\n!atom R after P until /(a+)+b/\n" +
+            std::string(30, 'a') + " b\n!end-atom\n",
+     .args = {"-rxsteps:100000"},
+     .out = {"[Atom P => Connection C1]", "[Atom R => Connection C1]",
+             "Warning 35000: 正規表現の照合を 100000 ステップで打ち切りました: '(a+)+b'\n", "実行中のアトム: R\r\n"},
+     .absent = {"ステップで打ち切りました: '(a\\1?)*x'"},
+     .steps = {{"out:ステップで打ち切りました", "S1:aaaa zz\r\n"}, {"out:aaaa zz", "in:!la\n!q\n"}}},
     {.name = "NoEndMarkerThenOneThatAppliesToTheRunningAtom", .servers = {kEcho},
      .cmd = "!olf cn.log cn\n!open {S1} wait 0\n!aem\n!atom A\na #END#\n!end-atom\n" + kQuitAfter + "A" + kQuit,
      .out = {"1 個のアトムが待機中です\r\n実行中のアトム: A\r\n", "[Atom Q => Connection C1]"},

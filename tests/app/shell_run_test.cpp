@@ -52,6 +52,9 @@ const Row kShell[] = {
              "-wo:<msec>        接続オープン後の待機ミリ秒 (既定=2000)\r\n"
              "-wr:<msec>        受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)\r\n"
              "-tn:<n>           テルネット処理 (0=しない, 1=自動, 2=常にする, 既定=1)\r\n"
+             "-rxsteps:<n>      正規表現の照合 1 回で使えるステップ数 (既定=20000000)\r\n"
+             "                  超えたら不一致とし警告を 1 度表示\r\n-chrset:<n>       文字セット 0=1バイト 1=Shift-JIS 2=UTF-8\r\n"
+             "                  (既定: LC_ALL, LC_CTYPE, LANG の最初の空でない値が\r\n                   UTF-8 なら 2、それ以外は 1)\r\n"
              "-hist:<path>      入力行の履歴をこのファイルに保存 (最大 1000 行)\r\n"
              "-?                使い方を表示\r\n-??               ヘルプをブラウザで表示\r\n"
              "-ver              バージョン番号等を表示\r\n制御コマンド一覧\r\n(先頭の ! を !! とすると待機実行)\r\n"
@@ -113,10 +116,11 @@ const Row kShell[] = {
      .input = "!rem typed\n" + std::string(2000, 'y') + "\n!q\n",
      .out = {"!rem from file\r\n", kNoConn + std::string(2000, 'y') + "\n"}, .whole = true},
     // 64 KiB of text is a line; one byte more and nothing of it goes out.
-    {.name = "ATypedLineUpToItsLimitGoesOutWholeALongerOneNotAtAll", .servers = {ServerBehaviour::greet("")},
-     .input = "!open {S1} wait 0\n" + std::string(65536, 'y') + "\r\n" + std::string(65537, 'z') + "\n!rem after\n!q\n",
+    {.name = "ATypedLineUpToItsLimitGoesOutWholeALongerOneNotAtAll", .servers = {ServerBehaviour::greet("hi\r\n")},
      .out = {"Error 10045: 入力行が長すぎます (最大 65536 バイト)\n"}, .absent = {"zz"},
-     .seen = {{"=S1", {std::string(65536, 'y') + "\r\n"}}}},
+     .seen = {{"=S1", {std::string(65536, 'y') + "\r\n"}}},
+     .steps = {{"out:", "in:!open {S1} wait 0\n"}, {"out:hi\r\n", "in:" + std::string(65536, 'y') + "\r\n" +
+                std::string(65537, 'z') + "\n!rem after\n"}, {"S1:y\r\n"}, {"out:Error 10045", "in:!q\n"}}},
     {.name = "ManyPipedLines", .input = manyLines(), .whole = true},
     {.name = "APipeThatEndsDoesNotEndTheRun", .cmd = "!wait 1\n!q\n", .out = {"!wait 1\r\n!q\r\n"}, .whole = true},
     {.name = "TokenizerQuotesAndEscapes",
@@ -193,6 +197,30 @@ const Row kShell[] = {
      .seen = {{"=msg.txt", {"earlier\r\n", kMsgs}}}, .whole = true, .setup = {{"msg.txt", "earlier\r\n"}}},
     {.name = "MessageFileOfARunThatReportsNothing", .input = "!q\n", .args = {"-mf:msg.txt"},
      .seen = {{"=msg.txt", {}}}, .whole = true, .setup = {{"msg.txt", "earlier\r\n"}}},
+
+    // ---- the character set: the locale's codeset, then -chrset ----
+    // "^.$" keeps the argument あ (three bytes) only when UTF-8 is in force; the
+    // kept argument is then a command file that does not exist. The quoted
+    // atom name reads whole only in UTF-8 (in Shift-JIS its last byte pairs
+    // with the closing quote).
+    {.name = "LocaleCKeepsShiftJis", .input = "!atom \"あ\"\n!end-atom\n!la\n!q\n", .args = {"-lro:^.$", "あ"},
+     .out = {"Error 10012: "}, .absent = {"あ を開けません", "ATOM 'あ'"},
+     .env = {"LC_ALL=", "LC_CTYPE=", "LANG=C"}},
+    {.name = "LocaleJapaneseUtf8SelectsUtf8", .input = "!atom \"あ\"\n!end-atom\n!la\n!q\n",
+     .args = {"-lro:^.$", "あ"}, .out = {"Error 17000: あ を開けません", "[1] ATOM 'あ'\r\n"},
+     .absent = {"Error 10012"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=ja_JP.UTF-8"}},
+    {.name = "LocaleEnglishUtf8SelectsUtf8", .input = "!q\n", .args = {"-lro:^.$", "あ"},
+     .out = {"Error 17000: あ を開けません"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=en_US.UTF-8"}},
+    {.name = "LocaleFirstNonEmptyOfLcAllLcCtypeLang", .input = "!q\n", .args = {"-lro:^.$", "あ"},
+     .absent = {"あ を開けません"}, .env = {"LC_ALL=POSIX", "LC_CTYPE=ja_JP.utf8", "LANG=ja_JP.UTF-8"}},
+    {.name = "LocaleCodesetInAnyCase", .input = "!q\n", .args = {"-lro:^.$", "あ"},
+     .out = {"Error 17000: あ を開けません"}, .env = {"LC_ALL=", "LC_CTYPE=de_DE.uTf8@euro", "LANG=C"}},
+    {.name = "LocaleShiftJisCodesetKeepsShiftJis", .input = "!q\n", .args = {"-lro:^.$", "あ"},
+     .absent = {"あ を開けません"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=ja_JP.SJIS"}},
+    {.name = "ChrsetOverridesTheLocale", .input = "!q\n", .args = {"-lro:^.$", "あ", "-chrset:1"},
+     .absent = {"あ を開けません"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=ja_JP.UTF-8"}},
+    {.name = "Chrset2SelectsUtf8InTheCLocale", .input = "!q\n", .args = {"-chrset:2", "-lro:^.$", "あ"},
+     .out = {"Error 17000: あ を開けません"}, .env = {"LC_ALL=C"}},
 };
 RUN_TABLE(Shell, kShell);
 

@@ -95,6 +95,33 @@ TEST(Printable, Renderings) {
     for (const Case& c : cases) EXPECT_STREQ(printable(c.text).data(), c.shown) << c.text;
 }
 
+TEST(Printable, Utf8KeepsWholeCharactersAndShowsOtherBytes) {
+    Restore<int> set(g_charSet, 'u');
+    struct Case { const char* text; const char* shown; };
+    const Case cases[] = {
+        {"完了\r\n", "完了\\r\\n"},
+        {"é\xA0", "é\\xA0"},                  // a continuation byte alone
+        {"\xE3\x81x", "\\xE3\\x81x"},         // a cut-off sequence
+        {"\xC0\x80\xFF", "\\xC0\\x80\\xFF"},
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+    };
+    for (const Case& c : cases) EXPECT_STREQ(printable(c.text).data(), c.shown) << c.text;
+}
+
+TEST(EscapeDecoding, Utf8CodePoints) {
+    Restore<int> set(g_charSet, 'u');
+    const struct { const char* after; const char* bytes; int consumed; } cases[] = {
+        {"u3042", "あ", 5}, {"X00e9", "é", 5}, {"u0041", "A", 5}, {"xE3", "\xE3", 3}, {"uD800", "", 0},
+    };
+    for (const auto& c : cases) {
+        MsgCapture rec;
+        LString out;
+        EXPECT_EQ(decodeEscape(c.after, out), c.consumed) << c.after;
+        EXPECT_STREQ(out.data(), c.bytes) << c.after;
+        EXPECT_EQ(rec.texts().size(), c.consumed ? 0u : 1u) << c.after;
+    }
+}
+
 TEST(TextUtilities, NameAndDirectoryOfPaths) {
     struct Case { const char* path; const char* name; const char* dir; };
     const Case cases[] = {

@@ -4,6 +4,8 @@
 // Every row is also run with the search shortcuts off, and both runs must agree.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "rex_support.h"
 
 namespace {
@@ -94,6 +96,31 @@ const MatchCase kCases[] = {
     {"folding", "{@ic}[A-C]", 0, 's', "xb", 1, 1, ""},
     {"folding", "{@ic}[" Fa_ "]", 0, 's', FA_, 0, 2, ""},
     {"folding", "abc", rexIgnoreWidth, 's', "\x82\x81\x82\x82\x82\x83", 0, 6, ""},
+    // the last letter of every folding range, both ways, as literal and in a set
+    // (padded texts go through the first-byte filter)
+    {"folding", "{@ic}\x82\x79", 0, 's', "\x82\x9A", 0, 2, ""},       // full-width Z, z
+    {"folding", "{@ic}\x82\x9A", 0, 's', P + "\x82\x79", 120, 2, ""},
+    {"folding", "{@ic}z", 0, 's', "Z", 0, 1, ""},
+    {"folding", "{@ic}\x83\xB6", 0, 's', "\x83\xD6", 0, 2, ""},       // Greek omega
+    {"folding", "{@ic}\x83\xD6", 0, 's', P + "\x83\xB6", 120, 2, ""},
+    {"folding", "{@ic}\x84\x4E", 0, 's', "\x84\x7E", 0, 2, ""},       // Cyrillic, before 847F
+    {"folding", "{@ic}\x84\x60", 0, 's', P + "\x84\x91", 120, 2, ""},       // Cyrillic ya
+    {"folding", "{@ic}\x84\x91", 0, 's', "\x84\x60", 0, 2, ""},
+    {"folding", "{@ic}[\x82\x81-\x82\x9A]", 0, 's', "\x82\x79", 0, 2, ""},
+    {"folding", "{@ic}[\x84\x40-\x84\x60]", 0, 's', "\x84\x91", 0, 2, ""},
+    {"folding", "{@ic}[\x83\x9F-\x83\xB6]", 0, 's', "\x83\xD6", 0, 2, ""},
+    {"folding", "{@iz}9Zz", 0, 's', "\x82\x58\x82\x79\x82\x9A", 0, 6, ""},  // ends of the digit and letter runs
+    {"folding", "{@iz}\x82\x58\x82\x79\x82\x9A", 0, 's', "9Zz", 0, 3, ""},
+    {"folding", "{@iz}\xDF", 0, 's', "\x81\x4B", 0, 2, ""},             // the last pair of the table
+    {"folding", "{@iz}\x81\x4B", 0, 's', P + "\xDF", 120, 1, ""},
+    {"folding", "{@iz}\xDD", 0, 's', "\x83\x93", 0, 2, ""},             // the highest full-width code
+    {"folding", "{@iz}\x83\x93", 0, 's', "\xDD", 0, 1, ""},
+    {"folding", "{@iz}[\xDF]", 0, 's', "\x81\x4B", 0, 2, ""},
+    {"folding", "{@iz}[\x81\x4B]", 0, 's', "\xDF", 0, 1, ""},
+    {"folding", "{@iz}[\x83\x93]", 0, 's', "\xDD", 0, 1, ""},
+    {"folding", "{@iz}[a-z]", 0, 's', "\x82\x9A", 0, 2, ""},
+    {"folding", "{@iz}[0-9]", 0, 's', "\x82\x58", 0, 2, ""},
+    {"folding", "{@ic}{@iz}Z", 0, 's', "\x82\x9A", 0, 2, ""},
     // groups, names and references
     {"reference", "(a)\\1", 0, 's', "aa", 0, 2, ""},
     {"reference", "\\1(a)", 0, 's', "aa", -1, 0, "35000: missing reference target for '1'"},
@@ -186,6 +213,74 @@ const MatchCase kCases[] = {
     {"charset", "a\x83", 0, 's', "a" A_, -1, 0, ""},
     {"charset", "A", 0, 's', repeat(A_, 80) + "xA", 161, 1, ""},
     {"charset", "A", 0, 'a', repeat(A_, 80) + "xA", 1, 1, ""},
+    // ---- UTF-8: the same constructs over whole characters ----
+    {"utf8 literal", "完了", 0, 'u', "処理が完了しました", 9, 6, ""},
+    {"utf8 literal", "あ$", 0, 'u', "あ", 0, 3, ""},
+    {"utf8 literal", "あ$", 0, 's', "あ", -1, 0, ""},  // Shift-JIS pairs the bytes otherwise
+    {"utf8 literal", "\\u3042\\u4E86", 0, 'u', "xあ了", 1, 6, ""},
+    {"utf8 literal", "\\x81", 0, 'u', "あ\x81", 3, 1, ""},  // never inside a character
+    {"utf8 literal", "\\xE3\\x81", 0, 'u', "あ\xE3\x81", 3, 2, ""},  // a cut-off sequence is bytes
+    {"utf8 literal", "\\xE3\\x81", 0, 'u', "\xE3\x81\x82", -1, 0, ""},
+    {"utf8 quantifier", "あ+", 0, 'u', "ああい", 0, 6, ""},
+    {"utf8 quantifier", "あ*い", 0, 'u', "ああい", 0, 9, ""},
+    {"utf8 quantifier", "é{2}", 0, 'u', "éé", 0, 4, ""},
+    {"utf8 set", ".", 0, 'u', "あ", 0, 3, ""},
+    {"utf8 set", "^..$", 0, 'u', "\xE3\x81", 0, 2, ""},  // each invalid byte is a character
+    {"utf8 set", "^.$", 0, 'u', "\xF0\x9F\x98\x80", 0, 4, ""},
+    {"utf8 set", "^.$", 0, 'u', "\xC0\x80", -1, 0, ""},  // overlong: two characters
+    {"utf8 set", "^...$", 0, 'u', "\xED\xA0\x80", 0, 3, ""},  // a surrogate: three
+    {"utf8 set", "[あ-ん]+", 0, 'u', "xひらがなカ", 1, 12, ""},
+    {"utf8 set", "[ア-ン]", 0, 'u', "あカ", 3, 3, ""},
+    {"utf8 set", "[^あ]", 0, 'u', "あい", 3, 3, ""},
+    {"utf8 set", "[\\x80-\\xFF]", 0, 'u', "あé\xFF", 5, 1, ""},  // bytes of no valid sequence only
+    {"utf8 set", "[é]", 0, 'u', "eé", 1, 2, ""},
+    {"utf8 set", "[\\u3041-\\u3093]", 0, 'u', "カひ", 3, 3, ""},
+    {"utf8 lookaround", "(?<=あ)い", 0, 'u', "あい", 3, 3, ""},
+    {"utf8 lookaround", "(?<=\\x82)い", 0, 'u', "あい", -1, 0, ""},
+    {"utf8 lookaround", "(?<=\\x82)い", 0, 'u', "\x82い", 1, 3, ""},
+    {"utf8 lookaround", "(?cx:あ)", 0, 'u', "あい", 3, 3, ""},
+    {"utf8 class", "\\D", 0, 'u', "あ", -1, 0, ""},
+    {"utf8 class", "\\D", 0, 'u', "あx", 3, 1, ""},
+    {"utf8 class", "\\w+", 0, 'u', "あé ab_1", 6, 4, ""},
+    {"utf8 class", "\\W\\S", 0, 'u', "\xFF\xFE", 0, 2, ""},  // invalid bytes are one-byte characters
+    {"utf8 boundary", "\\b", 0, 'u', "あい", -1, 0, ""},
+    {"utf8 boundary", "\\bab\\b", 0, 'u', "あab", 3, 2, ""},
+    {"utf8 boundary", "\\C漢", 0, 'u', "ひ漢漢", 6, 3, ""},  // no type boundary inside a run of kanji
+    {"utf8 boundary", "ab", rexTypeBoundary, 'u', "xab ab", 4, 2, ""},
+    {"utf8 folding", "{@ic}ａ", 0, 'u', "Ａ", 0, 3, ""},
+    {"utf8 folding", "{@ic}ｚ", 0, 'u', "xＺ", 1, 3, ""},
+    {"utf8 folding", "{@ic}Ｚ", 0, 'u', P + "ｚ", 120, 3, ""},
+    {"utf8 folding", "{@ic}Ω", 0, 'u', "ω", 0, 2, ""},
+    {"utf8 folding", "{@ic}ω", 0, 'u', P + "Ω", 120, 2, ""},
+    {"utf8 folding", "{@ic}Я", 0, 'u', "я", 0, 2, ""},
+    {"utf8 folding", "{@ic}я", 0, 'u', P + "Я", 120, 2, ""},
+    {"utf8 folding", "{@ic}Ё", 0, 'u', "ё", 0, 2, ""},
+    {"utf8 folding", "{@ic}ς", 0, 'u', "Σ", -1, 0, ""},  // no final sigma in the Shift-JIS rows either
+    {"utf8 folding", "{@ic}[ａ-ｚ]", 0, 'u', "Ｚ", 0, 3, ""},
+    {"utf8 folding", "{@ic}[Α-Ω]", 0, 'u', "ω", 0, 2, ""},
+    {"utf8 folding", "{@ic}[а-я]", 0, 'u', "Я", 0, 2, ""},
+    {"utf8 folding", "{@iz}ABC", 0, 'u', "ＡＢＣ", 0, 9, ""},
+    {"utf8 folding", "{@iz}ＡB", 0, 'u', "AB", 0, 2, ""},
+    {"utf8 folding", "{@iz}9Zz~", 0, 'u', "９Ｚｚ～", 0, 12, ""},
+    {"utf8 folding", "{@iz}[a-z]", 0, 'u', "ｘ", 0, 3, ""},
+    {"utf8 folding", "{@iz}[ｘ]", 0, 'u', "x", 0, 1, ""},
+    {"utf8 folding", "{@iz}ア", 0, 'u', "ｱ", 0, 3, ""},
+    {"utf8 folding", "{@iz}ｱ", 0, 'u', "ア", 0, 3, ""},
+    {"utf8 folding", "{@iz}ﾟ", 0, 'u', "゜", 0, 3, ""},  // the last width pair
+    {"utf8 folding", "{@iz}゜", 0, 'u', P + "ﾟ", 120, 3, ""},
+    {"utf8 folding", "{@iz}ﾝ", 0, 'u', "ン", 0, 3, ""},
+    {"utf8 folding", "{@iz}[ン]", 0, 'u', "ﾝ", 0, 3, ""},
+    {"utf8 folding", "{@iz}[ｧ-ﾝ]", 0, 'u', "ア", 0, 3, ""},
+    {"utf8 folding", "{@iz} ", 0, 'u', "\u3000", 0, 3, ""},  // the ideographic space
+    {"utf8 folding", "{@iz}x x", 0, 'u', "x　x", 0, 5, ""},  // space and ideographic space
+    {"utf8 folding", "{@ic}{@iz}a", 0, 'u', "Ａ", 0, 3, ""},
+    {"utf8 directive", "{@ign( )}完了", 0, 'u', "完 了", 0, 7, ""},
+    {"utf8 filter", "{@ic}ａb", 0, 'u', P + "ＡB", 120, 4, ""},
+    {"utf8 filter", "[あ-ん]x", 0, 'u', P + "ひx", 120, 4, ""},
+    {"utf8 filter", ".xy", 0, 'u', P + "あxy", 120, 5, ""},
+    {"utf8 filter", "[^a]xy", 0, 'u', P + "\xF0\x9F\x98\x80xy", 120, 6, ""},
+    {"utf8 filter", "完", 0, 'u', P + "了完", 123, 3, ""},
+    {"utf8 filter", "\\x8C", 0, 'u', P + "完\x8C", 123, 1, ""},
     // ---- former bugs ----
     // lookbehind matched the second half of a double-byte character
     {"former bug", "(?<=A)B", 0, 's', A_ "B", -1, 0, ""},  // A is the second byte of the katakana
@@ -210,15 +305,36 @@ const MatchCase kCases[] = {
     {"former bug", "(?=\\d)\\w", 0, 's', P + "5", 120, 1, ""},
 };
 
+// ASCII patterns (with no byte escapes) over ASCII texts read the same in
+// Shift-JIS and UTF-8: such rows run in both.
+bool inBothSets(const MatchCase& c) {
+    if (c.charSet != 's' || std::strstr(c.pattern, "\\x") || std::strstr(c.pattern, "\\X") ||
+        std::strstr(c.pattern, "\\u")) {
+        return false;
+    }
+    for (const char* p = c.pattern; *p; ++p) {
+        if (static_cast<unsigned char>(*p) >= 0x80) return false;
+    }
+    for (char b : c.text) {
+        if (static_cast<unsigned char>(b) >= 0x80) return false;
+    }
+    return true;
+}
+
 TEST(RexMatch, TableByConstruct) {
+    int both = 0;
     for (const MatchCase& c : kCases) {
-        for (bool shortcuts : {true, false}) {
-            CharSetGuard cs(c.charSet);
+        const bool twice = inBothSets(c);
+        both += twice;
+        for (int run = 0; run < (twice ? 4 : 2); ++run) {
+            const bool shortcuts = (run & 1) == 0;
+            CharSetGuard cs(run < 2 ? c.charSet : 'u');
             Warnings w;
             auto rex = rexCompile(c.pattern, c.flags);
             ASSERT_TRUE(rex) << c.pattern;
             const FindResult r = findIn(rex.get(), c.text, 1, shortcuts);
-            SCOPED_TRACE(std::string(c.group) + ": " + c.pattern + (shortcuts ? "" : " (plain)"));
+            SCOPED_TRACE(std::string(c.group) + ": " + c.pattern + (shortcuts ? "" : " (plain)") +
+                         (run < 2 ? "" : " (UTF-8)"));
             EXPECT_EQ(r.at, c.start);
             if (c.start >= 0) {
                 EXPECT_EQ(r.length, c.length);
@@ -228,6 +344,7 @@ TEST(RexMatch, TableByConstruct) {
             }
         }
     }
+    EXPECT_GT(both, 60);  // most Shift-JIS rows are ASCII
 }
 
 TEST(RexMatch, ReferenceWarnsOncePerNode) {

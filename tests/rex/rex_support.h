@@ -18,7 +18,10 @@ public:
     // The reports as "code: text" lines joined by "\n" (empty when there were none).
     std::string joined() const {
         std::string s;
-        for (const auto& r : reports()) s += (s.empty() ? "" : "\n") + std::to_string(r.code) + ": " + r.text;
+        for (const auto& r : reports()) {
+            if (!s.empty()) s += '\n';
+            s.append(std::to_string(r.code)).append(": ").append(r.text);
+        }
         return s;
     }
 };

@@ -1,6 +1,5 @@
 // Patterns that could exhaust the stack (deep nesting, very long sequences and
-// alternations, long runs of directives), the argument filter, and the
-// internal consistency failures that end the process.
+// alternations, long runs of directives) and the argument filter.
 #include <gtest/gtest.h>
 
 #include "base/larray.h"
@@ -30,7 +29,7 @@ TEST(RexNesting, TooDeepGivesUpWithOneWarning) {
 
 std::string alternatives(int n) {
     std::string pattern;
-    for (int i = 0; i < n; ++i) pattern += (i ? "|k" : "k") + std::to_string(i) + ";";
+    for (int i = 0; i < n; ++i) pattern.append(i ? "|k" : "k").append(std::to_string(i)).append(";");
     return pattern;
 }
 
@@ -40,10 +39,10 @@ TEST(RexNesting, LongAndDeepPatternsWithinTheLimitsWork) {
         {repeat("(?:x|", 300) + "a" + repeat(")*", 300), "aa", 0, 2},  // alternations and repetitions nested deep
         {alternatives(100000), std::string(200, '-') + "k99999;", 200, 7},
         // no literal merging under an ignore pattern: one node per character
-        {repeat("\\d", 100000), "x" + std::string(100000, '7'), 1, 100000},
+        {repeat("\\d", 100000), std::string("x").append(100000, '7'), 1, 100000},
         {repeat("\\d", 100000), "123", -1, 0},
-        {"{@ign(-)}" + std::string(100000, 'a'), "a-" + std::string(99999, 'a'), 0, 100001},
-        {"(?<=" + repeat("\\d", 20000) + ")x", std::string(20000, '1') + "x", 20000, 1},  // backward through a long chain
+        {std::string("{@ign(-)}").append(100000, 'a'), std::string("a-").append(99999, 'a'), 0, 100001},
+        {std::string("(?<=").append(repeat("\\d", 20000)).append(")x"), std::string(20000, '1') + "x", 20000, 1},  // backward through a long chain
         {repeat("{@ic}", 100000) + "a", "A", 0, 1},  // directives one after another
     };
     for (const auto& c : cases) {
@@ -107,42 +106,16 @@ TEST(RexArgumentFilter, CharacterSetAndWarnings) {
     EXPECT_EQ(g_charSet, 's');
 }
 
-// ---- internal consistency failures end the process ----
-
-// A body that gives a different answer when replayed.
-class FlakyRex : public LRex {
-public:
-    void reset() override { calls_ = 0; }
-    int match(LRexCursor& cur, int) override {
-        if (++total_ >= 6) return 0;  // the sixth call is a replay of the second call
-        ++calls_;
-        cur.pos += 1;
-        return 1;
-    }
-    void dump(LString& out, int depth) const override {
-        out.appendChar(' ', depth);
-        out.append("flaky\n");
-    }
-
-private:
-    int calls_ = 0;
-    int total_ = 0;
-};
-
-TEST(RexInternalErrors, ReplayThatNoLongerMatches) {
-    EXPECT_EXIT(
-        {
-            LRexContext ctx;
-            std::unique_ptr<LRex> body(new FlakyRex);
-            LRepRex rep(ctx, std::move(body), 0, 3, 0);
-            LString text("aaaaaa");
-            LRexCursor cur(text.data(), text.len(), nullptr);
-            for (int i = 0; i < 2; ++i) {
-                cur.pos = text.data();
-                rep.match(cur, 0);
-            }
-        },
-        ::testing::ExitedWithCode(2), "");
+TEST(RexArgumentFilter, StepLimitAppliesToItsSearchesAndStaysForTheProgram) {
+    const int old = rexStepLimit();
+    Warnings w;
+    const std::string slow = std::string(30, 'a') + " b";
+    EXPECT_EQ(filtered({slow.c_str(), "ab", "-lro:(a+)+b", "-rxsteps:2k"}), (Args{"ab", "-rxsteps:2k"}));
+    EXPECT_EQ(w.joined(), "35000: regular expression gave up after 2048 steps: '(a+)+b'");
+    EXPECT_EQ(rexStepLimit(), 2048);
+    filtered({"-rxsteps:many"});  // left for the program to report
+    EXPECT_EQ(rexStepLimit(), 2048);
+    rexSetStepLimit(old);
 }
 
 }  // namespace

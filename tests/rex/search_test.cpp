@@ -97,20 +97,31 @@ const char* const kDiffPatterns[] = {
     "\\s+\\S", ".?.?.?x", "(?:a|)+b", "(a|b)*?c", "$", "^a", "(?=a)\\w\\w", "{@ic}\x82\x81",
     "(?>[a-z]+)>", "x(?>a*b)", "[a-c]{2,3}b", "\\d+\\n", "[^#]+#", "[a-c]{2,}x", "[^ ]+ $", "\\w*@",
     "\\S{3}E", "[a-z]+\\r", ".+N", "[^\\n]{2,4}\\n",
+    // UTF-8 texts in the other sets are bytes
+    "あ+", "[あ-ん]+x", "{@ic}ａ", ".あ", "(?<=あ)x", "[^あ]+", "\\W+", "é.", "{@iz}[a]",
 };
 
 std::string randomText(std::mt19937& rng, int length) {
     static const char alphabet[] = "aabbcx#END #\r\n\n>@-_1 2 login:LOGIN:\x83\x41\x82\x81\x8a\xae\x97\xb9\x83";
+    // whole UTF-8 characters, cut-off and invalid ones among them
+    static const char* const pieces[] = {"あ", "ん", "é", "ａ", "Ａ", "\xE3\x81", "\xFF", "\x82", "完了"};
     std::string s;
-    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof alphabet) - 2);
-    for (int i = 0; i < length; ++i) s += alphabet[pick(rng)];
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof alphabet) - 2), piece(0, 8), odds(0, 4);
+    while (static_cast<int>(s.size()) < length) {
+        if (odds(rng) == 0) {
+            s += pieces[piece(rng)];
+        } else {
+            s += alphabet[pick(rng)];
+        }
+    }
+    s.resize(length);
     return s;
 }
 
 TEST(RexSearch, ShortcutsSelectThePlainResult) {
     std::mt19937 rng(4);
     const int modes[] = {1, 2, 3, 0, -1, -2};
-    for (int charSet : {'s', 'a'}) {
+    for (int charSet : {'s', 'a', 'u'}) {
         CharSetGuard cs(charSet);
         Warnings w;
         for (const char* pattern : kDiffPatterns) {

@@ -145,13 +145,22 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
     if (!o.workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, o.workDir.c_str());
     std::vector<std::string> args{program}, env;
     args.insert(args.end(), o.args.begin(), o.args.end());
+    // The locale chooses the character set: unless a run names its own, every
+    // run gets the C locale, so that no expectation depends on the machine's.
+    std::vector<std::string> extra = o.env;
+    bool locale = false;
+    for (const std::string& x : o.env) {
+        const std::string name = x.substr(0, x.find('='));
+        locale |= name == "LC_ALL" || name == "LC_CTYPE" || name == "LANG";
+    }
+    if (!locale) extra.push_back("LC_ALL=C");
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
         bool replaced = false;
-        for (const std::string& x : o.env) replaced |= x.substr(0, x.find('=')) == entry.substr(0, entry.find('='));
+        for (const std::string& x : extra) replaced |= x.substr(0, x.find('=')) == entry.substr(0, entry.find('='));
         if (!replaced) env.push_back(entry);
     }
-    env.insert(env.end(), o.env.begin(), o.env.end());
+    env.insert(env.end(), extra.begin(), extra.end());
     pid_t pid = -1;
     const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, pointers(args).data(), pointers(env).data());
     posix_spawn_file_actions_destroy(&actions);

@@ -51,7 +51,8 @@ struct RunOptions {
     std::shared_ptr<LiveIo> live;    // instead of input: typed while the program runs
     int timeoutMs = 60000;           // then the program is killed
     std::string workDir;             // empty: the current folder
-    std::vector<std::string> env;    // "NAME=value" entries added to (or replacing in) the environment
+    std::vector<std::string> env;    // "NAME=value" entries added to (or replacing in) the environment;
+                                     // without LC_ALL, LC_CTYPE or LANG among them LC_ALL=C is added
     bool terminal = false;           // the output on a pseudo-terminal instead of a pipe
     // Standard input on that terminal too (implies terminal): input is typed
     // into it, it is the program's controlling terminal (Ctrl-C typed raises

@@ -1,5 +1,5 @@
 // The line editor on libedit. libedit is driven from the reading thread only;
-// other threads reach it solely through writeAround(), under g_editorMutex,
+// other threads reach it solely through writeAround(), under editorMutex(),
 // while the reading thread waits for a key with that mutex released (in
 // readChar, libedit's read function). So libedit is never used by two
 // threads at once, and nobody waits for a key while holding a lock.
@@ -19,6 +19,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -28,7 +29,6 @@
 #include <cwchar>
 #include <cwctype>
 #include <deque>
-#include <algorithm>
 #include <mutex>
 
 #include "base/platform/console.h"

@@ -43,9 +43,11 @@ public:
     enum : int { kHistoryMax = 1000 };
 
     // Starts an editor when standard input and standard output are both
-    // terminals and libedit can drive the terminal; null otherwise. reader is
-    // the source of input bytes (its buffer and its wake-up), wakeFd its wake
-    // descriptor. The editor draws nothing until readLine().
+    // terminals and libedit can drive the terminal (TERM names one that can
+    // move the cursor up); null otherwise. reader is the source of input bytes
+    // (its buffer and its wake-up) and must outlive the editor. From here on
+    // nothing typed is echoed by the terminal itself; the editor draws nothing
+    // until readLine().
     static std::unique_ptr<LineEditor> open(StdinReader& reader);
     ~LineEditor();
     LineEditor(const LineEditor&) = delete;

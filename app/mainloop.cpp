@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/atoms.h"
+#include "app/completion.h"
 #include "app/connection.h"
 #include "app/console.h"
 #include "app/dispatcher.h"
@@ -17,6 +18,7 @@
 #include "app/pending_lines.h"
 #include "app/scheduler.h"
 #include "base/lock.h"
+#include "base/msg.h"
 #include "base/platform/process.h"
 
 LPtrArray<LEvent> g_waitSet;
@@ -26,9 +28,27 @@ namespace {
 std::unique_ptr<LEvent> g_mainEvent;
 }  // namespace
 
+namespace {
+// A secret line is sent at once to its connection, also while an atom or a
+// macro is being defined: a password is never stored.
+int sendSecretLine(const LineRecord& line, PendingLines& pending) {
+    TSocket* target = nullptr;
+    {
+        LLockGuard guard;
+        target = line.target.empty() ? currentConnection() : findConnection(line.target.c_str());
+    }
+    if (target == nullptr && !line.target.empty()) {
+        msg(10005, "接続「%s」が見つかりません", line.target.c_str());
+        return 0;
+    }
+    return executeLine(target, line, pending);
+}
+}  // namespace
+
 int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending) {
     // What is left of an expansion that has been stopped is dropped unrun.
     if (line->expansion && line->expansion->stopped) return 0;
+    if (line->secret) return sendSecretLine(*line, pending);
     TSocket* current = nullptr;
     {
         LLockGuard guard;
@@ -86,6 +106,7 @@ int runMainLoop(PendingLines& pending, TInput* input) {
     int quit = 0;
     while (!quit && !quitSignal()) {
         if (input) input->takeLine(pending);
+        answerNameRequest();
         if (pending.hasNext()) {
             quit = handlePendingLine(pending.takeNext(), pending);
             wakeMainLoop();

@@ -67,6 +67,9 @@ int cmdDeleteCompletedAtom(CommandContext& ctx);  // !delete-completed-atom !dca
 int cmdSetAtom(CommandContext& ctx);              // !set-atom !sa
 int cmdListAtom(CommandContext& ctx);             // !list-atom !la
 
+// Console input (input.cpp).
+int cmdSecret(CommandContext& ctx);  // !secret !sec
+
 // Log files (logfiles.cpp).
 int cmdOpenLogFile(CommandContext& ctx);   // !open-log-file !olf
 int cmdCloseLogFile(CommandContext& ctx);  // !close-log-file !clf

@@ -62,6 +62,7 @@ struct OptionValues {
     const char* outputDir = nullptr;
     const char* outputFile = nullptr;
     const char* msgFile = nullptr;
+    const char* historyFile = nullptr;
     LStrList hosts;
 };
 
@@ -84,6 +85,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addIntOpt(options, "wr", &v.receivePause, 0, -1, 0);
     addIntOpt(options, "rxsteps", &v.rexSteps, 1000, -1, kRexDefaultStepLimit);
     addIntOpt(options, "tn", &v.telnetMode, 0, 2, 2);
+    addStrOpt(options, "hist", &v.historyFile, nullptr);
     for (int i = 0; i < args.count(); ++i) {
         const char* arg = args[i];
         if (tryOptions(options, arg)) continue;
@@ -199,6 +201,7 @@ int main(int argc, char** argv) {
 
     // 12-13: the console thread and the main loop.
     auto input = std::make_unique<TInput>();
+    if (v.historyFile && *v.historyFile) input->setHistoryFile(v.historyFile);
     input->start(false);
     runMainLoop(pending, input.get());
     shutdown(std::move(input), pending);

@@ -69,6 +69,9 @@ int cmdSetAtom(CommandContext& ctx);              // !set-atom !sa
 int cmdListAtom(CommandContext& ctx);             // !list-atom !la
 int cmdAtomTimeout(CommandContext& ctx);          // !atom-timeout !ato
 
+// Console input (input.cpp).
+int cmdSecret(CommandContext& ctx);  // !secret !sec
+
 // Log files (logfiles.cpp).
 int cmdOpenLogFile(CommandContext& ctx);   // !open-log-file !olf
 int cmdCloseLogFile(CommandContext& ctx);  // !close-log-file !clf

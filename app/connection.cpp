@@ -36,6 +36,7 @@
 #include "app/commands.h"
 #include "app/console.h"
 #include "app/deadlines.h"
+#include "app/input.h"
 #include "app/logfiles.h"
 #include "app/mainloop.h"
 #include "app/outcomes.h"
@@ -153,6 +154,7 @@ void TSocket::receive() {
     if (receiveAll(received_, g_receivePause) <= 0) return;
     // Telnet commands leave the piece here; what remains is the server's data.
     telnet.receive(received_, replies_);
+    serverEcho.store(telnet.active() && telnet.remoteEnabled(TelnetFilter::kEcho), std::memory_order_relaxed);
     if (!replies_.empty()) sendReplies();
     showReceived(received_.data(), received_.len());
 }
@@ -187,6 +189,7 @@ void TSocket::showReceived(const char* text, int n) {
         logReceived(this, text, n);
         countReceived(this, n);
         probe = probeCompletion(this);
+        noteReceived(text, n);
     }
     // The search runs without the lock: a slow pattern holds up only this
     // connection.
@@ -270,19 +273,53 @@ void TSocket::transmit(const char* bytes, int n) {
 
 void TSocket::sendLine(const LineRecord& line) {
     const LString& text = line.text();
-    if (line.fromFile() && g_inputShow) printColoredParts(nullptr, echoColor(color), text.data(), "\r\n");
-    logSent(this, text.data(), text.len());
+    if (line.fromFile() && g_inputShow && !line.secret)
+        printColoredParts(nullptr, echoColor(color), text.data(), "\r\n");
+    if (line.secret)
+        logSent(this, kSecretShown, static_cast<int>(std::strlen(kSecretShown)));
+    else
+        logSent(this, text.data(), text.len());
     // The send message comes before the send, so that no answer is shown before it.
     if (g_systemMsgColor != 0) {
         // A text line shows as its text (displayText without a copy).
         std::optional<LString> shown;
-        if (line.lowerKind() != 'g') shown = displayText(line);
+        if (line.lowerKind() != 'g' || line.secret) shown = displayText(line);
         const JoinedText message{"[send to ", name.data(), "] ", shown ? shown->data() : text.data()};
         systemMessageText(message.data());
     }
     // The line and its line ending in one send.
     const WireLine wire(text.data(), text.len(), eol, telnet.active());
     transmit(wire.data(), wire.len());
+}
+
+namespace {
+// The prompts that ask for a password, as a device sends them (UTF-8 and
+// Shift-JIS for the Japanese one).
+constexpr const char* kPasswordPrompts[] = {"assword: ", "\xe3\x83\x91\xe3\x82\xb9\xe3\x83\xaf\xe3\x83\xbc\xe3\x83\x89: ",
+                                            "\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68: "};
+}  // namespace
+
+void TSocket::noteReceived(const char* text, int n) {
+    ++receivedPieces;
+    // Only the end matters: whether the connection now waits at a prompt.
+    if (n >= kLastReceivedMax) {
+        lastReceived.assign(text + n - kLastReceivedMax, kLastReceivedMax);
+    } else {
+        lastReceived.append(text, n);
+        if (lastReceived.len() > kLastReceivedMax) lastReceived.erase(0, lastReceived.len() - kLastReceivedMax);
+    }
+    if (serverEcho.load(std::memory_order_relaxed) && passwordPromptShown(*this)) notifyPasswordPrompt(this);
+}
+
+bool passwordPromptShown(const TSocket& c) {
+    if (!c.serverEcho.load(std::memory_order_relaxed)) return false;
+    const LString& last = c.lastReceived;
+    for (const char* prompt : kPasswordPrompts) {
+        const int n = static_cast<int>(std::strlen(prompt));
+        if (last.len() >= n && std::memcmp(last.data() + last.len() - n, prompt, static_cast<size_t>(n)) == 0)
+            return true;
+    }
+    return false;
 }
 
 // ---- the list ----

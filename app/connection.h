@@ -77,6 +77,15 @@ public:
     // Connection thread only (searched without g_libLock).
     LString atomText;
     uint64_t searchedSerial = 0;
+    // The server echoes what is typed (telnet ECHO on, as the telnet filter
+    // last found it). With a password prompt as the last text received, a
+    // typed line for this connection is read and sent as a secret.
+    std::atomic<bool> serverEcho{false};
+    // The end of what was received last (at most kLastReceivedMax bytes) and
+    // the number of pieces received. Under g_libLock.
+    static constexpr int kLastReceivedMax = 64;
+    LString lastReceived;
+    uint64_t receivedPieces = 0;
 
     bool ready() const { return flags & kReady; }
     bool connecting() const { return flags & kConnecting; }
@@ -100,6 +109,9 @@ private:
     // Sends the telnet answers now when nothing waits before them, else puts
     // them behind what waits.
     void sendReplies();
+    // Keeps the end of a received piece and tells the console when it is a
+    // password prompt. Under g_libLock.
+    void noteReceived(const char* text, int n);
     void drainQueue();
     void onClosed();
     void transmit(const char* bytes, int n);
@@ -139,6 +151,9 @@ void printConnectionNotice(const char* head, const TSocket* c, const char* tail)
 void closeConnection(TSocket* c);
 // True when c is a colour (0..255) for connection name; else reports 10008.
 bool isConnectionColor(const char* name, int c);
+// True when c's server echoes (telnet ECHO on) and the last text it sent ends
+// in a password prompt ("assword: " or "パスワード: "). Under g_libLock.
+bool passwordPromptShown(const TSocket& c);
 // Asks every connection to close (they leave g_connections from their threads).
 void closeAllConnections();
 

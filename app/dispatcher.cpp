@@ -52,6 +52,7 @@ const CommandEntry kCommands[] = {
     {"online-help", "oh", cmdOnlineHelp},
     {"ver", nullptr, cmdVer},
     {"rem", nullptr, cmdRem},
+    {"secret", "sec", cmdSecret},
 };
 
 }  // namespace
@@ -62,6 +63,13 @@ const CommandEntry* findCommand(const char* name) {
             return &e;
     }
     return nullptr;
+}
+
+void listCommandNames(std::vector<std::string>& out) {
+    for (const CommandEntry& e : kCommands) {
+        out.emplace_back(e.name);
+        if (e.shortName) out.emplace_back(e.shortName);
+    }
 }
 
 int executeLine(TSocket* connection, const LineRecord& line, PendingLines& pending, LinePause& pause) {

@@ -2,6 +2,9 @@
 // (names and short forms as data, one handler per command; see commands.h).
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "app/commands.h"
 
 class LineRecord;
@@ -18,6 +21,10 @@ struct CommandEntry {
 
 // The entry whose long name or short form is exactly name, or null.
 const CommandEntry* findCommand(const char* name);
+
+// Appends every command name and short form of the table (for completion);
+// the table is constant, so any thread may call it.
+void listCommandNames(std::vector<std::string>& out);
 
 // Runs one line with connection as the current connection (may be null): text
 // goes to queueLine, a command to dispatchCommand. Without a connection only

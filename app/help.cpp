@@ -85,6 +85,9 @@ const HelpEntry kCommandEntries[] = {
     {"!delete-macro <name>,...", false, "マクロを削除"},
     {"!list-macro [d]", true, "マクロを一覧表示\nd: マクロの内容も表示"},
     {"!color <c>,...", true, "色の指定 (<c> は 1～0xFF)"},
+    {"!secret [<cname>]", false,
+     "次に入力する 1 行を表示せずに接続へ送信\n"
+     "画面とログには ******** と表示し、履歴には残さない"},
 };
 
 // The settings block; %02X places take the colours in force.
@@ -124,6 +127,7 @@ const char* const kShortForms[][2] = {
     {"!emc", "!error-msg-color"}, {"!q", "!quit"},
     {"!qd", "!quit-when-done"}, {"!ato", "!atom-timeout"},
     {"!h", "!help"},          {"!oh", "!online-help"},
+    {"!sec", "!secret"},
 };
 
 // Command-line entries; -wr, -tn, -rxsteps, -chrset, -?? and -ver are ours
@@ -136,6 +140,7 @@ const HelpEntry kUsageEntries[] = {
     {"-tn:<n>", true, "テルネット処理 (0=しない, 1=自動, 2=常にする, 既定=1)"},
     {"-rxsteps:<n>", true, "正規表現の照合 1 回で使えるステップ数 (既定=20000000)\n超えたら不一致とし警告を 1 度表示"},
     {"-chrset:<n>", true, "文字セット 0=1バイト 1=Shift-JIS 2=UTF-8\n(既定: LC_ALL, LC_CTYPE, LANG の最初の空でない値が\n UTF-8 なら 2、それ以外は 1)"},
+    {"-hist:<path>", true, "入力行の履歴をこのファイルに保存 (最大 1000 行)"},
     {"-qd", true, "待機中・実行中のアトムがなくなったら終了"},
     {"-rf:<path>", true, "終わったアトムごとに結果を JSON の 1 行で記録"},
     {"-?", true, "使い方を表示"},

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "base/lstring.h"
 #include "base/obj.h"
@@ -39,6 +40,18 @@ public:
     // line no !call-macro inserted); shared by every line it inserted.
     std::shared_ptr<MacroExpansion> expansion;
 
+    // A secret line (a password typed after !secret): sent like text, but shown
+    // and logged as kSecretShown, and never stored in an atom, a macro or the
+    // history. target names its connection (empty: the current one).
+    bool secret = false;
+    std::string target;
+    // A !secret typed at the console, whose secret line the console thread
+    // reads by itself (not copied by clone(): a recorded copy asks anew).
+    bool readsSecret = false;
+
+    // Overwrites the text of a secret line before its memory is given back.
+    ~LineRecord() override;
+
     std::unique_ptr<LineRecord> clone() const;
 
 private:
@@ -46,6 +59,10 @@ private:
     LString text_;
 };
 
+// What is shown and logged in place of a secret line.
+inline constexpr const char* kSecretShown = "********";
+
 // The line as the user wrote it: "!" + text for i, "!!" + text for w, the bare
-// text for g. Any other kind reports error 10000 "Internal 454" and gives the text.
+// text for g; kSecretShown for a secret line. Any other kind reports error
+// 10000 "Internal 454" and gives the text.
 LString displayText(const LineRecord& line);

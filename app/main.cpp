@@ -71,6 +71,7 @@ struct OptionValues {
     const char* outputDir = nullptr;
     const char* outputFile = nullptr;
     const char* msgFile = nullptr;
+    const char* historyFile = nullptr;
     const char* resultFile = nullptr;
     int quitWhenDone = 0;
     LStrList hosts;
@@ -95,6 +96,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addIntOpt(options, "wr", &v.receivePause, 0, -1, 0);
     addIntOpt(options, "rxsteps", &v.rexSteps, 1000, -1, kRexDefaultStepLimit);
     addIntOpt(options, "tn", &v.telnetMode, 0, 2, 2);
+    addStrOpt(options, "hist", &v.historyFile, nullptr);
     addStrOpt(options, "rf", &v.resultFile, nullptr);
     addIntOpt(options, "qd", &v.quitWhenDone, 0, 1, 1);
     for (int i = 0; i < args.count(); ++i) {
@@ -221,6 +223,7 @@ int main(int argc, char** argv) {
 
     // 12-13: the console thread and the main loop.
     auto input = std::make_unique<TInput>();
+    if (v.historyFile && *v.historyFile) input->setHistoryFile(v.historyFile);
     input->start(false);
     runMainLoop(pending, input.get());
     shutdown(std::move(input), pending);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/atoms.h"
+#include "app/completion.h"
 #include "app/connection.h"
 #include "app/console.h"
 #include "app/deadlines.h"
@@ -20,6 +21,7 @@
 #include "app/progress.h"
 #include "app/scheduler.h"
 #include "base/lock.h"
+#include "base/msg.h"
 #include "base/platform/process.h"
 
 LPtrArray<LEvent> g_waitSet;
@@ -31,9 +33,27 @@ std::unique_ptr<LEvent> g_mainEvent;
 std::atomic<bool> g_connectionLeft{false};
 }  // namespace
 
+namespace {
+// A secret line is sent at once to its connection, also while an atom or a
+// macro is being defined: a password is never stored.
+int sendSecretLine(const LineRecord& line, PendingLines& pending) {
+    TSocket* target = nullptr;
+    {
+        LLockGuard guard;
+        target = line.target.empty() ? currentConnection() : findConnection(line.target.c_str());
+    }
+    if (target == nullptr && !line.target.empty()) {
+        msg(10005, "接続「%s」が見つかりません", line.target.c_str());
+        return 0;
+    }
+    return executeLine(target, line, pending, pending.pause);
+}
+}  // namespace
+
 int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending) {
     // What is left of an expansion that has been stopped is dropped unrun.
     if (line->expansion && line->expansion->stopped) return 0;
+    if (line->secret) return sendSecretLine(*line, pending);
     TSocket* current = nullptr;
     {
         LLockGuard guard;
@@ -99,6 +119,7 @@ int runMainLoop(PendingLines& pending, TInput* input) {
     int64_t pauseEnd = 0;  // the end of the pause that a deadline has been added for
     while (!quit && !quitSignal()) {
         if (input) input->takeLine(pending);
+        answerNameRequest();
         g_deadlines.fireDue(nowMs());
         if (g_connectionLeft.exchange(false)) resumeHandOutsOfClosedConnections();
         if (pending.hasNext() && !pending.pause.active(nowMs())) {

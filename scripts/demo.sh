@@ -8,6 +8,7 @@
 #   --out-dir DIR  where the filled-in command file and the log go (build/demo)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/deps.sh
 
 bin=""
 out="build/demo"
@@ -20,6 +21,7 @@ while [ $# -gt 0 ]; do
 done
 
 if [ -z "$bin" ]; then
+  ensure_build_deps
   generator=()
   command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
   echo "Building Vesperline (build/normal)..."

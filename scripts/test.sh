@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+. scripts/deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
@@ -25,6 +26,7 @@ run_config() {
   (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600)
 }
 
+ensure_build_deps
 configs=("$@")
 [ ${#configs[@]} -eq 0 ] && configs=(normal asan tsan fuzz)
 for c in "${configs[@]}"; do

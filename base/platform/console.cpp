@@ -1,5 +1,9 @@
 // POSIX implementation of the console output functions of the platform layer.
+// Every write passes the line editor first, which keeps a line being typed
+// below whatever is written.
 #include "base/platform/console.h"
+
+#include "base/platform/line_editor.h"
 
 #include <sys/uio.h>
 #include <unistd.h>
@@ -10,6 +14,12 @@
 bool platformWriteStdout(const char* text, int n) { return platformWriteStdout2(text, n, nullptr, 0); }
 
 bool platformWriteStdout2(const char* a, int na, const char* b, int nb) {
+    bool ok = true;
+    if (LineEditor::writeAround(a, na, b, nb, ok)) return ok;
+    return platformWriteStdoutDirect(a, na, b, nb);
+}
+
+bool platformWriteStdoutDirect(const char* a, int na, const char* b, int nb) {
     std::fflush(stdout);
     iovec parts[2];
     int count = 0;

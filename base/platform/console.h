@@ -14,3 +14,7 @@ bool platformWriteStdout2(const char* a, int na, const char* b, int nb);
 // True when standard output is a terminal. Decided once, at the first call:
 // the program never changes its standard output.
 bool platformStdoutIsTerminal();
+
+// Writes the two pieces straight to standard output, past an active line
+// editor (which uses it for its own drawing); otherwise as platformWriteStdout2.
+bool platformWriteStdoutDirect(const char* a, int na, const char* b, int nb);

@@ -1,6 +1,8 @@
 // POSIX implementation of the process functions of the platform layer.
 #include "base/platform/process.h"
 
+#include "base/platform/terminal.h"
+
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -43,7 +45,10 @@ void onQuitSignal(int sig) {
     }
     // The orderly end is under way and the user insists.
     g_deferred.store(128 + sig);
-    if (g_protectedWrites.load() == 0) ::_exit(128 + sig);
+    if (g_protectedWrites.load() == 0) {
+        platformRestoreTerminal();  // a line editor may have the terminal in its modes
+        ::_exit(128 + sig);
+    }
 }
 
 }  // namespace
@@ -66,7 +71,10 @@ void platformBeginProtectedWrite() {
 void platformEndProtectedWrite() {
     if (g_catching) {
         if (g_protectedWrites.fetch_sub(1) == 1) {
-            if (const int code = g_deferred.load()) ::_exit(code);
+            if (const int code = g_deferred.load()) {
+                platformRestoreTerminal();
+                ::_exit(code);
+            }
         }
         return;
     }

@@ -1,33 +1,26 @@
 // POSIX implementation of the terminal layer: isatty() decides whether colour
 // sequences are written at all; standard input is read with poll() on the
 // descriptor and on a pipe that wake() writes to, so a stop never waits for
-// the user.
+// the user. The modes of an input terminal are saved before anything changes
+// them and restored on every way out.
 #include "base/platform/terminal.h"
 
 #include "base/platform/console.h"
+#include "base/platform/line_editor.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
-
-bool writeAll(int fd, const char* p, int n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, static_cast<size_t>(n));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= static_cast<int>(w);
-    }
-    return true;
-}
 
 // ANSI colour index of the three colour bits of an attribute nibble.
 int ansiIndex(int c) { return ((c & 1) << 2) | (c & 2) | ((c & 4) >> 2); }
@@ -49,16 +42,38 @@ int formatSgr(int attribute, char* out) {
     return std::snprintf(out, 24, "\x1b[%d;%dm", fgCode, bgCode);
 }
 
+namespace {
+// The modes of the input terminal before the program changed them; written
+// once, before g_terminalSaved is set, and only read after it.
+struct termios g_savedModes;
+std::atomic<bool> g_terminalSaved{false};
+std::once_flag g_saveOnce;
+}  // namespace
+
+void platformSaveTerminal() {
+    std::call_once(g_saveOnce, [] {
+        if (::isatty(STDIN_FILENO) == 0 || ::tcgetattr(STDIN_FILENO, &g_savedModes) != 0) return;
+        g_terminalSaved.store(true);
+        // Also after an exit from any thread (an internal error, say).
+        std::atexit(platformRestoreTerminal);
+    });
+}
+
+void platformRestoreTerminal() {
+    if (g_terminalSaved.load()) ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedModes);
+}
+
 void terminalClear() {
     if (!platformStdoutIsTerminal()) return;
+    // Through the line editor, which draws a line being edited again at the top.
     static const char kClear[] = "\x1b[H\x1b[2J\x1b[3J";
-    writeAll(STDOUT_FILENO, kClear, static_cast<int>(sizeof kClear - 1));
+    platformWriteStdout(kClear, static_cast<int>(sizeof kClear - 1));
 }
 
 void terminalPushTitle() {
     if (!platformStdoutIsTerminal()) return;
     static const char kPush[] = "\x1b[22;0t";
-    writeAll(STDOUT_FILENO, kPush, static_cast<int>(sizeof kPush - 1));
+    platformWriteStdout(kPush, static_cast<int>(sizeof kPush - 1));
 }
 
 void terminalSetTitle(const char* text) {
@@ -67,13 +82,13 @@ void terminalSetTitle(const char* text) {
     for (const char* p = text; *p; ++p)
         if (static_cast<unsigned char>(*p) >= 0x20 && *p != 0x7F) seq.push_back(*p);
     seq.push_back('\x07');
-    writeAll(STDOUT_FILENO, seq.data(), static_cast<int>(seq.size()));
+    platformWriteStdout(seq.data(), static_cast<int>(seq.size()));
 }
 
 void terminalPopTitle() {
     if (!platformStdoutIsTerminal()) return;
     static const char kPop[] = "\x1b[23;0t";
-    writeAll(STDOUT_FILENO, kPop, static_cast<int>(sizeof kPop - 1));
+    platformWriteStdout(kPop, static_cast<int>(sizeof kPop - 1));
 }
 
 StdinReader::StdinReader() {
@@ -86,6 +101,7 @@ StdinReader::StdinReader() {
 }
 
 StdinReader::~StdinReader() {
+    editor_.reset();
     if (wakeRead_ >= 0) ::close(wakeRead_);
     if (wakeWrite_ >= 0) ::close(wakeWrite_);
 }
@@ -119,7 +135,108 @@ size_t textLength(const std::string& line) {
 }
 }  // namespace
 
+bool StdinReader::enableEditor() {
+    if (!editor_) editor_ = LineEditor::open(*this);
+    return editor_ != nullptr;
+}
+
+void StdinReader::closeEditor() { editor_.reset(); }
+
+void StdinReader::recheck() {
+    if (editor_) editor_->recheck();
+}
+
+bool StdinReader::popByte(unsigned char& byte) {
+    if (start_ >= end_) return false;
+    byte = static_cast<unsigned char>(buf_[start_++]);
+    if (start_ == end_) start_ = end_ = 0;
+    return true;
+}
+
+int StdinReader::fill(int extraFd) {
+    for (;;) {
+        if (ended_) return kEnd;
+        pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0}, {wakeRead_, POLLIN, 0}, {extraFd, POLLIN, 0}};
+        if (::poll(fds, 3, -1) < 0) {
+            if (errno == EINTR) continue;
+            return kError;
+        }
+        if (fds[1].revents & POLLIN) return kWoken;
+        if (fds[2].revents & POLLIN) return kRecheck;
+        if (fds[0].revents & POLLNVAL) return kEnd;
+        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        const ssize_t got = ::read(STDIN_FILENO, buf_ + end_, sizeof buf_ - static_cast<size_t>(end_));
+        if (got > 0) {
+            end_ += static_cast<int>(got);
+            return static_cast<int>(got);
+        }
+        if (got == 0 || errno == EIO) {
+            ended_ = true;  // the terminal has gone away
+            return kEnd;
+        }
+        if (errno != EINTR && errno != EAGAIN) return kError;
+    }
+}
+
 int StdinReader::readLine(std::string& line, int maxLine) {
+    if (!editor_) return readPlain(line, maxLine);
+    const int n = editor_->readLine(line, maxLine);
+    if (n >= 0) line.push_back('\n');
+    return n >= 0 ? static_cast<int>(line.size()) : n;
+}
+
+namespace {
+// Applies erase (DEL, BS) and kill (Ctrl-U) characters to a line typed
+// without the terminal's help, as the terminal would have; an erase takes a
+// whole UTF-8 character.
+void applyEditing(std::string& line) {
+    std::string out;
+    for (const char c : line) {
+        if (c == 0x7f || c == 0x08) {
+            while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80) out.pop_back();
+            if (!out.empty()) out.pop_back();
+        } else if (c == 0x15) {
+            out.clear();
+        } else {
+            out.push_back(c);
+        }
+    }
+    line.swap(out);
+}
+}  // namespace
+
+int StdinReader::readSecret(std::string& line, int maxLine) {
+    if (!terminal_) return readPlain(line, maxLine);
+    platformSaveTerminal();
+    struct termios before;
+    const bool plainTerminal = !editor_ && ::tcgetattr(STDIN_FILENO, &before) == 0;
+    if (editor_) {
+        editor_->beginSecret();
+    } else if (plainTerminal) {
+        struct termios hidden = before;
+        hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK);
+        hidden.c_lflag |= ICANON;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &hidden);
+    }
+    int n = readPlain(line, maxLine);
+    if (editor_) {
+        editor_->endSecret();
+    } else if (plainTerminal) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &before);
+        // The line end typed was not shown either.
+        platformWriteStdout("\r\n", 2);
+    }
+    if (n > 0) {
+        const bool lf = line.back() == '\n';
+        if (lf) line.pop_back();
+        applyEditing(line);
+        if (lf) line.push_back('\n');
+        n = static_cast<int>(line.size());
+    }
+    return n;
+}
+
+int StdinReader::readPlain(std::string& line, int maxLine) {
     line.clear();
     const size_t limit = maxLine < 0 ? 0 : static_cast<size_t>(maxLine);
     bool tooLong = false;  // the line is dropped; read on to its end
@@ -161,14 +278,12 @@ int StdinReader::readLine(std::string& line, int maxLine) {
             start_ = 0;
             end_ = static_cast<int>(got);
         } else if (got == 0) {
-            // A terminal's Ctrl-D hands over what was typed and reading goes on,
-            // unless the terminal itself has gone away.
-            if (!terminal_ || (fds[0].revents & POLLHUP)) {
+            // A terminal's Ctrl-D hands over what was typed; on an empty line
+            // it ends the input, as does a terminal that has gone away.
+            if (!terminal_ || (fds[0].revents & POLLHUP) || (!tooLong && line.empty())) {
                 ended_ = true;
-            } else if (tooLong || !line.empty()) {
-                return finish();
             } else {
-                ended_ = true;  // Ctrl-D on an empty line ends the input
+                return finish();
             }
         } else if (errno != EINTR && errno != EAGAIN) {
             if (terminal_ && errno == EIO) {

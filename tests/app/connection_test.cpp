@@ -258,4 +258,55 @@ TEST_F(InProcess, LinesForAConnectionThatHasGoneAreDroppedEvenWhenItsMemoryIsReu
     EXPECT_EQ(running(c), "");
 }
 
+// What a connection received last tells whether a typed line is a password:
+// only while the server has the echo (telnet ECHO accepted), only when the prompt ends the text (also
+// when it came in pieces or after a long piece), and in both encodings of the
+// Japanese prompt.
+TEST_F(InProcess, APasswordPromptIsTheEndOfWhatAnEchoingServerSent) {
+    vltest::LoopbackServer server(vltest::ServerBehaviour::greet(""));
+    g_receivePause = 0;
+    openConnection(server.address().c_str(), "", false, -1);
+    TSocket* c = currentConnection();
+    ASSERT_NE(c, nullptr);
+    // Sends bytes and waits until the connection has taken them in (a new
+    // piece, and its last text ends with the last 64 bytes of their data).
+    auto receive = [&](const std::string& bytes) {
+        std::string data = bytes;  // without the telnet commands (IAC WILL/WONT ECHO)
+        for (size_t at; (at = data.find('\xff')) != std::string::npos;) data.erase(at, 3);
+        const std::string end = data.substr(data.size() - std::min<size_t>(data.size(), TSocket::kLastReceivedMax));
+        const uint64_t before = locked([&] { return c->receivedPieces; });
+        server.sendToAll(bytes);
+        EXPECT_TRUE(waitUntil([&] {
+            return locked([&] {
+                const std::string last(c->lastReceived.data(), static_cast<size_t>(c->lastReceived.len()));
+                return c->receivedPieces > before && last.size() >= end.size() &&
+                       last.compare(last.size() - end.size(), end.size(), end) == 0;
+            });
+        }, 30000)) << bytes;
+        return locked([&] { return passwordPromptShown(*c); });
+    };
+    ASSERT_TRUE(waitUntil([&] { return server.open() == 1; }, 30000));
+    const std::string willEcho = "\xff\xfb\x01", wontEcho = "\xff\xfc\x01";
+    struct Case {
+        std::string bytes;
+        bool password;
+    };
+    const Case cases[] = {
+        {"login: admin\r\nPassword: ", false},  // no telnet yet: the client echoes
+        {willEcho + "\r\nPassword: ", true},
+        {"\r\nRouter> ", false},
+        {"Pass", false},
+        {"word: ", true},
+        {"\r\npassword:", false},
+        {std::string(200, 'x') + "Enter password: ", true},
+        {"\r\n\xe3\x83\x91\xe3\x82\xb9\xe3\x83\xaf\xe3\x83\xbc\xe3\x83\x89: ", true},
+        {"\r\n\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68: ", true},
+        {"Password: wrong\r\n", false},
+        {"\r\nPassword: ", true},
+        {wontEcho + "\r\nPassword: ", false},  // the echo is the client's again
+    };
+    for (const Case& k : cases) EXPECT_EQ(receive(k.bytes), k.password) << k.bytes;
+    g_receivePause = 100;
+}
+
 }  // namespace

@@ -24,7 +24,7 @@ TEST(Help, EveryShortFormListedNamesItsCommandInTheTable) {
         EXPECT_EQ(c, findCommand(longForm.c_str() + 1)) << shortForm;
         EXPECT_STREQ(c->shortName, shortForm.c_str() + 1);
     }
-    EXPECT_EQ(n, 32);
+    EXPECT_EQ(n, 33);
     for (const char* n : {"Quit", "send", "", "qu", "col"}) EXPECT_EQ(findCommand(n), nullptr) << n;
 }
 

@@ -9,8 +9,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -39,6 +41,23 @@ std::string LiveIo::output() const {
     return out_;
 }
 
+bool LiveIo::terminalOpen() const {
+    std::lock_guard<std::mutex> g(m_);
+    return terminal_ >= 0;
+}
+
+bool LiveIo::terminalEchoes() const {
+    std::lock_guard<std::mutex> g(m_);
+    termios modes{};
+    return terminal_ >= 0 && ::tcgetattr(terminal_, &modes) == 0 && (modes.c_lflag & ECHO) != 0;
+}
+
+bool LiveIo::terminalReadsLines() const {
+    std::lock_guard<std::mutex> g(m_);
+    termios modes{};
+    return terminal_ >= 0 && ::tcgetattr(terminal_, &modes) == 0 && (modes.c_lflag & ICANON) != 0;
+}
+
 int64_t monoMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -54,6 +73,11 @@ bool waitUntil(const std::function<bool()>& cond, int timeoutMs) {
 }
 
 namespace {
+
+bool sameModes(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_lflag == b.c_lflag &&
+           a.c_cc[VMIN] == b.c_cc[VMIN] && a.c_cc[VTIME] == b.c_cc[VTIME];
+}
 
 void closeFd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -72,25 +96,52 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 RunResult runProcess(const std::string& program, const RunOptions& o) {
     RunResult result;
     int in[2] = {-1, -1}, out[2] = {-1, -1}, slave = -1;
+    // The terminal's modes are read on its other side, which a hang-up at the
+    // program's end leaves readable (the modes are those of the program's side).
+    int modesFd = -1;
     std::string slaveName;
-    if (::pipe2(in, O_CLOEXEC) != 0) return result;
-    if (o.terminal) {
+    const bool terminal = o.terminal || o.terminalInput;
+    if (!o.terminalInput && ::pipe2(in, O_CLOEXEC) != 0) return result;
+    termios modesBefore{};
+    if (terminal) {
         out[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (out[0] < 0 || ::grantpt(out[0]) != 0 || ::unlockpt(out[0]) != 0) return result;
         slaveName = ::ptsname(out[0]);
         // Held open here too, so the master never reports a hang-up before the
         // program has opened its side; the output is drained once it has ended.
         slave = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = static_cast<unsigned short>(o.columns);
+        ::ioctl(out[0], TIOCSWINSZ, &size);
+        if (o.terminalInput) {
+            in[1] = ::fcntl(out[0], F_DUPFD_CLOEXEC, 0);  // typing goes into the terminal
+            modesFd = ::fcntl(out[0], F_DUPFD_CLOEXEC, 0);
+            ::tcgetattr(modesFd, &modesBefore);
+            if (o.live) {
+                std::lock_guard<std::mutex> g(o.live->m_);
+                o.live->terminal_ = modesFd;
+            }
+        }
     } else if (::pipe2(out, O_CLOEXEC) != 0) {
         return result;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    if (o.terminal)
-        posix_spawn_file_actions_addopen(&actions, 1, slaveName.c_str(), O_RDWR | O_NOCTTY, 0);
-    else
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (o.terminalInput) {
+        // A session of its own, whose controlling terminal the first open makes this one.
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        posix_spawn_file_actions_addopen(&actions, 0, slaveName.c_str(), O_RDWR, 0);
+        posix_spawn_file_actions_adddup2(&actions, 0, 1);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        if (terminal)
+            posix_spawn_file_actions_addopen(&actions, 1, slaveName.c_str(), O_RDWR | O_NOCTTY, 0);
+        else
+            posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    }
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     if (!o.workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, o.workDir.c_str());
     std::vector<std::string> args{program}, env;
@@ -115,17 +166,25 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
     int rc = 0;
     if (o.fileLimit > 0) {
         // posix_spawn cannot set a limit: the child sets it between fork and
-        // exec, with async-signal-safe calls only.
+        // exec, with async-signal-safe calls only, doing what the file actions
+        // and attributes above would do.
         std::vector<char*> argv = pointers(args), envp = pointers(env);
         const rlimit limit{static_cast<rlim_t>(o.fileLimit), static_cast<rlim_t>(o.fileLimit)};
         pid = ::fork();
         if (pid == 0) {
-            ::dup2(in[0], 0);
-            if (o.terminal) {
-                const int fd = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY);
-                if (fd >= 0 && fd != 1) ::dup2(fd, 1);
+            if (o.terminalInput) {
+                ::setsid();
+                const int fd = ::open(slaveName.c_str(), O_RDWR);
+                if (fd >= 0 && fd != 0) ::dup2(fd, 0);
+                ::dup2(0, 1);
             } else {
-                ::dup2(out[1], 1);
+                ::dup2(in[0], 0);
+                if (terminal) {
+                    const int fd = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY);
+                    if (fd >= 0 && fd != 1) ::dup2(fd, 1);
+                } else {
+                    ::dup2(out[1], 1);
+                }
             }
             ::dup2(1, 2);
             if ((o.workDir.empty() || ::chdir(o.workDir.c_str()) == 0) && ::setrlimit(RLIMIT_NOFILE, &limit) == 0)
@@ -134,9 +193,10 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
         }
         rc = pid < 0 ? errno : 0;
     } else {
-        rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, pointers(args).data(), pointers(env).data());
+        rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, pointers(args).data(), pointers(env).data());
     }
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     closeFd(in[0]);
     closeFd(out[1]);
     int& inFd = in[1];
@@ -173,7 +233,7 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
             if (ended) {
                 exitedAt = now;
                 closeFd(inFd);
-                if (o.terminal && outFd >= 0) {
+                if (terminal && outFd >= 0) {
                     // Everything the program wrote is in the terminal's buffer now.
                     ::fcntl(outFd, F_SETFL, O_NONBLOCK);
                     drain(true);
@@ -182,7 +242,7 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
             }
         }
         if (exitedAt >= 0 && now - exitedAt > 2000) break;  // output held open by a child
-        if (o.terminal && o.hangUpAfterMs >= 0 && now >= start + o.hangUpAfterMs) {
+        if (terminal && o.hangUpAfterMs >= 0 && now >= start + o.hangUpAfterMs) {
             closeFd(outFd);  // the terminal goes away: the program's writes fail from now on
             closeFd(slave);
         }
@@ -204,7 +264,15 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
         }
         if (fds[0].revents) drain(false);
     }
-    for (int* fd : {&inFd, &outFd, &slave}) closeFd(*fd);
+    if (o.terminalInput && modesFd >= 0) {
+        termios modesAfter{};
+        result.terminalModesKept = ::tcgetattr(modesFd, &modesAfter) == 0 && sameModes(modesBefore, modesAfter);
+    }
+    if (o.live) {
+        std::lock_guard<std::mutex> g(o.live->m_);
+        o.live->terminal_ = -1;
+    }
+    for (int* fd : {&inFd, &outFd, &slave, &modesFd}) closeFd(*fd);
     if (rc == 0 && !result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (rc == 0 && !result.timedOut && WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;

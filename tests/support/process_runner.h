@@ -1,7 +1,8 @@
 // Running a program under test: spawn it with arguments, feed its standard
 // input (all at once, or typed while it runs), capture its output with a time
 // limit, and report the exit code. Standard output may be a pseudo-terminal,
-// for output that depends on being written to one.
+// for output that depends on being written to one; standard input may be that
+// terminal too (the program's controlling terminal, as in a user's session).
 //
 // Also temporary folders, file helpers and polling waits, so that tests running
 // in parallel never share a path and never sleep a fixed time.
@@ -26,12 +27,22 @@ public:
     // Sends the program a signal (as soon as the runner looks, within ~20 ms).
     void signal(int sig);
     std::string output() const;
+    // With terminalInput: true once the terminal exists (the program has been
+    // started on it) and until the run is over.
+    bool terminalOpen() const;
+    // With terminalInput: true while the terminal echoes what is typed (its
+    // ECHO mode), as it does before a line editor takes it over.
+    bool terminalEchoes() const;
+    // With terminalInput: true while the terminal collects whole lines before
+    // the program reads them (its canonical mode).
+    bool terminalReadsLines() const;
 
 private:
     friend RunResult runProcess(const std::string& program, const RunOptions& options);
     mutable std::mutex m_;
     std::string typed_, out_;
     std::vector<int> signals_;
+    int terminal_ = -1;  // a descriptor of the terminal (its test side), held by the runner
 };
 
 struct RunOptions {
@@ -43,6 +54,11 @@ struct RunOptions {
     std::vector<std::string> env;    // "NAME=value" entries added to (or replacing in) the environment;
                                      // without LC_ALL, LC_CTYPE or LANG among them LC_ALL=C is added
     bool terminal = false;           // the output on a pseudo-terminal instead of a pipe
+    // Standard input on that terminal too (implies terminal): input is typed
+    // into it, it is the program's controlling terminal (Ctrl-C typed raises
+    // SIGINT), and it is columns x 24 characters.
+    bool terminalInput = false;
+    int columns = 80;
     int hangUpAfterMs = -1;          // with terminal: close the terminal's other side then
     int fileLimit = 0;               // > 0: the program's limit of open files (soft and hard)
 };
@@ -52,6 +68,9 @@ struct RunResult {
     int signal = 0;        // the signal that ended it, when one did
     bool timedOut = false;
     std::string out;       // standard output and standard error together
+    // With terminalInput: the terminal's modes after the program ended are
+    // those it had before the program started.
+    bool terminalModesKept = true;
 };
 
 RunResult runProcess(const std::string& program, const RunOptions& options);

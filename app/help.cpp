@@ -130,8 +130,8 @@ const char* const kShortForms[][2] = {
     {"!sec", "!secret"},
 };
 
-// Command-line entries; -wr, -tn, -rxsteps, -chrset, -?? and -ver are ours
-// (the stored usage text had no place for the last two).
+// Command-line entries; -wr, -tn, -rxsteps, -chrset, -hist, -qd, -rf, -?? and
+// -ver are ours (the stored usage text had no place for the last two).
 const HelpEntry kUsageEntries[] = {
     {"<cmd-files>", true, "読み込むコマンドファイル"},
     {"-o:<addr>", true, "リモートのテルネットサーバーに接続"},

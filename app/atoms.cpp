@@ -19,13 +19,14 @@
 #include "base/block.h"
 #include "base/lock.h"
 #include "base/msg.h"
+#include "base/platform/sync.h"
 #include "base/text.h"
 #include "rex/rex.h"
 
-LOwnedArray<Atom> g_atoms;
+AtomQueue g_atoms;
 int g_atomCounter = 1;
-std::unique_ptr<LRex> g_endMarker;
-LHashTable g_completedSet;
+PatternRef g_endMarker;
+CompletedSet g_completedSet;
 LStrList g_completedAtoms;
 
 namespace {
@@ -76,8 +77,27 @@ Atom* openAtom() { return g_openAtom; }
 
 void deleteAtom(std::unique_ptr<Atom> atom) { atom.reset(); }
 
+Atom::~Atom() = default;
+
+CompletionPattern::CompletionPattern(std::unique_ptr<LRex> rex) : rex_(std::move(rex)) {}
+
+CompletionPattern::~CompletionPattern() = default;
+
+bool CompletionPattern::foundIn(const char* text, int length) {
+    platformCheckNoLibLock("search of a completion pattern");
+    const std::lock_guard<std::mutex> hold(m_);
+    return rexFind(text, length, rex_.get(), nullptr, 1) != nullptr;
+}
+
+namespace {
+PatternRef makePattern(const char* text) {
+    std::unique_ptr<LRex> rex = rexCompile(text, 0);
+    return rex ? std::make_shared<CompletionPattern>(std::move(rex)) : nullptr;
+}
+}  // namespace
+
 void initAtoms() {
-    auto marker = rexCompile("#END#", 0);
+    PatternRef marker = makePattern("#END#");
     LLockGuard guard;
     g_endMarker = std::move(marker);
 }
@@ -87,7 +107,7 @@ void releaseAtoms() {
     g_atoms.clear();
     LLockGuard guard;
     g_endMarker.reset();
-    g_completedSet.clearKeys();
+    g_completedSet.clear();
     g_completedAtoms.clear();
 }
 
@@ -136,9 +156,9 @@ int cmdEndAtom(CommandContext&) {
 int cmdAtomEndMarker(CommandContext& ctx) {
     LString token;
     warnTrailing(nextToken(ctx.args, token));
-    auto marker = rexCompile(token.data(), 0);
-    // Connection threads search with the marker under the lock, so the old tree
-    // is released only while nobody can be searching with it.
+    PatternRef marker = makePattern(token.data());
+    // A connection thread that is searching with the old marker keeps it alive
+    // until its search ends; the next piece is searched with the new one.
     LLockGuard guard;
     g_endMarker = std::move(marker);
     return 0;
@@ -218,16 +238,13 @@ int cmdDeleteCompletedAtom(CommandContext& ctx) {
         LLockGuard guard;
         if (names.empty()) {
             count = g_completedSet.count();
-            g_completedSet.clearKeys();
+            g_completedSet.clear();
             g_completedAtoms.clear();
         }
         for (int k = 0; k < names.count(); ++k) {
             const char* name = names[k];
             bool removed = false;
-            while (const char* key = g_completedSet.remove(name)) {
-                blockFree(const_cast<char*>(key));
-                removed = true;
-            }
+            if (g_completedSet.remove(name)) removed = true;
             for (int i = g_completedAtoms.indexOf(name); i >= 0; i = g_completedAtoms.indexOf(name)) {
                 g_completedAtoms.removeAt(i);
                 removed = true;

@@ -5,13 +5,13 @@
 #include "app/args.h"
 #include "app/commands.h"
 #include "app/console.h"
+#include "app/deadlines.h"
 #include "app/line_record.h"
 #include "app/reader.h"
 #include "app/settings.h"
 #include "base/msg.h"
 #include "base/stream.h"
 #include "base/text.h"
-#include "base/thread.h"
 
 int cmdReadCommandFile(CommandContext& ctx) {
     LString path;
@@ -82,8 +82,9 @@ int cmdCls(CommandContext&) {
 
 int cmdQuit(CommandContext&) { return 1; }
 
-// A negative number of seconds is refused (10013) instead of being handed to
-// the sleep, which would wait for ever or not at all depending on the platform.
+// A negative number of seconds is refused (10013). The wait holds back only
+// the lines after it (the main loop's pending lines, or the rest of the atom
+// it belongs to): passes, received text and completions go on meanwhile.
 int cmdWait(CommandContext& ctx) {
     LString token;
     const char* rest = nextToken(ctx.args, token);
@@ -93,12 +94,7 @@ int cmdWait(CommandContext& ctx) {
         msg(10013, "数値が正しくありません: %d", seconds);
         return 0;
     }
-    int64_t ms = static_cast<int64_t>(seconds) * 1000;
-    while (ms > 0) {
-        const int step = ms > 0x40000000 ? 0x40000000 : static_cast<int>(ms);
-        sleepMs(step);
-        ms -= step;
-    }
+    ctx.pause.extendTo(nowMs() + static_cast<int64_t>(seconds) * 1000);
     return 0;
 }
 

@@ -6,12 +6,16 @@
 class LineRecord;
 class PendingLines;
 class TSocket;
+struct LinePause;
 
 struct CommandContext {
     TSocket* connection;     // the current connection (may be null)
     const LineRecord& line;  // the whole command line
     const char* args;        // the argument text: what follows the command name
     PendingLines& pending;   // the main loop's pending lines (!rcf, !call-macro)
+    // The pause of the lines after this one (!wait, the wait of !open): the
+    // main loop's pending lines, or the rest of the atom being handed out.
+    LinePause& pause;
 };
 
 // Returns 1 for !quit, 0 for everything else (also after errors).

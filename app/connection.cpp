@@ -7,6 +7,11 @@
 // lock and finds a connection in the list may use it until it releases the
 // lock; a pointer kept beyond that is checked again (liveConnection) before use.
 //
+// Opening never waits: the connection is listed at once and its own thread
+// connects it. Until then it is "connecting" and lines wait in its queue; a
+// failed connect reports the lines that waited (onConnectFailed), and the
+// connection leaves the list without a close notice, having never opened.
+//
 // Sending keeps the order of lines: a line goes out at once only when the
 // connection is writable and nothing waits before it (no queued line, no unsent
 // rest of an earlier line, no line being sent by the connection thread);
@@ -22,12 +27,15 @@
 #include "app/connection.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 
 #include "app/args.h"
 #include "app/commands.h"
 #include "app/console.h"
+#include "app/deadlines.h"
 #include "app/input.h"
 #include "app/logfiles.h"
 #include "app/mainloop.h"
@@ -44,6 +52,10 @@ namespace {
 int g_connectionCounter = 1;  // number of the next default name; main thread
 int g_colorIndex = -1;        // index into g_colorList of the last colour given
 std::atomic<uint64_t> g_nextConnectionId{1};
+// The listed connections by id, so that the scheduler's check of its
+// connection before every line costs the same for ten connections or 10,000.
+// Under g_libLock.
+std::unordered_map<uint64_t, TSocket*> g_connectionsById;
 
 int nextAutomaticColor() {
     const int n = g_colorList.count();
@@ -61,14 +73,15 @@ void printConnectionNotice(const char* head, const TSocket* c, const char* tail)
 TSocket::TSocket(int c) : id(g_nextConnectionId++) {
     name = LString::format("C%d", g_connectionCounter++);
     color = c > 0 ? c : nextAutomaticColor();
-    LLockGuard guard;
-    g_waitSet.add(&atomEvent);
 }
 
 TSocket::~TSocket() {
     LLockGuard guard;
-    g_connections.remove(this);
-    g_waitSet.remove(&atomEvent);
+    removeConnection(this);
+    // The main loop resumes what waited for this connection (an atom held back
+    // by !!wait, the end of the run). Under the lock: once the main loop sees
+    // the list empty it may release its event.
+    connectionLeft();
     // endMarker, the queue and the lists go with the members; the log files
     // themselves belong to g_logFiles.
 }
@@ -76,7 +89,13 @@ TSocket::~TSocket() {
 // ---- the receive and send paths (connection thread) ----
 
 void TSocket::onNetworkEvents(const NSocket::NetworkEvents& events) {
-    if (events.mask & NSocket::kFdConnect) writeSysLog("Connection %s opened", name.data());
+    if (events.mask & NSocket::kFdConnect) {
+        const int err = events.errors[NSocket::kFdConnectBit];
+        if (err == 0)
+            onConnected();
+        else
+            onConnectFailed(err);
+    }
     if (events.mask & NSocket::kFdRead) receive();
     if (events.mask & NSocket::kFdWrite) {
         {
@@ -85,16 +104,43 @@ void TSocket::onNetworkEvents(const NSocket::NetworkEvents& events) {
         }
         drainQueue();
     }
-    if (events.mask & NSocket::kFdClose) {
-        // Data the telnet filter still held back (a 0xFF that ended the last piece).
-        const LString rest = telnet.finish();
-        showReceived(rest.data(), rest.len());
+    if (events.mask & NSocket::kFdClose) onClosed();
+}
+
+void TSocket::onConnected() {
+    {
         LLockGuard guard;
-        flags &= ~kWritable;
-        printConnectionNotice("[", this, " closed]\r\n");
-        writeSysLog("Connection %s closed", name.data());
-        // Lines still queued go with the object; a running atom is lost with it.
+        flags &= ~kConnecting;
     }
+    writeSysLog("Connection %s opened", name.data());
+    // It may take an atom now: the main loop runs a pass.
+    wakeMainLoop();
+}
+
+void TSocket::onConnectFailed(int err) {
+    // The failure itself has been reported by the socket layer. What waited for
+    // the connection is reported once: the first line as a line that cannot be
+    // sent, then how many there were. A connect that !close or the end of the
+    // run cancelled ends with the close notice; one that failed never opened.
+    connectFailed_ = err != ECANCELED;
+    LLockGuard guard;
+    flags |= kConnectFailed;
+    const int waiting = sendQueue.count();
+    if (waiting > 0) msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(*sendQueue[0]).data());
+    if (waiting > 1) systemMessage("[%d lines not sent to %s]", waiting, name.data());
+    sendQueue.clear();
+}
+
+void TSocket::onClosed() {
+    if (connectFailed_) return;  // it never opened
+    // Data the telnet filter still held back (a 0xFF that ended the last piece).
+    const LString rest = telnet.finish();
+    showReceived(rest.data(), rest.len());
+    LLockGuard guard;
+    flags &= ~kWritable;
+    printConnectionNotice("[", this, " closed]\r\n");
+    writeSysLog("Connection %s closed", name.data());
+    // Lines still queued go with the object; a running atom is lost with it.
 }
 
 void TSocket::receive() {
@@ -111,10 +157,10 @@ void TSocket::receive() {
 
 void TSocket::showReceived(const char* text, int n) {
     if (n <= 0) return;
-    bool completed = false;
+    CompletionProbe probe;
     {
-        // One hold of g_libLock for the console, the log files and the
-        // completion check: a piece waits for the lock once at most.
+        // One hold of g_libLock for the console, the log files and what the
+        // completion check needs to know: a piece waits for the lock once.
         LLockGuard guard;
         {
             // The console shows every byte but NUL (telnet servers send CR
@@ -137,10 +183,12 @@ void TSocket::showReceived(const char* text, int n) {
             setConsoleColor(7);
         }
         logReceived(this, text, n);
-        completed = recordIfCompleted(this, text, n);
+        probe = probeCompletion(this);
         noteReceived(text, n);
     }
-    if (completed) wakeForPass(this);
+    // The search runs without the lock: a slow pattern holds up only this
+    // connection.
+    if (searchForCompletion(this, probe, text, n)) wakeForPass(this);
 }
 
 void TSocket::sendReplies() {
@@ -280,9 +328,19 @@ TSocket* findConnection(const char* name) {
 
 TSocket* findConnectionById(uint64_t id) {
     LLockGuard guard;
-    for (TSocket* c : g_connections)
-        if (c->id == id) return c;
-    return nullptr;
+    const auto it = g_connectionsById.find(id);
+    return it == g_connectionsById.end() ? nullptr : it->second;
+}
+
+void addConnection(TSocket* c) {
+    LLockGuard guard;
+    g_connections.add(c);
+    g_connectionsById[c->id] = c;
+}
+
+void removeConnection(TSocket* c) {
+    LLockGuard guard;
+    if (g_connections.remove(c)) g_connectionsById.erase(c->id);
 }
 
 TSocket* currentConnection() {
@@ -306,24 +364,18 @@ bool isConnectionColor(const char* name, int c) {
     return false;
 }
 
-void closeConnection(TSocket* c) {
-    c->close();
-    sleepMs(10);
-}
+void closeConnection(TSocket* c) { c->close(); }
 
 void closeAllConnections() {
-    {
-        LLockGuard guard;
-        for (TSocket* c : g_connections) c->close();
-    }
-    sleepMs(10);
+    LLockGuard guard;
+    for (TSocket* c : g_connections) c->close();
 }
 
 void queueLine(TSocket* c, const LineRecord& line) {
     // Holds g_libLock; the echo and the send message of a line sent at once
     // reach the console with one write.
     ConsoleOutput out;
-    if (liveConnection(c) == nullptr) {
+    if (liveConnection(c) == nullptr || (c->flags & TSocket::kConnectFailed)) {
         msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(line).data());
         return;
     }
@@ -349,30 +401,25 @@ void queueLine(TSocket* c, const LineRecord& line) {
 
 // ---- opening ----
 
-void openConnection(const char* host, int wait, const char* name, bool notReady, int color,
+bool openConnection(const char* host, const char* name, bool notReady, int color,
                     std::optional<TelnetMode> telnetMode, LineEnd eol) {
     int port = 23;
-    const uint32_t address = resolveAddress(host, &port, false);
-    if (port < 0) return;  // reported by resolveAddress
-    if (address == 0) {
-        msg(10015, "「%s」を IP アドレスに変換できません", host);
-        return;
-    }
+    LString target;
+    if (!splitHostPort(host, target, &port)) return false;
     auto c = std::make_unique<TSocket>(color);
     if (name != nullptr && *name != 0) c->name.assign(name);
     if (notReady) c->flags &= ~TSocket::kReady;
     c->telnet.setMode(telnetMode ? *telnetMode : static_cast<TelnetMode>(g_telnetMode.load()));
     c->eol = eol;
-    if (c->connectTo(address, port) != 0) return;
+    c->setTarget(host, target.data(), port);
+    if (!c->prepare(c->name.data())) return false;
     attachLogFiles(c.get());
-    {
-        // Started and listed under one hold of the lock: the thread cannot end
-        // and delete the connection before it is in the list.
-        LLockGuard guard;
-        if (!c->startEvents()) return;
-        g_connections.add(c.release());  // from now on it belongs to its thread
-    }
-    if (wait > 0) sleepMs(wait);
+    // Started and listed under one hold of the lock: the thread cannot end
+    // and delete the connection before it is in the list.
+    LLockGuard guard;
+    if (!c->startEvents()) return false;
+    addConnection(c.release());  // from now on it belongs to its thread
+    return true;
 }
 
 // ---- commands ----
@@ -392,6 +439,7 @@ bool readLineEnd(const char*& p, LineEnd& eol) {
 }
 
 int cmdOpen(CommandContext& ctx) {
+    const int64_t openedAt = nowMs();  // the wait is counted from here
     LString host;
     const char* p = nextToken(ctx.args, host);
     LString name;
@@ -433,7 +481,10 @@ int cmdOpen(CommandContext& ctx) {
         msg(10029, "接続「%s」はすでに存在します", name.data());
         return 0;
     }
-    openConnection(host.data(), wait, name.data(), notReady, color, telnetMode, eol);
+    // The lines after this one wait (the greeting comes first); everything
+    // else goes on, and the connect goes on after the wait when it takes longer.
+    if (openConnection(host.data(), name.data(), notReady, color, telnetMode, eol) && wait > 0)
+        ctx.pause.extendTo(openedAt + wait);
     return 0;
 }
 

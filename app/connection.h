@@ -2,10 +2,12 @@
 //
 // g_connections holds every open connection in order; its last element is the
 // current connection, and its order is the order in which ready connections are
-// offered atoms. A TSocket is created by the main thread and destroys itself on
-// its own thread after its single close event; its destructor removes it from
-// g_connections under g_libLock. Everything in the list and each connection's
-// send queue, flags and log list is guarded by g_libLock.
+// offered atoms. A TSocket is created by the main thread, listed at once (while
+// its thread connects it, it is "connecting": lines wait in its send queue and
+// no atom is handed to it), and destroys itself on its own thread after its
+// single close event; its destructor removes it from g_connections under
+// g_libLock. Everything in the list and each connection's send queue, flags and
+// log list is guarded by g_libLock.
 #pragma once
 
 #include <atomic>
@@ -13,34 +15,42 @@
 #include <memory>
 #include <optional>
 
+#include "app/atoms.h"
 #include "app/line_record.h"
 #include "app/socket.h"
 #include "app/telnet.h"
 #include "base/larray.h"
 #include "base/thread.h"
 
-class LRex;
 struct LogFile;
 
 class TSocket : public NSocket::LSocket {
 public:
-    enum : uint32_t { kReady = 1, kCloseOnReady = 2, kWritable = 16 };
+    enum : uint32_t {
+        kReady = 1,
+        kCloseOnReady = 2,
+        kWritable = 16,
+        kConnecting = 64,     // the thread has not connected yet
+        kConnectFailed = 128, // the connect failed: the connection is leaving
+    };
 
     explicit TSocket(int color);
     ~TSocket() override;
 
     LString name;                     // "C%d" unless given
     int color;                        // 0..255
-    uint32_t flags = kReady;          // under g_libLock
+    uint32_t flags = kReady | kConnecting;  // under g_libLock
     LOwnedArray<LineRecord> sendQueue;  // oldest first; under g_libLock
     LString currentAtom;              // running atom's name; empty when none
-    // What arrived since the running atom's lines were handed out (at most the
-    // last 64 KiB), searched together with each new piece so that a marker split
-    // between two pieces is found. Under g_libLock.
-    LString atomText;
-    std::unique_ptr<LRex> endMarker;  // taken over from an atom's until; null: global
+    // Counts the atoms recorded as running here; a completion found in text
+    // searched for one atom is not recorded for a later one. Under g_libLock.
+    uint64_t atomSerial = 0;
+    // The number of the hand-out whose lines are going out here (a !!wait
+    // among them may hold the rest back) while it owns the connection; !ready
+    // abandons it. Under g_libLock.
+    uint64_t handOut = 0;
+    PatternRef endMarker;             // taken over from an atom's until; null: global
     LPtrArray<LogFile> logFiles;      // not owned
-    LEvent atomEvent;                 // set when an atom completes here; in g_waitSet
     // Unique for the life of the process; the scheduler checks a connection by its
     // id, never by a pointer that a later connection could reuse.
     const uint64_t id;
@@ -58,6 +68,12 @@ public:
     // line must queue behind it. Under g_libLock.
     bool draining = false;
 
+    // What arrived since the running atom's lines were handed out (at most the
+    // last 64 KiB), searched together with each new piece so that a marker split
+    // between two pieces is found, and the atomSerial it belongs to.
+    // Connection thread only (searched without g_libLock).
+    LString atomText;
+    uint64_t searchedSerial = 0;
     // The server echoes what is typed (telnet ECHO on, as the telnet filter
     // last found it). With a password prompt as the last text received, a
     // typed line for this connection is read and sent as a secret.
@@ -69,6 +85,9 @@ public:
     uint64_t receivedPieces = 0;
 
     bool ready() const { return flags & kReady; }
+    bool connecting() const { return flags & kConnecting; }
+    // Ready, connected and not closing: the scheduler may hand it an atom.
+    bool available() const { return (flags & (kReady | kConnecting)) == kReady && !closing(); }
 
     void onNetworkEvents(const NSocket::NetworkEvents& events) override;
     // Echoes, logs and transmits one line now ("[send to %s] %s"); a rest that
@@ -78,6 +97,9 @@ public:
 private:
     LString received_;  // the piece being received; connection thread only
     LString replies_;   // telnet answers to a piece; connection thread only
+    bool connectFailed_ = false;  // connection thread only
+    void onConnected();
+    void onConnectFailed(int err);  // err: the error number, ECANCELED for a close
     void receive();
     // Console, log files and the completion check for n data bytes.
     void showReceived(const char* text, int n);
@@ -88,17 +110,24 @@ private:
     // password prompt. Under g_libLock.
     void noteReceived(const char* text, int n);
     void drainQueue();
+    void onClosed();
     void transmit(const char* bytes, int n);
 };
 
 // All connections; last = current. Guarded by g_libLock.
 extern LPtrArray<TSocket> g_connections;
 
-// Opens one connection (resolve, construct, connect, attach log files, start,
-// append; then sleeps wait ms). Reports its own failures. Without a telnet
-// mode the -tn setting decides.
-void openConnection(const char* host, int wait, const char* name, bool notReady, int color,
+// Opens one connection: splits host[:port] (10044 for a bad port), constructs
+// it (name, colour, nr, telnet mode (without one the -tn setting decides),
+// line end), makes its descriptors (one error when they are refused),
+// attaches the log files, starts its thread and lists it as the current
+// connection. The thread then connects; a failed connect is reported there.
+// Returns false when nothing was listed.
+bool openConnection(const char* host, const char* name, bool notReady, int color,
                     std::optional<TelnetMode> telnetMode = std::nullopt, LineEnd eol = LineEnd::crlf);
+// Appends c to g_connections (it becomes current) / takes it out; under g_libLock.
+void addConnection(TSocket* c);
+void removeConnection(TSocket* c);
 // First connection named exactly name, or null. Under g_libLock.
 TSocket* findConnection(const char* name);
 // The connection with this id if it is still in g_connections, else null. Under g_libLock.
@@ -114,7 +143,9 @@ TSocket* liveConnection(TSocket* c);
 // " closed]\r\n"), as one unit of console output. The caller holds g_libLock
 // or otherwise keeps c alive.
 void printConnectionNotice(const char* head, const TSocket* c, const char* tail);
-void closeConnection(TSocket* c);  // close, then a 10 ms sleep; c must be live
+// Asks c to close; it leaves g_connections from its own thread. Never waits;
+// c must be live.
+void closeConnection(TSocket* c);
 // True when c is a colour (0..255) for connection name; else reports 10008.
 bool isConnectionColor(const char* name, int c);
 // True when c's server echoes (telnet ECHO on) and the last text it sent ends

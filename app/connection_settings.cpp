@@ -49,7 +49,9 @@ void setReady(bool ready, TSocket* c) {
     }
     printConnectionNotice("[", c, " ready]\r\n");
     c->flags |= TSocket::kReady;
-    c->currentAtom.clear();  // an atom running here is abandoned
+    // An atom running here is abandoned, also one whose lines a !!wait holds back.
+    c->currentAtom.clear();
+    c->handOut = 0;
     if (c->flags & TSocket::kCloseOnReady) closeConnection(c);
 }
 
@@ -154,7 +156,9 @@ int cmdListConnection(CommandContext&) {
     for (TSocket* c : g_connections) {
         LString line = LString::format("[%d] CONNECTION '%s' -> %s", ++number, c->name.data(),
                                        c->peerAddress().data());
-        if (c->ready())
+        if (c->connecting())
+            line.append(" [connecting]");
+        else if (c->ready())
             line.append(" [ready]");
         else if (!c->currentAtom.empty())
             line.appendFormat(" [occupied for %s]", c->currentAtom.data());

@@ -70,7 +70,7 @@ void listCommandNames(std::vector<std::string>& out) {
     }
 }
 
-int executeLine(TSocket* connection, const LineRecord& line, PendingLines& pending) {
+int executeLine(TSocket* connection, const LineRecord& line, PendingLines& pending, LinePause& pause) {
     const char kind = line.lowerKind();
     if (!connection && kind != 'i') {
         msg(10003, "コマンドを実行する接続がありません: %s", displayText(line).data());
@@ -80,10 +80,10 @@ int executeLine(TSocket* connection, const LineRecord& line, PendingLines& pendi
         queueLine(connection, line);
         return 0;
     }
-    return dispatchCommand(connection, line, pending);
+    return dispatchCommand(connection, line, pending, pause);
 }
 
-int dispatchCommand(TSocket* connection, const LineRecord& line, PendingLines& pending) {
+int dispatchCommand(TSocket* connection, const LineRecord& line, PendingLines& pending, LinePause& pause) {
     if (line.fromFile()) msgPrint("%s\r\n", displayText(line).data());
     // Arguments are read as terminated texts: a NUL byte would silently cut a
     // path or a name short, so such a command runs not at all.
@@ -99,6 +99,6 @@ int dispatchCommand(TSocket* connection, const LineRecord& line, PendingLines& p
         msg(10011, "不明な制御コマンドです: %s", displayText(line).data());
         return 0;
     }
-    CommandContext ctx{connection, line, args, pending};
+    CommandContext ctx{connection, line, args, pending, pause};
     return entry->handler(ctx) == 1 ? 1 : 0;
 }

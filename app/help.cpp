@@ -36,7 +36,7 @@ const HelpEntry kCommandEntries[] = {
      "<port> はポート番号 (既定値=23)\n"
      "<cname> は接続名 (既定値=C<n>)\n"
      "nr を指定すると占有状態で始まる\n"
-     "<msec> は接続オープン後の待機ミリ秒 (既定=-wo値)\n"
+     "<msec> は以降の行を待たせるミリ秒 (既定=-wo値)\n"
      "color <c> で色を指定可 (<c> は 1～0xFF)\n"
      "raw: テルネットの処理をせず受信バイトをすべてそのまま扱う\n"
      "telnet: 最初からテルネットとして応答する (どちらもなければ -tn 値)\n"
@@ -96,7 +96,7 @@ const HelpEntry kSettingEntries[] = {
     {"!error-msg-color <c>", false, "エラー メッセージ色 (既定=0x%02X)"},
     {"!cls", true, "画面のクリア"},
     {"!quit", true, "Vesperline を終了する"},
-    {"!wait <sec>", true, "<sec> 秒間待つ"},
+    {"!wait <sec>", true, "<sec> 秒間、以降の行を待たせる (受信とアトムは続く)"},
     {"!help", true, "使い方の要約を表示"},
     {"!online-help", true, "詳細なオンライン ヘルプを表示"},
     {"!ver", true, "バージョン番号等を表示"},

@@ -4,18 +4,28 @@
 // Key choice: every walk of g_logFiles or of a connection's logFiles, every
 // write and every change of those lists happens under g_libLock, so entries of
 // different threads never interleave inside a file and a file is never closed
-// while an entry is being written. Every entry is flushed at once, so a file is
-// complete up to its last entry while the program runs.
+// while an entry is being written. Every entry goes to the file's descriptor
+// with one write as soon as it is made, so a file is complete up to its last
+// entry while the program runs.
+//
+// A file that cannot be written (disk full, an I/O error) is reported once,
+// with its name and the system's reason, and closed with a system message;
+// the other files and the connections go on as before.
 #include "app/logfiles.h"
 
+#include <cerrno>
 #include <cstdarg>
+#include <utility>
+#include <vector>
 
 #include "app/args.h"
 #include "app/commands.h"
 #include "app/connection.h"
+#include "app/console.h"
 #include "base/chars.h"
 #include "base/lock.h"
 #include "base/msg.h"
+#include "base/platform/file.h"
 #include "base/platform/process.h"
 #include "base/stream.h"
 
@@ -47,16 +57,73 @@ int detachEverywhere(const LogFile* f) {
     return count;
 }
 
+// Writes one entry to f, all of it, each write kept from Ctrl-C; false (errno
+// set) when the system refuses it. Under g_libLock.
+bool writeEntry(LogFile& f, const LString& entry) {
+    const int fd = f.stream->file().fd();
+    const char* p = entry.data();
+    int left = entry.len();
+    bool ok = true;
+    platformBeginProtectedWrite();
+    while (left > 0) {
+        const int n = platformWrite(fd, p, left);
+        if (n <= 0) {
+            if (n == 0) platformSetErrno(EIO);
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= n;
+    }
+    platformEndProtectedWrite();
+    return ok;
+}
+
+// Reports a file that a write failed on (err) and closes it. Under g_libLock,
+// outside any walk of the lists it is in.
+void closeBrokenFile(const LogFile* f, int err) {
+    for (int i = 0; i < g_logFiles.count(); ++i) {
+        if (g_logFiles[i] != f) continue;
+        std::unique_ptr<LogFile> broken = g_logFiles.takeAt(i);
+        const LString path(broken->stream->fileName());
+        platformSetErrno(err);
+        msg(17000, lang("ログファイル「%s」に書き込めません", "cannot write to log file %s"), path.data());
+        const int count = detachEverywhere(broken.get());
+        broken.reset();  // closes the file
+        systemMessage("[Log file %s closed for %d connection(s)]", path.data(), count);
+        return;
+    }
+}
+
+// Writes entries and closes the files that refused theirs.
+class EntryWriter {
+public:
+    void write(LogFile* f, const LString& entry) {
+        if (!writeEntry(*f, entry)) broken_.push_back({f, platformErrno()});
+    }
+    ~EntryWriter() {
+        for (const auto& [f, err] : broken_) closeBrokenFile(f, err);
+    }
+
+private:
+    std::vector<std::pair<const LogFile*, int>> broken_;
+};
+
 // Writes one piece of traffic to every log file of c that records this
 // direction: the [name<] or [name>] mark with cn, the bytes, CR LF when asked.
 void logTraffic(TSocket* c, uint32_t leaveOut, char direction, const char* bytes, int n, bool crlf) {
     LLockGuard guard;
+    EntryWriter writer;
+    LString plain, marked;  // the entry without and with the mark, made once each
     for (LogFile* f : c->logFiles) {
         if (f->logFlags & leaveOut) continue;
-        if (f->logFlags & LogFile::kCn) f->stream->printf("[%s%c]", c->name.data(), direction);
-        f->stream->write(bytes, n);
-        if (crlf) f->stream->write("\r\n", 2);
-        f->stream->flush();
+        LString& entry = (f->logFlags & LogFile::kCn) ? marked : plain;
+        if (entry.empty()) {
+            if (f->logFlags & LogFile::kCn) entry.appendFormat("[%s%c]", c->name.data(), direction);
+            entry.append(bytes, n);
+            if (crlf) entry.append("\r\n");
+        }
+        writer.write(f, entry);
     }
 }
 }  // namespace
@@ -68,19 +135,19 @@ void writeSysLog(const char* fmt, ...) {
     bool recorded = false;
     for (const LogFile* f : g_logFiles) recorded = recorded || (f->logFlags & LogFile::kSys);
     if (!recorded) return;
-    LString event;
-    LString stamp;
+    LString entry;
+    EntryWriter writer;
     for (LogFile* f : g_logFiles) {
         if (!(f->logFlags & LogFile::kSys)) continue;
-        if (stamp.empty()) {
-            stamp = timeStamp();
+        if (entry.empty()) {
+            LString event;
             va_list args;
             va_start(args, fmt);
             event.appendFormatV(fmt, args);
             va_end(args);
+            entry = LString::format("[%s  %s]\r\n", timeStamp().data(), event.data());
         }
-        f->stream->printf("[%s  %s]\r\n", stamp.data(), event.data());
-        f->stream->flush();
+        writer.write(f, entry);
     }
 }
 

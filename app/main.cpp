@@ -9,6 +9,7 @@
 #include "app/atoms.h"
 #include "app/connection.h"
 #include "app/console.h"
+#include "app/deadlines.h"
 #include "app/help.h"
 #include "app/input.h"
 #include "app/logfiles.h"
@@ -111,12 +112,12 @@ void loadCommandFile(const char* path, PendingLines& pending) {
 void shutdown(std::unique_ptr<TInput> input, PendingLines& pending) {
     if (input && input->isRunning()) input->shutdown(200);
     closeAllConnections();
-    while (connectionCount() > 0) sleepMs(100);
+    // Connecting ones end at once too; each one that leaves wakes us.
+    while (connectionCount() > 0) waitMainEvent(-1);
     if (input && input->isRunning()) {
         msgPrint("Press Enter Key...");
-        while (input->isRunning()) sleepMs(500);
+        input->shutdown(-1);
     }
-    sleepMs(300);
     input.reset();
     writeSysLog("Exit Vesperline");
     pending.clear();
@@ -192,8 +193,10 @@ int main(int argc, char** argv) {
 
     // 11: the connections of -o, then one wait.
     if (!v.hosts.empty()) {
-        for (int i = 0; i < v.hosts.count(); ++i) openConnection(v.hosts[i], 0, "", false, -1);
-        sleepMs(g_openWait);
+        // They connect side by side; the command-file lines wait once, for
+        // -wo, while the main loop already runs.
+        for (int i = 0; i < v.hosts.count(); ++i) openConnection(v.hosts[i], "", false, -1);
+        pending.pause.extendTo(nowMs() + g_openWait);
     }
 
     // 12-13: the console thread and the main loop.

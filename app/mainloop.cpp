@@ -1,8 +1,10 @@
 // The main loop. Each iteration takes a typed line (if one waits) into the
-// pending lines, then runs or records at most one pending line, then lets the
+// pending lines, fires the deadlines that are due, then runs or records at
+// most one pending line (none while a pause holds them), then lets the
 // close-on-ready sweep and the scheduler run, then sleeps until an event of
-// g_waitSet arrives. After a line it wakes itself, so pending lines flow one
-// per iteration with a scheduling pass between any two of them.
+// g_waitSet arrives or the earliest deadline comes. After a line it wakes
+// itself, so pending lines flow one per iteration with a scheduling pass
+// between any two of them.
 #include "app/mainloop.h"
 
 #include <memory>
@@ -11,6 +13,7 @@
 #include "app/completion.h"
 #include "app/connection.h"
 #include "app/console.h"
+#include "app/deadlines.h"
 #include "app/dispatcher.h"
 #include "app/input.h"
 #include "app/line_record.h"
@@ -26,6 +29,8 @@ std::atomic<int> g_quitRequested{0};
 
 namespace {
 std::unique_ptr<LEvent> g_mainEvent;
+// A connection has left the list since the main loop last looked.
+std::atomic<bool> g_connectionLeft{false};
 }  // namespace
 
 namespace {
@@ -41,7 +46,7 @@ int sendSecretLine(const LineRecord& line, PendingLines& pending) {
         msg(10005, "接続「%s」が見つかりません", line.target.c_str());
         return 0;
     }
-    return executeLine(target, line, pending);
+    return executeLine(target, line, pending, pending.pause);
 }
 }  // namespace
 
@@ -75,7 +80,7 @@ int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending) {
         atom->lines.add(std::move(line));
         return 0;
     }
-    return executeLine(current, *line, pending);
+    return executeLine(current, *line, pending, pending.pause);
 }
 
 void initWaitSet() {
@@ -85,10 +90,8 @@ void initWaitSet() {
 }
 
 void releaseWaitSet() {
-    {
-        LLockGuard guard;
-        if (g_mainEvent) g_waitSet.remove(g_mainEvent.get());
-    }
+    LLockGuard guard;  // a connection that has just left wakes us under the lock
+    if (g_mainEvent) g_waitSet.remove(g_mainEvent.get());
     g_mainEvent.reset();
 }
 
@@ -102,21 +105,42 @@ void wakeMainLoop() {
     if (g_mainEvent) g_mainEvent->set();
 }
 
+void connectionLeft() {
+    g_connectionLeft = true;
+    wakeMainLoop();
+}
+
+void waitMainEvent(int timeoutMs) {
+    if (g_mainEvent) g_mainEvent->wait(timeoutMs);
+}
+
 int runMainLoop(PendingLines& pending, TInput* input) {
     int quit = 0;
+    int64_t pauseEnd = 0;  // the end of the pause that a deadline has been added for
     while (!quit && !quitSignal()) {
         if (input) input->takeLine(pending);
         answerNameRequest();
-        if (pending.hasNext()) {
+        g_deadlines.fireDue(nowMs());
+        if (g_connectionLeft.exchange(false)) resumeHandOutsOfClosedConnections();
+        if (pending.hasNext() && !pending.pause.active(nowMs())) {
             quit = handlePendingLine(pending.takeNext(), pending);
             wakeMainLoop();
+        }
+        // A pause that a line has begun wakes the loop when it ends.
+        if (pending.pause.until > pauseEnd) {
+            pauseEnd = pending.pause.until;
+            g_deadlines.add(pauseEnd, [] {});
         }
         passStarting();
         if (g_closeOnReadyPending.exchange(0)) closeMarkedConnections();
         assignAtoms(pending);
         if (g_quitRequested) break;
         // Every signalled event is taken at once: one pass answers them all.
-        waitAnyTakeAll(g_waitSet, -1);
+        waitAnyTakeAll(g_waitSet, g_deadlines.msUntilNext(nowMs()));
     }
+    // The end of the run cancels every wait.
+    releaseHandOuts();
+    g_deadlines.clear();
+    pending.pause = LinePause{};
     return 0;
 }

@@ -1,5 +1,6 @@
 // The main loop: one pending line per iteration, recorded or executed, then the
-// close-on-ready sweep, a scheduling pass and a wait on g_waitSet.
+// close-on-ready sweep, a scheduling pass and a wait on g_waitSet and on the
+// earliest deadline (app/deadlines.h).
 #pragma once
 
 #include <atomic>
@@ -25,6 +26,12 @@ void initWaitSet();
 void releaseWaitSet();
 // Wakes the main loop's wait (any thread).
 void wakeMainLoop();
+// A connection has left g_connections (its own thread, from its destructor,
+// under g_libLock): wakes the main loop, which resumes the atoms held back for
+// it and notices the end of the last connection at shutdown.
+void connectionLeft();
+// Waits for the main loop's event (shutdown, while the connections end).
+void waitMainEvent(int timeoutMs);
 // From now on Ctrl-C, SIGTERM and SIGHUP wake the main loop, which then ends
 // as after !quit (after initWaitSet). A second one ends the process at once.
 void catchQuitSignals();
@@ -37,6 +44,9 @@ int quitSignal();
 int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending);
 
 // Runs the main loop until !quit (or !!quit inside an atom, or a quit
-// signal); returns 0. input
-// (may be null) is the console thread whose lines join the pending lines.
+// signal); returns 0. input (may be null) is the console thread whose lines
+// join the pending lines. While pending.pause lasts no line is taken, but
+// typed lines are read, passes run and deadlines fire. Pauses and held-back
+// atoms end with the loop.
+
 int runMainLoop(PendingLines& pending, TInput* input);

@@ -4,6 +4,7 @@
 #include <deque>
 #include <memory>
 
+#include "app/deadlines.h"
 #include "app/line_record.h"
 #include "base/larray.h"
 
@@ -26,6 +27,10 @@ public:
 
     // Releases every line not yet taken.
     void clear();
+
+    // While it lasts, the main loop takes no line (!wait, the wait of !open,
+    // -wo); everything else goes on.
+    LinePause pause;
 
 private:
     // Lines not yet taken, next first. A line leaves the deque when it is taken,

@@ -8,6 +8,11 @@
 //   new one, which must not receive lines meant for another host.
 // - The atom leaves the queue before its lines run, so a deferred command among
 //   them that changes the queue (!!delete-atom, !!set-atom) cannot reach it.
+// - A !!wait among an atom's lines holds back only the rest of that atom: the
+//   hand-out stops there and a deadline of the main loop resumes it, while the
+//   pass goes on with the atoms behind it and the other connections. Meanwhile
+//   the connection is occupied for the atom; !ready abandons it, and a
+//   connection that closes resumes it at once (its next line reports 10006).
 // - The record of the running atom (currentAtom, the until pattern) and the
 //   last line are handed out under one hold of g_libLock, the record first when
 //   the last line is text (its send releases the lock for the system call): an
@@ -16,15 +21,20 @@
 // - The completion check searches the new piece together with what arrived for
 //   the same running atom before it (at most the last 64 KiB), so a marker split
 //   between two pieces completes the atom. Text from before the hand-out ended
-//   never counts.
-// - A completion wakes the main loop through its connection's atomEvent only
-//   when no other connection has done so since the last pass began: the pass
-//   that the first event brings answers every completion before it, so a burst
-//   of completions costs one wake-up instead of one each.
+//   never counts. The search runs on the connection's own thread without
+//   g_libLock (the pattern has a mutex of its own), so a pattern that works
+//   long holds up only its own connection; what it found is recorded only when
+//   the same atom still runs there.
+// - A completion wakes the main loop only when no other completion has done so
+//   since the last pass began: the pass that the first wake-up brings answers
+//   every completion before it, so a burst of completions costs one wake-up
+//   instead of one each.
 #include "app/scheduler.h"
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
+#include <vector>
 
 #include "app/atoms.h"
 #include "app/connection.h"
@@ -32,6 +42,7 @@
 #include "app/dispatcher.h"
 #include "app/logfiles.h"
 #include "app/mainloop.h"
+#include "app/pending_lines.h"
 #include "base/lock.h"
 #include "base/msg.h"
 #include "rex/rex.h"
@@ -40,7 +51,7 @@ std::atomic<int> g_closeOnReadyPending{0};
 
 namespace {
 
-// A connection has set its atomEvent since the last pass began. Both sides
+// A completion has woken the main loop since the last pass began. Both sides
 // change it with exchanges, so that a completion that finds it set is seen by
 // the pass that follows the next passStarting().
 std::atomic<bool> g_wakePending{false};
@@ -90,17 +101,58 @@ bool afterMet(const Atom& atom) {
 // Records a completed atom name once; writes the event for a new one. Under g_libLock.
 void recordCompletion(const LString& name) {
     if (g_completedSet.contains(name.data())) return;
-    g_completedSet.add(blockStrdup(name.data()));
+    g_completedSet.add(name.data());
     g_completedAtoms.add(name.data());
     writeSysLog("Atom %s completed", name.data());
 }
 
-// Records the atom as running on c: its name, its until pattern, no earlier
-// text. Under g_libLock.
+// Records the atom as running on c: its name, its until pattern; the text
+// searched from now on starts afresh. Under g_libLock.
 void recordRunning(Atom& atom, TSocket* c) {
     c->currentAtom = atom.name;
-    forgetText(c->atomText);
-    if (atom.until) c->endMarker = std::move(atom.until);
+    ++c->atomSerial;
+    c->handOut = 0;
+    if (atom.until) c->endMarker = std::make_shared<CompletionPattern>(std::move(atom.until));
+}
+
+// Atoms held back by a pause, and the numbers that tell hand-outs apart.
+std::unordered_map<HandOut*, std::unique_ptr<HandOut>> g_heldBack;  // main thread
+uint64_t g_handOutSerial = 0;                     // main thread
+PendingLines* g_pendingForResume = nullptr;       // the main loop's, for resumed hand-outs
+
+void finishHandOut(std::unique_ptr<HandOut> h) {
+    LLockGuard guard;  // its blocks go back under one hold of the lock
+    deleteAtom(std::move(h->atom));
+}
+
+void holdBack(std::unique_ptr<HandOut> h);
+
+// The pause of a held-back atom has ended (or its connection has gone).
+void resume(HandOut* held) {
+    const auto it = g_heldBack.find(held);
+    if (it == g_heldBack.end()) return;
+    std::unique_ptr<HandOut> h = std::move(it->second);
+    g_heldBack.erase(it);
+    h->resume = 0;
+    {
+        LLockGuard guard;
+        // !ready has abandoned it, and the connection may run another atom now.
+        TSocket* c = findConnectionById(h->connectionId);
+        if (c != nullptr && c->handOut != h->serial) {
+            finishHandOut(std::move(h));
+            return;
+        }
+    }
+    if (continueHandOut(*h, *g_pendingForResume))
+        finishHandOut(std::move(h));
+    else
+        holdBack(std::move(h));
+}
+
+void holdBack(std::unique_ptr<HandOut> h) {
+    HandOut* const raw = h.get();
+    h->resume = g_deadlines.add(h->pause.until, [raw] { resume(raw); });
+    g_heldBack.emplace(raw, std::move(h));
 }
 
 }  // namespace
@@ -108,7 +160,7 @@ void recordRunning(Atom& atom, TSocket* c) {
 TSocket* findReadyConnectionFor(const Atom& atom) {
     LLockGuard guard;
     for (TSocket* c : g_connections) {
-        if (!c->ready()) continue;
+        if (!c->available()) continue;
         if (!atom.by.empty() && !atom.by.contains(c->name.data())) continue;
         if (atom.exceptBy.contains(c->name.data())) continue;
         return c;
@@ -116,18 +168,21 @@ TSocket* findReadyConnectionFor(const Atom& atom) {
     return nullptr;
 }
 
-void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending, std::optional<ConsoleOutput>* notice) {
+bool continueHandOut(HandOut& h, PendingLines& pending, std::optional<ConsoleOutput>* notice) {
+    Atom& atom = *h.atom;
     LockHold lock;
     bool recorded = false;
     const int n = atom.lines.count();
-    for (int k = 0; k < n; ++k) {
+    while (h.next < n) {
+        const int k = h.next++;
         lock.acquire();
         const LineRecord& line = *atom.lines[k];
         // A command (and any wait in it) runs only after the notice is shown.
         if (notice && line.lowerKind() != 'g') notice->reset();
-        TSocket* c = findConnectionById(connectionId);
+        TSocket* c = findConnectionById(h.connectionId);
         if (c == nullptr) {
             msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(line).data());
+            h.next = n;  // the rest is dropped
             break;
         }
         if (k + 1 == n && line.lowerKind() == 'g') {
@@ -138,19 +193,43 @@ void handOutAtom(Atom& atom, uint64_t connectionId, PendingLines& pending, std::
             recorded = true;
         }
         // c is not used after this: a send releases the lock meanwhile.
-        if (executeLine(c, line, pending) == 1) g_quitRequested = 1;
+        if (executeLine(c, line, pending, h.pause) == 1) g_quitRequested = 1;
         if (notice) notice->reset();
-        if (k + 1 < n) lock.release();
+        // A pause holds the rest back, and the record of the running atom with
+        // it: the atom runs once its last line has been handed out.
+        if (!recorded && h.pause.until != 0 && h.pause.active(nowMs())) return false;
+        if (h.next < n) lock.release();
     }
     if (notice) notice->reset();
-    if (recorded) return;
+    if (recorded) return true;
     lock.acquire();
     // A connection that has gone takes the atom with it: it is lost, as an atom
     // running on a connection that closes is.
-    if (TSocket* c = findConnectionById(connectionId)) recordRunning(atom, c);
+    if (TSocket* c = findConnectionById(h.connectionId)) recordRunning(atom, c);
+    return true;
+}
+
+void resumeHandOutsOfClosedConnections() {
+    std::vector<HandOut*> orphans;
+    {
+        LLockGuard guard;
+        for (const auto& [raw, h] : g_heldBack)
+            if (findConnectionById(h->connectionId) == nullptr) orphans.push_back(raw);
+    }
+    for (HandOut* h : orphans) {
+        g_deadlines.cancel(h->resume);
+        resume(h);
+    }
+}
+
+void releaseHandOuts() {
+    for (const auto& [raw, h] : g_heldBack) g_deadlines.cancel(h->resume);
+    LLockGuard guard;
+    g_heldBack.clear();
 }
 
 void assignAtoms(PendingLines& pending) {
+    g_pendingForResume = &pending;
     passStarting();
     int i = 0;
     while (i < g_atoms.count()) {
@@ -159,7 +238,7 @@ void assignAtoms(PendingLines& pending) {
             ++i;  // an atom that may not run yet holds up nothing
             continue;
         }
-        uint64_t id = 0;
+        auto h = std::make_unique<HandOut>();
         // The notice stays open (and g_libLock held) until the first line has
         // been handed out, so that when that line is text the notice, its echo
         // and its send message reach the console with one write.
@@ -169,33 +248,51 @@ void assignAtoms(PendingLines& pending) {
             TSocket* c = findReadyConnectionFor(*a);
             if (c == nullptr) return;  // strict queue order: nothing behind a runs now
             c->flags &= ~TSocket::kReady;
+            h->serial = ++g_handOutSerial;
+            c->handOut = h->serial;
             notice.emplace();
             const JoinedText head{"[Atom ", a->name.data(), " => "};
             printConnectionNotice(head.data(), c, "]\r\n");
             writeSysLog("Assigned atom %s to connection %s", a->name.data(), c->name.data());
-            id = c->id;
+            h->connectionId = c->id;
         }
-        std::unique_ptr<Atom> atom = g_atoms.takeAt(i);  // the next atom moves up to i
-        handOutAtom(*atom, id, pending, &notice);
-        LLockGuard guard;  // its blocks go back under one hold of the lock
-        deleteAtom(std::move(atom));
+        h->atom = g_atoms.takeAt(i);  // the next atom moves up to i
+        if (continueHandOut(*h, pending, &notice))
+            finishHandOut(std::move(h));
+        else
+            holdBack(std::move(h));
     }
 }
 
-bool recordIfCompleted(TSocket* c, const char* text, int length) {
-    LLockGuard guard;
-    if (c->currentAtom.empty()) {
-        forgetText(c->atomText);
+CompletionProbe probeCompletion(TSocket* c) {
+    CompletionProbe probe;
+    if (c->currentAtom.empty()) return probe;
+    probe.running = true;
+    probe.serial = c->atomSerial;
+    probe.pattern = c->endMarker ? c->endMarker : g_endMarker;
+    return probe;
+}
+
+bool searchForCompletion(TSocket* c, const CompletionProbe& probe, const char* text, int length) {
+    LString& seen = c->atomText;
+    if (!probe.running) {
+        forgetText(seen);
         return false;
     }
-    LString& seen = c->atomText;
+    if (c->searchedSerial != probe.serial) {
+        // Another atom runs now: what came before its hand-out never counts.
+        forgetText(seen);
+        c->searchedSerial = probe.serial;
+    }
     seen.append(text, length);
-    LRex* pattern = c->endMarker ? c->endMarker.get() : g_endMarker.get();
-    if (pattern == nullptr || rexFind(seen.data(), seen.len(), pattern, nullptr, 1) == nullptr) {
+    if (!probe.pattern || !probe.pattern->foundIn(seen.data(), seen.len())) {
         if (seen.len() > kCarriedText) seen.erase(0, seen.len() - kCarriedText);
         return false;
     }
     forgetText(seen);
+    LLockGuard guard;
+    // !ready may have abandoned the atom meanwhile, and another may run.
+    if (c->currentAtom.empty() || c->atomSerial != probe.serial) return false;
     c->flags |= TSocket::kReady;
     recordCompletion(c->currentAtom);
     c->currentAtom.truncate(0);  // its buffer serves the next atom's name
@@ -204,11 +301,16 @@ bool recordIfCompleted(TSocket* c, const char* text, int length) {
 }
 
 void checkCompletion(TSocket* c, const char* text, int length) {
-    if (recordIfCompleted(c, text, length)) wakeForPass(c);
+    CompletionProbe probe;
+    {
+        LLockGuard guard;
+        probe = probeCompletion(c);
+    }
+    if (searchForCompletion(c, probe, text, length)) wakeForPass(c);
 }
 
-void wakeForPass(TSocket* c) {
-    if (!g_wakePending.exchange(true)) c->atomEvent.set();
+void wakeForPass(TSocket*) {
+    if (!g_wakePending.exchange(true)) wakeMainLoop();
 }
 
 void passStarting() { g_wakePending.exchange(false); }

@@ -1,22 +1,28 @@
 // NSocket::LSocket: the thread of one TCP connection and its event bits.
 //
-// The thread waits with poll on the socket and on its stopEvent, which close()
-// signals (through LThread::stop) and which a short send signals to make the
-// thread wait for writability again. Received data is always read to the end
-// before the single kFdClose: the peer's end of data is noticed by the read that
-// finds it, never by the wait, so the last words of a server that hangs up are
-// delivered. The descriptor is closed only under g_libLock and only when no
-// send is marked in progress, so a thread that holds the lock and sees the
-// connection in its list can use the socket safely, and keeps that right
-// across a release of the lock by marking its send (SendInProgress).
+// The thread connects first: a dotted address at once, a name through a lookup
+// on a detached helper thread (getaddrinfo cannot be interrupted, and a close
+// must not wait for it), then a non-blocking connect; both waits end early
+// when close() signals the wake-up event. Then it waits with poll on the
+// socket and on the same event, which close() signals (through LThread::stop)
+// and which a short send signals to make the thread wait for writability
+// again. Received data is always read to the end before the single kFdClose:
+// the peer's end of data is noticed by the read that finds it, never by the
+// wait, so the last words of a server that hangs up are delivered. The
+// descriptor is closed only under g_libLock and only when no send is marked in
+// progress, so a thread that holds the lock and sees the connection in its
+// list can use the socket safely, and keeps that right across a release of
+// the lock by marking its send (SendInProgress).
 #include "app/socket.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
 #include "base/lock.h"
 #include "base/msg.h"
 #include "base/platform/net.h"
+#include "base/platform/process.h"
 #include "base/platform/sync.h"
 #include "base/text.h"
 
@@ -24,15 +30,13 @@ namespace NSocket {
 
 int LSocket::connectLimitMs = 20000;
 
-LSocket::LSocket() {
-    fd_ = netSocket();
-    if (fd_ < 0) reportSocketError("socket() failed");
-}
+LSocket::LSocket() = default;
 
 LSocket::~LSocket() {
     // The thread (when there was one) has left run(): only the socket of an
     // object that never started is still open here.
-    close();
+    if (fd_ >= 0 && netClose(fd_) < 0) reportSocketError("close() failed");
+    fd_ = -1;
 }
 
 namespace {
@@ -40,37 +44,143 @@ LString dotted(uint32_t address, int port) {
     const auto* b = reinterpret_cast<const unsigned char*>(&address);
     return LString::format("%d.%d.%d.%d:%d", b[0], b[1], b[2], b[3], port);
 }
+
+// Reports a descriptor the system refused for a new connection: when they have
+// run out, with the limit and how to raise it.
+void reportRefusedDescriptor(int err, const char* label, const char* what) {
+    if (netOutOfDescriptors(err)) {
+        msg(10050,
+            lang("接続「%s」を開けません: 開けるファイル数の上限 (%ld) に達しています。ulimit -n で上限を上げてください",
+                 "cannot open connection %s: the limit of %ld open files has been reached; raise it with ulimit -n"),
+            label, netFileLimit());
+    } else {
+        reportSocketErrorNo(err, "%s", what);
+    }
+}
+
+// A name lookup on a detached thread of its own, shared by that thread and the
+// connection's: whoever lets go last frees it. The helper signals the
+// connection's wake-up event when it has ended.
+struct Lookup {
+    LString name;
+    LEvent wake;
+    std::atomic<uint32_t> address{0};
+    std::atomic<bool> done{false};
+    std::atomic<int> refs{2};
+
+    void release() {
+        if (refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+    }
+    static void run(void* arg) {
+        auto* l = static_cast<Lookup*>(arg);
+        l->address = netLookup(l->name.data());
+        l->done = true;
+        l->wake.set();
+        l->release();
+    }
+};
 }  // namespace
 
-int LSocket::connectTo(uint32_t address, int port) {
-    if (netConnect(fd_, address, port, connectLimitMs) == 0) {
-        peer_ = dotted(address, port);
-        return 0;
+void LSocket::setTarget(const char* text, const char* host, int port) {
+    text_.assign(text);
+    host_.assign(host);
+    port_ = port;
+    uint32_t address = 0;
+    LLockGuard guard;
+    peer_ = netParseDotted(host, &address) ? dotted(address, port) : LString::format("%s:%d", host, port);
+}
+
+bool LSocket::prepare(const char* label) {
+    if (!stopEvent.makePollable()) {
+        reportRefusedDescriptor(platformErrno(), label, "cannot create event object");
+        return false;
     }
-    const int err = netLastError();
-    const auto* b = reinterpret_cast<const unsigned char*>(&address);
-    reportSocketErrorNo(err, "failed to connect() to %d.%d.%d.%d", b[0], b[1], b[2], b[3]);
-    netClose(fd_);
-    fd_ = -1;
-    return 1;
+    fd_ = netSocket();
+    if (fd_ < 0) {
+        reportRefusedDescriptor(netLastError(), label, "socket() failed");
+        return false;
+    }
+    // Descriptors are numbered from the lowest free one, so the socket's number
+    // tells how many are in use: the last few are kept for log files, command
+    // files and name lookups, which must not fail because connections took all.
+    const long limit = netFileLimit();
+    if (limit > 0 && fd_ >= limit - kReservedDescriptors) {
+        netClose(fd_);
+        fd_ = -1;
+        reportRefusedDescriptor(EMFILE, label, "socket() failed");
+        return false;
+    }
+    return true;
 }
 
 bool LSocket::startEvents() {
     LLockGuard guard;  // the thread cannot end (and delete us) before we look
     if (fd_ < 0) return false;
-    if (stopEvent.handle() < 0) {
-        // LEvent has reported the failure.
-        close();
-        return false;
-    }
     started_ = true;
     start(true);
     if (!isRunning()) {
         started_ = false;
-        close();
         return false;
     }
     return true;
+}
+
+int LSocket::lookUp(uint32_t* address) {
+    if (netParseDotted(host_.data(), address)) return 0;
+    auto* lookup = new Lookup;
+    lookup->name = host_;
+    lookup->wake.share(stopEvent);
+    if (!platformStartThread(Lookup::run, lookup)) {
+        lookup->refs = 1;
+        Lookup::run(lookup);  // no thread to spare: look it up here
+        lookup = nullptr;
+    }
+    if (lookup != nullptr) {
+        while (!lookup->done && !closeRequested_) stopEvent.wait(-1);
+        const bool done = lookup->done;
+        *address = lookup->address;
+        lookup->release();
+        if (!done) return -1;
+    }
+    if (closeRequested_) return -1;
+    if (*address != 0) return 0;
+    msg(10015, "「%s」を IP アドレスに変換できません", text_.data());
+    return EHOSTUNREACH;
+}
+
+int LSocket::dial() {
+    uint32_t address = 0;
+    const int looked = lookUp(&address);
+    if (looked != 0) return looked;
+    {
+        LLockGuard guard;
+        peer_ = dotted(address, port_);
+    }
+    int err = 0;
+    const int started = netConnectStart(fd_, address, port_);
+    if (started < 0) err = netLastError();
+    const int64_t deadline = platformMonotonicMs() + connectLimitMs;
+    while (started == 1 && err == 0) {
+        const int64_t left = deadline - platformMonotonicMs();
+        if (left <= 0) {
+            err = ETIMEDOUT;
+            break;
+        }
+        const int got = waitFd(fd_, kPollOut, &stopEvent, static_cast<int>(left));
+        if (closeRequested_) return -1;
+        if (got < 0) {
+            err = netLastError();
+        } else if (got & (kPollOut | kPollError | kPollHangup)) {
+            err = netConnectFinish(fd_);
+            break;
+        }
+    }
+    if (closeRequested_) return -1;
+    if (err != 0) {
+        const auto* b = reinterpret_cast<const unsigned char*>(&address);
+        reportSocketErrorNo(err, "failed to connect() to %d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+    }
+    return err;
 }
 
 int LSocket::sendAll(const char* bytes, int length) {
@@ -81,16 +191,18 @@ int LSocket::sendAll(const char* bytes, int length) {
 
 int LSocket::sendSome(const char* bytes, int length) {
     if (length < 0) length = static_cast<int>(std::strlen(bytes));
+    // Never waits: what the socket does not take now stays with the caller,
+    // who sends it on the next kFdWrite, so a full socket holds up nobody.
     int sent = 0;
-    for (int call = 0; call < 10 && sent < length; ++call) {
-        if (call > 0) sleepMs(50);
+    while (sent < length) {
         const int n = netSend(fd_, bytes + sent, length - sent);
-        if (n >= 0) {
+        if (n > 0) {
             sent += n;
             continue;
         }
         const int err = netLastError();
-        if (netWouldBlock(err)) continue;
+        if (n < 0 && err == EINTR) continue;
+        if (n == 0 || netWouldBlock(err)) break;
         // A hard error does not go away by waiting: report it once, stop trying.
         if (fd_ >= 0 && !netPeerGone(err)) reportSocketErrorNo(err, "send() failed");
         break;
@@ -115,7 +227,8 @@ LSocket::SendInProgress::SendInProgress(LSocket& socket) : socket_(socket) {
 LSocket::SendInProgress::~SendInProgress() {
     if (!active_) return;
     LLockGuard guard;
-    --socket_.sendsInProgress_;
+    // The ending thread waits for the last mark on its wake-up event.
+    if (--socket_.sendsInProgress_ == 0 && socket_.closeWaits_) socket_.stopEvent.set();
 }
 
 int LSocket::receiveAll(LString& into, int pauseMs) {
@@ -161,20 +274,20 @@ int LSocket::receiveAll(LString& into, int pauseMs) {
 
 LString LSocket::peerAddress() const {
     LLockGuard guard;
-    if (fd_ >= 0) {
+    if (fd_ >= 0 && started_ && !closeRequested_) {
         uint32_t address = 0;
         int port = 0;
         if (netPeer(fd_, &address, &port) == 0) return dotted(address, port);
         const int err = netLastError();
         if (!netPeerGone(err)) reportSocketErrorNo(err, "getpeername() failed");
     }
-    // Closed, or the peer has gone: the address it was connected to.
+    // Connecting, closed, or the peer has gone: the address it was meant for.
     return peer_;
 }
 
 void LSocket::close() {
     LLockGuard guard;
-    if (fd_ < 0) return;
+    if (fd_ < 0 || closeRequested_) return;
     if (started_) {
         // The thread closes the socket itself and then delivers kFdClose.
         closeRequested_ = true;
@@ -198,8 +311,16 @@ void LSocket::deliver(uint32_t mask) {
 }
 
 void LSocket::run() {
-    deliver(kFdConnect);
-    while (!closeRequested_ && !stopRequested && !peerGone_) {
+    const int dialed = dial();
+    if (dialed == 0) {
+        deliver(kFdConnect);
+    } else {
+        NetworkEvents failed;
+        failed.mask = kFdConnect;
+        failed.errors[kFdConnectBit] = dialed > 0 ? dialed : ECANCELED;
+        onNetworkEvents(failed);
+    }
+    while (dialed == 0 && !closeRequested_ && !stopRequested && !peerGone_) {
         const bool wantWrite = wantWrite_;
         const int got = waitFd(fd_, kPollIn | (wantWrite ? kPollOut : 0), &stopEvent, -1);
         if (got < 0) {
@@ -225,18 +346,20 @@ void LSocket::run() {
         if (mask != 0) deliver(mask);
     }
     // Another thread may be sending with g_libLock released: the socket stays
-    // open, and the object alive, until it has finished. Its sends do not
-    // block (at most a few short sleeps while the socket is full).
+    // open, and the object alive, until it has finished. Its sends never wait,
+    // so this wait is short; the last mark to go signals the wake-up event.
     for (;;) {
         {
             LLockGuard guard;
             if (sendsInProgress_ == 0) {
                 if (netClose(fd_) < 0) reportSocketError("close() failed");
                 fd_ = -1;
+                closeWaits_ = false;
                 break;
             }
+            closeWaits_ = true;
         }
-        sleepMs(1);
+        stopEvent.wait(-1);
     }
     deliver(kFdClose);
 }
@@ -258,18 +381,23 @@ int parsePort(const char* text) {
 }
 }  // namespace
 
-uint32_t resolveAddress(const char* host, int* port, bool report) {
-    LString name(host);
-    const int colon = name.find(":");
-    if (colon >= 0) {
-        const int value = parsePort(name.data() + colon + 1);
-        if (port != nullptr) *port = value;
-        if (value < 0) {
-            msg(10044, "ポート番号が正しくありません: '%s'", host);
-            return 0;
-        }
-        name.truncate(colon);
+bool splitHostPort(const char* text, LString& host, int* port) {
+    host.assign(text);
+    const int colon = host.find(":");
+    if (colon < 0) return true;
+    const int value = parsePort(host.data() + colon + 1);
+    if (port != nullptr) *port = value;
+    if (value < 0) {
+        msg(10044, "ポート番号が正しくありません: '%s'", text);
+        return false;
     }
+    host.truncate(colon);
+    return true;
+}
+
+uint32_t resolveAddress(const char* host, int* port, bool report) {
+    LString name;
+    if (!splitHostPort(host, name, port)) return 0;
     uint32_t address = 0;
     if (netParseDotted(name.data(), &address)) return address;
     address = netLookup(name.data());

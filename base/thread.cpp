@@ -1,5 +1,5 @@
 // Threads, events and waits on the platform layer's threads, eventfd events and
-// poll() waits.
+// poll() waits; an event without a descriptor waits on a condition variable.
 //
 // Lifetime rules that make the thread object safe to free:
 // - A finishing thread does its last work on the object under g_libLock
@@ -13,6 +13,9 @@
 #include "base/thread.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -25,14 +28,84 @@ namespace {
 std::atomic<uint64_t> g_eventSerial{1};
 }  // namespace
 
+// The shared state of an event. Until a descriptor is made, the signal is the
+// flag `signalled` under m; once there is one, the descriptor's counter is the
+// signal and the flag stays false. set() and the descriptor's creation hold m,
+// so a signal is never lost between the two, and both wake the waiters of the
+// condition variable, which then look again (and go over to the descriptor).
 struct LEvent::Core : LObj {
     Core(int fd, bool owns) : fd(fd), owns(owns), serial(g_eventSerial++) {}
     ~Core() override {
-        if (owns && fd >= 0 && !platformEventClose(fd)) msg(17000, "cannot close event");
+        const int f = fd.load(std::memory_order_acquire);
+        if (owns && f >= 0 && !platformEventClose(f)) msg(17000, "cannot close event");
     }
-    const int fd;
-    const bool owns;
-    const uint64_t serial;  // no other event ever has it
+
+    void set() {
+        std::lock_guard<std::mutex> g(m);
+        const int f = fd.load(std::memory_order_relaxed);
+        if (f >= 0)
+            platformEventSet(f);
+        else
+            signalled = true;
+        cv.notify_all();
+    }
+
+    // The descriptor, made now when there is none; -1 (errno set) when the
+    // system refuses one. reported is set when this call made the first failure.
+    int descriptor(bool* firstFailure = nullptr) {
+        const int known = fd.load(std::memory_order_acquire);
+        if (known >= 0 || !owns) return known;
+        std::lock_guard<std::mutex> g(m);
+        int f = fd.load(std::memory_order_relaxed);
+        if (f >= 0) return f;
+        f = platformEventCreate();
+        if (f < 0) {
+            if (firstFailure) *firstFailure = !failed;
+            failed = true;
+            return -1;
+        }
+        if (signalled) platformEventSet(f);
+        signalled = false;
+        fd.store(f, std::memory_order_release);
+        cv.notify_all();
+        return f;
+    }
+
+    // 1 signalled (consumed with consume), 0 time-out, -1 failure (errno set).
+    int wait(int timeoutMs, bool consume) {
+        if (timeoutMs != 0) platformCheckNoLibLock("event wait");
+        const int64_t end = timeoutMs > 0 ? platformMonotonicMs() + timeoutMs : 0;
+        std::unique_lock<std::mutex> l(m);
+        for (;;) {
+            const int f = fd.load(std::memory_order_relaxed);
+            int left = timeoutMs;
+            if (timeoutMs > 0) {
+                const int64_t rest = end - platformMonotonicMs();
+                left = rest > 0 ? static_cast<int>(rest) : 0;
+            }
+            if (f >= 0) {
+                l.unlock();
+                return platformEventWait(f, left, consume);
+            }
+            if (signalled) {
+                if (consume) signalled = false;
+                return 1;
+            }
+            if (left == 0) return 0;
+            if (left < 0)
+                cv.wait(l);
+            else
+                cv.wait_for(l, std::chrono::milliseconds(left));
+        }
+    }
+
+    std::mutex m;
+    std::condition_variable cv;
+    bool signalled = false;    // the signal while there is no descriptor; under m
+    bool failed = false;       // a descriptor could not be made; under m
+    std::atomic<int> fd;       // -1 until made; never changes after that
+    const bool owns;           // made here (closed with the core), not borrowed
+    const uint64_t serial;     // no other event ever has it
     std::atomic<int> refs{1};
 };
 
@@ -45,6 +118,12 @@ struct LEventAccess {
     static void release(LEvent::Core* c) {
         if (c && c->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete c;
     }
+    static int handle(LEvent::Core* c) {
+        bool first = false;
+        const int f = c->descriptor(&first);
+        if (f < 0 && first) msg(17000, "cannot create event object");
+        return f;
+    }
 };
 
 namespace {
@@ -55,23 +134,14 @@ public:
     ~EventRef() { LEventAccess::release(core_); }
     EventRef(const EventRef&) = delete;
     EventRef& operator=(const EventRef&) = delete;
-    int fd() const { return core_->fd; }
-    void set() const {
-        if (core_->fd >= 0) platformEventSet(core_->fd);
-    }
+    void set() const { core_->set(); }
 
 private:
     LEvent::Core* core_;
 };
-
-int createEventFd() {
-    const int fd = platformEventCreate();
-    if (fd < 0) msg(17000, "cannot create event object");
-    return fd;
-}
 }  // namespace
 
-LEvent::LEvent() : core_(new Core(createEventFd(), true)) {}
+LEvent::LEvent() : core_(new Core(-1, true)) {}
 
 LEvent::LEvent(int handle) : core_(new Core(handle, false)) {}
 
@@ -84,12 +154,10 @@ void LEvent::share(const LEvent& other) {
     LEventAccess::release(old);
 }
 
-void LEvent::set() {
-    if (core_->fd >= 0) platformEventSet(core_->fd);
-}
+void LEvent::set() { core_->set(); }
 
-WaitResult LEvent::wait(int timeoutMs) {
-    const int r = platformEventWait(core_->fd, timeoutMs, true);
+WaitResult LEvent::wait(int timeoutMs, bool consume) {
+    const int r = core_->wait(timeoutMs, consume);
     if (r < 0) {
         msg(17000, "WaitForSingleObject() failed");
         return WaitResult::failed;
@@ -97,7 +165,9 @@ WaitResult LEvent::wait(int timeoutMs) {
     return r ? WaitResult::signalled : WaitResult::timedOut;
 }
 
-int LEvent::handle() const { return core_->fd; }
+int LEvent::handle() const { return LEventAccess::handle(core_); }
+
+bool LEvent::makePollable() const { return core_->descriptor() >= 0; }
 
 bool LEvent::owns() const { return core_->owns; }
 
@@ -117,7 +187,7 @@ bool waitEvents(const LPtrArray<LEvent>& events, int timeoutMs, WaitMode mode, i
         LLockGuard guard;
         for (const LEvent* e : events) {
             cores.push_back(LEventAccess::retain(*e));
-            fds.push_back(cores.back()->fd);
+            fds.push_back(LEventAccess::handle(cores.back()));
             keys.push_back(cores.back()->serial);
         }
     }
@@ -184,7 +254,7 @@ LThread::~LThread() {
     if (!isMain && threadHandle != -1) {
         stop(1000);
         // Still inside run(): wait without limit rather than free it under the thread.
-        if (threadHandle != -1) platformEventWait(exited_.handle(), -1, false);
+        if (threadHandle != -1) exited_.wait(-1, false);
     }
     waitUnpinned();
 }
@@ -194,7 +264,7 @@ void LThread::start(bool autoDel) {
     if (isMain || threadHandle != -1) return;
     if (!g_mainThread) initThreads();
     autoDelete = autoDel;
-    platformEventTryConsume(exited_.handle());  // a new run: not exited
+    exited_.wait(0);  // a new run: not exited
     if (++g_threadSerial < 0) g_threadSerial = 1;
     threadHandle = g_threadSerial;
     if (!platformStartThread(threadProc, this)) {
@@ -258,9 +328,7 @@ void LThread::stopPinned(int timeoutMs) {
     stopRequested = true;
     stopEvent.set();
     if (threadId == platformThreadId()) return;  // the thread stopping itself
-    if (platformEventWait(exited_.handle(), timeoutMs, false) < 0) {
-        msg(17000, "WaitForSingleObject() failed");
-    }
+    exited_.wait(timeoutMs, false);
 }
 
 void LThread::unpin() {

@@ -6,10 +6,12 @@
 // stop() asks it to end (stopRequested, stopEvent) and waits for it with a
 // time limit; an auto-deleting thread deletes itself when run() returns.
 //
-// LEvent is an auto-reset event, initially not signalled. Every event has a
-// pollable descriptor (handle()), so a thread can wait on a socket or standard
-// input together with its stop event (waitFd), and waitAny() waits on any
-// number of events without polling and without a limit on their count.
+// LEvent is an auto-reset event, initially not signalled. An event costs a
+// kernel descriptor only once something asks to poll it (handle(), waitAny,
+// waitFd); until then set() and wait() work on a mutex and a condition
+// variable. So a thread object, whose stop, done and exit events are mostly
+// never polled, holds no descriptor of its own, and a connection needs only
+// its socket and the one event its thread polls beside it.
 //
 // Key design choice: the underlying event is reference counted. waitAny() takes
 // a snapshot of its list under g_libLock and holds a reference to every event
@@ -19,6 +21,9 @@
 // events after its owner may already have freed the thread object. Each thread
 // keeps the events of its last waitAny() in a kernel wait set, so the main
 // loop's wait after every step costs the same for three events or a thousand.
+//
+// No wait or sleep here may be entered while the calling thread holds
+// g_libLock: test builds abort when one is (platformCheckNoLibLock).
 #pragma once
 
 #include <atomic>
@@ -34,10 +39,9 @@ enum class WaitResult { signalled, timedOut, failed };
 
 class LEvent : public LObj {
 public:
-    // Creates a new auto-reset event, not signalled, owned: its descriptor is
-    // closed when the last LEvent standing for it is gone. Failure: error 17000
-    // "cannot create event object"; the event is then a null event (handle()
-    // -1) that is never signalled.
+    // Creates a new auto-reset event, not signalled, owned: its descriptor
+    // (made when first asked for) is closed when the last LEvent standing for it
+    // is gone.
     LEvent();
     // Borrows an existing event descriptor (from platformEventCreate or another
     // LEvent's handle()): it is never closed here, so it must outlive every
@@ -54,13 +58,21 @@ public:
 
     // Signals the event; a signalled event stays so until one wait consumes it.
     void set();
-    // Waits until the event is signalled and consumes the signal (auto-reset).
-    // A negative timeout waits without limit, 0 only looks. A failed wait
-    // reports error 17000 "WaitForSingleObject() failed".
-    WaitResult wait(int timeoutMs);
+    // Waits until the event is signalled and consumes the signal (auto-reset);
+    // without consume the signal stays (the event then serves as a state that
+    // every waiter sees). A negative timeout waits without limit, 0 only looks.
+    // A failed wait reports error 17000 "WaitForSingleObject() failed".
+    WaitResult wait(int timeoutMs, bool consume = true);
 
-    // The pollable descriptor (readable while signalled), -1 for a null event.
+    // The pollable descriptor (readable while signalled), made on the first
+    // call. -1 when none can be made: error 17000 "cannot create event object"
+    // (reported once per event); the event then still works for set() and
+    // wait(), but cannot be polled.
     int handle() const;
+    // Makes the descriptor now, without a report: false (errno set) when the
+    // system refuses one. For callers that report the failure in words of their
+    // own (running out of descriptors when a connection opens).
+    bool makePollable() const;
     // True when the descriptor is closed with the event (created, not borrowed).
     bool owns() const;
 
@@ -188,9 +200,7 @@ private:
 extern LThread* g_mainThread;
 
 // Creates g_mainThread for the calling thread (isMain set, its id, itself the
-// first entry of threads) unless it exists. Every event holds a descriptor
-// (three per thread object), so a program with many connections raises its
-// descriptor limit at start (netProcessStartup does).
+// first entry of threads) unless it exists.
 void initThreads();
 // Stops every registered thread but the main thread, from the last registered to
 // the second, each with stop(1000), then destroys g_mainThread. Threads that do

@@ -4,17 +4,26 @@
 //               while standard output goes to a file, with the default receive
 //               pause and with -wr:0 (also raw, -tn:0, and in telnet mode, -tn:2),
 //               next to a minimal reader of the same stream
-//   scale       N connections (default 1000) each receive a greeting and are
-//               closed by the server: time, peak memory, all shown, all gone
+//   scale       N connections (default 10,000) opened at once, each greeted by
+//               the server and kept open: time until all greetings are shown,
+//               peak memory, memory and descriptors per connection, the
+//               listing, and the time to close them all at the end. The
+//               benchmark raises its limit of open files (and so the
+//               program's) to 2N + 1,000 when it may (as root).
+//   dead        N hosts that never answer (default 100) given with -o: the
+//               time until every connect has given up (one connect limit, as
+//               they wait side by side), and that the console answers meanwhile
 //   idle        N silent connections (default 100) for S seconds (default 10):
 //               CPU time used meanwhile
 //
-// Usage: connections_bench [--mb N] [--runs N] [--connections N] [--idle N] [--seconds S]
+// Usage: connections_bench [--mb N] [--runs N] [--connections N] [--dead N] [--idle N] [--seconds S]
+//        (0 for --mb, --connections or --dead leaves that part out)
 // The program's own harness code, so it uses POSIX directly.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -108,13 +118,24 @@ public:
         }
         return false;
     }
-    // "VmHWM" of the process in KiB.
-    long peakKiB() const {
+    // A field of /proc/<pid>/status in KiB ("VmHWM" the peak, "VmRSS" now).
+    long statusKiB(const char* field = "VmHWM") const {
         std::ifstream f("/proc/" + std::to_string(pid_) + "/status");
+        const std::string key = std::string(field) + ":";
         std::string line;
         while (std::getline(f, line))
-            if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+            if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + key.size());
         return -1;
+    }
+    long peakKiB() const { return statusKiB("VmHWM"); }
+    // Descriptors the process has open now.
+    int descriptors() const {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd")) {
+            (void)e;
+            ++n;
+        }
+        return n;
     }
     // User plus system CPU time in seconds.
     double cpuSeconds() const {
@@ -220,26 +241,80 @@ void throughput(uint64_t mb, int runs, const std::string& dir) {
 }
 
 void scale(int n, const std::string& dir) {
-    std::printf("scale: %d connections, each greeted and then closed by the server\n", n);
-    LoopbackServer server(ServerBehaviour::sendAndClose("welcome to the bench\r\n"));
+    // The test server needs a descriptor per client, the program two per
+    // connection: raise the limit for both (the program inherits it).
+    rlimit lim{};
+    getrlimit(RLIMIT_NOFILE, &lim);
+    const rlim_t want = static_cast<rlim_t>(2 * n + 1000);
+    if (lim.rlim_cur < want) {
+        rlimit raised{want, std::max(want, lim.rlim_max)};
+        if (setrlimit(RLIMIT_NOFILE, &raised) != 0) {
+            raised = {lim.rlim_max, lim.rlim_max};
+            setrlimit(RLIMIT_NOFILE, &raised);
+        }
+        getrlimit(RLIMIT_NOFILE, &lim);
+    }
+    std::printf("scale: %d connections opened at once, each greeted and kept open (open-file limit %llu)\n", n,
+                static_cast<unsigned long long>(lim.rlim_cur));
+    LoopbackServer server(ServerBehaviour::greet("welcome to the bench\r\n"));
     std::string commands;
     for (int i = 0; i < n; ++i) commands += "!open " + server.address() + " wait 0\n";
     std::ofstream(dir + "/scale.txt") << commands;
-    const int64_t t0 = monoMs();
-    Program p(dir, freshFile(dir + "/out.txt"), {"scale.txt", "-v:0"});
-    if (!p.waitFor("closed]\r\n", n, 600000)) std::printf("  not all closed!\n");
-    const double secs = static_cast<double>(monoMs() - t0) / 1000.0;
-    const long peak = p.peakKiB();
+    Program p(dir, freshFile(dir + "/out.txt"), {"-v:0"});
     p.type("!lc\n");
-    const bool empty = p.waitFor("0 個の接続があります", 1, 10000);
+    if (!p.waitFor("0 個の接続があります", 1, 10000)) std::printf("  the program did not start!\n");
+    const int baseFds = p.descriptors();
+    const long baseKiB = p.statusKiB("VmRSS");
+    const int64_t t0 = monoMs();
+    p.type("!rcf scale.txt\n");
+    // Every open ends greeted or refused (when the limit is too low for all).
+    bool all = false;
+    for (const int64_t end = monoMs() + 600000; monoMs() < end; usleep(20000)) {
+        const std::string out = p.output();
+        const int greeted = vltest::countOf(out, "welcome to the bench");
+        if (greeted + vltest::countOf(out, "Error 10050") >= n) {
+            all = greeted == n;
+            break;
+        }
+    }
+    const double secs = static_cast<double>(monoMs() - t0) / 1000.0;
+    const int fds = p.descriptors();
+    const long rssKiB = p.statusKiB("VmRSS");
+    const long peak = p.peakKiB();
     const int shown = vltest::countOf(p.output(), "welcome to the bench");
-    const int errors = vltest::countOf(p.output(), "Error");
+    const int refused = vltest::countOf(p.output(), "Error");
+    p.type("!lc\n");
+    const bool listed = p.waitFor(std::to_string(shown) + " 個の接続があります", 1, 60000);
+    const int64_t t1 = monoMs();
     p.quit();
-    std::printf("  all closed after        %8.2f s\n", secs);
-    std::printf("  peak memory             %8.1f MiB\n", static_cast<double>(peak) / 1024.0);
+    const double quitSecs = static_cast<double>(monoMs() - t1) / 1000.0;
+    std::printf("  all greeted after       %8.2f s%s\n", secs, all ? "" : "  (not all: see the refused opens)");
     std::printf("  greetings shown         %8d of %d\n", shown, n);
-    std::printf("  connections left        %8s\n", empty ? "0" : "some!");
-    std::printf("  errors reported         %8d\n", errors);
+    std::printf("  errors reported         %8d  (opens refused for the limit of open files)\n", refused);
+    std::printf("  all %d listed         %8s\n", shown, listed ? "yes" : "no!");
+    std::printf("  peak memory             %8.1f MiB\n", static_cast<double>(peak) / 1024.0);
+    std::printf("  memory per connection   %8.1f KiB  (resident, all open, less the idle program)\n",
+                static_cast<double>(rssKiB - baseKiB) / n);
+    std::printf("  descriptors             %8d idle, %d with all open: %.2f per connection\n", baseFds, fds,
+                static_cast<double>(fds - baseFds) / n);
+    std::printf("  closed and ended after  %8.2f s (!q)\n", quitSecs);
+}
+
+void dead(int n, const std::string& dir) {
+    std::printf("dead hosts: %d connects given with -o to a host that never answers\n", n);
+    LoopbackServer server(ServerBehaviour::neverAccepting());
+    std::vector<std::string> args{"-v:0", "-wo:0"};
+    for (int i = 0; i < n; ++i) args.push_back("-o:" + server.address());
+    const int64_t t0 = monoMs();
+    Program p(dir, freshFile(dir + "/out.txt"), args);
+    p.type("!lc\n");
+    const bool answered = p.waitFor(std::to_string(n) + " 個の接続があります", 1, 10000);
+    const double listedSecs = static_cast<double>(monoMs() - t0) / 1000.0;
+    const bool all = p.waitFor("failed to connect()", n, 120000);
+    const double secs = static_cast<double>(monoMs() - t0) / 1000.0;
+    p.quit();
+    std::printf("  console answered after  %8.2f s%s\n", listedSecs, answered ? "" : "  (no answer!)");
+    std::printf("  all given up after      %8.2f s%s\n", secs, all ? "" : "  (not all!)");
 }
 
 void idle(int n, int seconds, const std::string& dir) {
@@ -263,13 +338,14 @@ void idle(int n, int seconds, const std::string& dir) {
 
 int main(int argc, char** argv) {
     uint64_t mb = 200;
-    int connections = 1000, idleConnections = 100, seconds = 10, runs = 3;
+    int connections = 10000, deadHosts = 100, idleConnections = 100, seconds = 10, runs = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
         const long v = std::atol(argv[i + 1]);
         if (opt == "--mb") mb = static_cast<uint64_t>(v);
         else if (opt == "--connections") connections = static_cast<int>(v);
         else if (opt == "--idle") idleConnections = static_cast<int>(v);
+        else if (opt == "--dead") deadHosts = static_cast<int>(v);
         else if (opt == "--seconds") seconds = static_cast<int>(v);
         else if (opt == "--runs") runs = static_cast<int>(v);
     }
@@ -279,13 +355,14 @@ int main(int argc, char** argv) {
     std::string streamDir = dir.path();
     char shm[] = "/dev/shm/vl-bench-XXXXXX";
     if (mkdtemp(shm) != nullptr) streamDir = shm;
-    throughput(mb, runs, streamDir);
+    if (mb > 0) throughput(mb, runs, streamDir);
     if (streamDir != dir.path()) {
         unlink((streamDir + "/out.txt").c_str());
         unlink((streamDir + "/minimal.txt").c_str());
         rmdir(streamDir.c_str());
     }
-    scale(connections, dir.path());
+    if (connections > 0) scale(connections, dir.path());
+    if (deadHosts > 0) dead(deadHosts, dir.path());
     idle(idleConnections, seconds, dir.path());
     return 0;
 }

@@ -1,8 +1,9 @@
 // POSIX implementation of the socket functions of the platform layer.
 //
-// Connecting uses a non-blocking connect and poll, so the wait has a limit of
-// our own instead of the kernel's two minutes; the socket then stays
-// non-blocking, which the event thread of a connection relies on.
+// Connecting is a non-blocking connect whose end the caller waits for (with a
+// limit of its own instead of the kernel's two minutes, and together with
+// whatever else may end the wait); the socket then stays non-blocking, which
+// the event thread of a connection relies on.
 #include "base/platform/net.h"
 
 #include "base/platform/sync.h"
@@ -34,7 +35,7 @@ int netSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_T
 
 int netClose(int fd) { return fd < 0 ? 0 : ::close(fd); }
 
-int netConnect(int fd, uint32_t address, int port, int timeoutMs) {
+int netConnectStart(int fd, uint32_t address, int port) {
     if (port < 0 || port > 65535) {
         errno = EINVAL;
         return -1;
@@ -45,34 +46,41 @@ int netConnect(int fd, uint32_t address, int port, int timeoutMs) {
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<uint16_t>(port));
     sa.sin_addr.s_addr = address;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
-        if (errno != EINPROGRESS) return -1;
-        const int64_t deadline = platformMonotonicMs() + timeoutMs;
-        for (;;) {
-            pollfd p{fd, POLLOUT, 0};
-            const int64_t left = deadline - platformMonotonicMs();
-            const int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
-            if (r < 0 && errno == EINTR) continue;
-            if (r < 0) return -1;
-            if (r == 0) {
-                errno = ETIMEDOUT;
-                return -1;
-            }
-            break;
-        }
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) return -1;
-        if (err != 0) {
-            errno = err;
-            return -1;
-        }
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return netConnectFinish(fd) == 0 ? 0 : -1;
+    return errno == EINPROGRESS ? 1 : -1;
+}
+
+int netConnectFinish(int fd) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) return errno;
+    if (err != 0) {
+        errno = err;
+        return err;
     }
     // Lines are written whole; holding a short line back for the peer's
     // acknowledgement only delays the dialogue.
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return 0;
+}
+
+int netConnect(int fd, uint32_t address, int port, int timeoutMs) {
+    const int started = netConnectStart(fd, address, port);
+    if (started <= 0) return started;
+    const int64_t deadline = platformMonotonicMs() + timeoutMs;
+    for (;;) {
+        pollfd p{fd, POLLOUT, 0};
+        const int64_t left = deadline - platformMonotonicMs();
+        const int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (r == 0) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        return netConnectFinish(fd) == 0 ? 0 : -1;
+    }
 }
 
 int netSend(int fd, const char* bytes, int n) {
@@ -120,6 +128,14 @@ uint32_t netLookup(const char* name) {
     ::freeaddrinfo(list);
     return address;
 }
+
+long netFileLimit() {
+    rlimit lim{};
+    if (::getrlimit(RLIMIT_NOFILE, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return -1;
+    return static_cast<long>(lim.rlim_cur);
+}
+
+bool netOutOfDescriptors(int err) { return err == EMFILE || err == ENFILE; }
 
 void netRaiseFileLimit() {
     rlimit lim{};

@@ -23,10 +23,17 @@ int netSocket();
 // Closes a socket or wake-up descriptor; 0 or -1.
 int netClose(int fd);
 
-// Connects fd to address (network byte order) and port, waiting at most
-// timeoutMs. 0 on success; -1 on failure with errno set (ETIMEDOUT when the
-// limit passed, EINVAL for a port outside 0..65535). Leaves the socket
-// non-blocking, with small writes not delayed.
+// Starts connecting fd to address (network byte order) and port without
+// waiting: 0 when connected already, 1 when the connect goes on (fd becomes
+// writable when it has ended; then netConnectFinish), -1 on failure with errno
+// set (EINVAL for a port outside 0..65535). Makes the socket non-blocking.
+int netConnectStart(int fd, uint32_t address, int port);
+// The outcome of a connect that netConnectStart left going, once fd is
+// writable: 0 when connected, else the error number. A connected socket sends
+// small writes at once (no delay for the peer's acknowledgement).
+int netConnectFinish(int fd);
+// Connects fd, waiting at most timeoutMs: 0 on success; -1 on failure with
+// errno set (ETIMEDOUT when the limit passed). Leaves the socket non-blocking.
 int netConnect(int fd, uint32_t address, int port, int timeoutMs);
 
 // Sends up to n bytes without blocking and without SIGPIPE: the bytes taken, or
@@ -47,7 +54,12 @@ bool netParseDotted(const char* text, uint32_t* address);
 // The first IPv4 address of a host name (getaddrinfo), or 0.
 uint32_t netLookup(const char* name);
 
-// Raises the soft limit of open descriptors to the hard limit, so that a
-// thousand connections (a socket and an event each) do not run out of them.
-// Silent when it cannot.
+// Raises the soft limit of open descriptors to the hard limit, so that many
+// connections (a socket and an event each) do not run out of them. Silent
+// when it cannot.
 void netRaiseFileLimit();
+// The soft limit of open descriptors (-1 when there is none or it is unknown).
+long netFileLimit();
+// True for the error numbers that mean the process or the system has run out
+// of descriptors (EMFILE, ENFILE).
+bool netOutOfDescriptors(int err);

@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <atomic>
 #include <memory>
 #include <unordered_map>
@@ -157,6 +159,21 @@ void platformLibRestore(int depth) {
     g_libDepth = depth;
 }
 
+bool platformLibHeld() { return g_libOwner.load(std::memory_order_relaxed) == selfId(); }
+
+void platformCheckNoLibLock(const char* what) {
+#ifdef VESPERLINE_CHECK_LOCKS
+    if (!platformLibHeld()) return;
+    static const char head[] = "Internal Error: waiting while holding g_libLock: ";
+    [[maybe_unused]] ssize_t r = ::write(STDERR_FILENO, head, sizeof head - 1);
+    r = ::write(STDERR_FILENO, what, std::strlen(what));
+    r = ::write(STDERR_FILENO, "\n", 1);
+    std::abort();
+#else
+    (void)what;
+#endif
+}
+
 bool platformLibTryLock() {
     const uintptr_t self = selfId();
     if (g_libOwner.load(std::memory_order_relaxed) == self) {
@@ -194,6 +211,7 @@ uint32_t platformThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)
 uintptr_t platformThreadSelf() { return static_cast<uintptr_t>(pthread_self()); }
 
 void platformSleep(int ms) {
+    platformCheckNoLibLock("sleep");
     if (ms <= 0) {
         sched_yield();
         return;
@@ -234,6 +252,7 @@ bool platformEventTryConsume(int ev) {
 }
 
 int platformEventWait(int ev, int timeoutMs, bool consume) {
+    if (timeoutMs != 0) platformCheckNoLibLock("event wait");
     if (ev < 0) {
         errno = EBADF;
         return -1;
@@ -257,6 +276,7 @@ int platformEventWait(int ev, int timeoutMs, bool consume) {
 }
 
 int platformEventWaitMany(const int* evs, int n, int timeoutMs, bool waitAll, int* which) {
+    if (timeoutMs != 0) platformCheckNoLibLock("wait for events");
     int valid = 0;
     for (int i = 0; i < n; ++i) valid += evs[i] >= 0;
     if (waitAll && valid < n && timeoutMs < 0) {
@@ -419,6 +439,7 @@ bool syncWaitSet(AnyWaitSet& w, const int* evs, const uint64_t* keys, int n) {
 }  // namespace
 
 int platformEventWaitAny(const int* evs, const uint64_t* keys, int n, int timeoutMs, int* which, bool takeAll) {
+    if (timeoutMs != 0) platformCheckNoLibLock("wait for events");
     int valid = 0;
     for (int i = 0; i < n; ++i) valid += evs[i] >= 0;
     if (valid == 0) return platformEventWaitMany(evs, n, timeoutMs, false, which);
@@ -463,6 +484,7 @@ int platformEventWaitAny(const int* evs, const uint64_t* keys, int n, int timeou
 // ---- descriptor waits ----
 
 int platformPoll(PlatformPollFd* fds, int n, int timeoutMs) {
+    if (timeoutMs != 0) platformCheckNoLibLock("poll");
     // A connection thread polls two descriptors after every piece: those fit
     // on the stack.
     pollfd few[4];

@@ -20,6 +20,14 @@ int platformLibReleaseAll();
 // Takes the lock again with the depth platformLibReleaseAll returned (nothing
 // for 0); waits like platformLibLock.
 void platformLibRestore(int depth);
+// True when the calling thread holds the lock (at any depth).
+bool platformLibHeld();
+// Checks that the calling thread holds no level of the lock before it waits or
+// sleeps (what names the wait): a wait under g_libLock would stop every other
+// thread of the program for as long. In builds with VESPERLINE_CHECK_LOCKS (the
+// test builds) a violation writes "Internal Error: " and what to standard error
+// and aborts; otherwise this does nothing.
+void platformCheckNoLibLock(const char* what);
 
 // ---- threads ----
 

@@ -46,11 +46,9 @@ const Row kAtoms[] = {
      .out = {"[Register in T] hello\r\n[1] ATOM 'T' [open]\r\n    hello\r\n1 個のアトムが待機中です\r\n"}, .whole = true},
 
     // ---- the queue ----
-    {.name = "QueueOrderListOrderAndNamesThatRepeat", .servers = {kEcho},
-     .cmd = "!olf sys.log sys\n!open {S1} wait 0\n!open {S1} wait 0\n!atom first\nfirst #END#\n!end-atom\n"
-            "!atom A1 by C1\na1 #END#\n!end-atom\n!atom A2 by C1\na2 #END#\n!end-atom\n!atom A3 by C1\na3 #END#\n"
-            "!end-atom\n!atom twin after A3 except-by C1\nt1 #END#\n!end-atom\n!atom twin after A3\nt2 #END#\n"
-            "!end-atom\n" + kQuitAfter + "twin\n!!delete-completed-atom A1, B\n!!list-atom" + kQuit,
+    // The atoms come once both connections are connected (their greetings).
+    {.name = "QueueOrderListOrderAndNamesThatRepeat", .servers = {ServerBehaviour::echoing("hi>")},
+     .cmd = "!olf sys.log sys\n!open {S1} wait 0\n!open {S1} wait 0\n",
      .out = {"[Atom first => Connection C1]", "[Atom A1 => Connection C1]", "[Atom A2 => Connection C1]",
              "[Atom A3 => Connection C1]", "[Atom twin => Connection C2]", "[Atom twin => Connection C",
              "Error 10018: 完了したアトム「B」が見つかりません\n1 個の完了アトムを削除しました\r\n",
@@ -58,7 +56,12 @@ const Row kAtoms[] = {
      .seen = {{"S1", {"first #END#\r\n", "a1 #END#\r\n", "a2 #END#\r\n", "a3 #END#\r\n"}},
               {"sys.log",
               {event("Atom first completed"), event("Assigned atom A1 to connection C1"), event("Atom A1 completed"),
-              event("Assigned atom A2 to connection C1"), event("Atom A2 completed")}}}},
+              event("Assigned atom A2 to connection C1"), event("Atom A2 completed")}}},
+     .steps = {{"out#2:hi>", "in:!rcf rest.vl\n"}},
+     .setup = {{"rest.vl", "!atom first\nfirst #END#\n!end-atom\n!atom A1 by C1\na1 #END#\n!end-atom\n!atom A2 by C1\n"
+                           "a2 #END#\n!end-atom\n!atom A3 by C1\na3 #END#\n!end-atom\n!atom twin after A3 except-by C1\n"
+                           "t1 #END#\n!end-atom\n!atom twin after A3\nt2 #END#\n!end-atom\n" + kQuitAfter +
+                           "twin\n!!delete-completed-atom A1, B\n!!list-atom" + kQuit}}},
     {.name = "AfterHoldsUpNothingWhileAnAtomNoConnectionMayTakeHoldsUpEverything", .servers = {kEcho},
      .cmd = "!open {S1} wait 0\n!atom A1 by NOPE\na1\n!end-atom\n!atom A2\na2 #END#\n!end-atom\n!la\n!da A1\n"
             "!atom B1 after ZZZ\nb1\n!end-atom\n!atom B2\nb2 #END#\n!end-atom\n" + kQuitAfter + "B2\n!!la" + kQuit,
@@ -66,12 +69,15 @@ const Row kAtoms[] = {
              "[Atom A2 => Connection C1]", "[Atom B2 => Connection C1]", "[Atom Q => Connection C1]",
              "[1] ATOM 'B1' after ZZZ\r\n1 個のアトムが待機中です\r\n", "完了したアトム: A2,B2\r\n"},
      .seen = {{"=S1", {"a2 #END#\r\nb2 #END#\r\n"}}}},
-    {.name = "AnAtomAfterAnotherWaitsBesideOneOnTheOtherConnection", .servers = {kSilent, kSilent},
-     .cmd = "!open {S1} wait 0\n!open {S2} wait 0\n!atom A1\none\n!end-atom\n!atom A2 after A1\ntwo\n!end-atom\n"
-            "!atom A3\nthree\n!end-atom\n" + kQuitAfter + "A2,A3" + kQuit,
+    {.name = "AnAtomAfterAnotherWaitsBesideOneOnTheOtherConnection",
+     .servers = {ServerBehaviour::greet("s1>"), ServerBehaviour::greet("s2>")},
+     .cmd = "!open {S1} wait 0\n!open {S2} wait 0\n",
      .out = {"[Atom A1 => Connection C1]", "[Atom A3 => Connection C2]", "[Atom A2 => Connection C1]",
              "[Atom Q => Connection C"}, .seen = {{"=S1", {"one\r\ntwo\r\n"}}},
-     .steps = {{"S2:three\r\n", "S1:#END#"}, {"S1:two\r\n", "S2:#END#"}, {"S1:two\r\n", "S1:#END#"}}},
+     .steps = {{"out:s1>"}, {"out:s2>", "in:!rcf rest.vl\n"}, {"S2:three\r\n"}, {"S1:one\r\n", "S1:#END#"},
+               {"S1:two\r\n", "S2:#END#"}, {"S1:two\r\n", "S1:#END#"}},
+     .setup = {{"rest.vl", "!atom A1\none\n!end-atom\n!atom A2 after A1\ntwo\n!end-atom\n!atom A3\nthree\n!end-atom\n" +
+                           kQuitAfter + "A2,A3" + kQuit}}},
 
     // ---- completion ----
     // A repetition whose way changes when replayed is answered; a search that
@@ -119,18 +125,20 @@ const Row kAtoms[] = {
      .out = {"[Atom Q => Connection C3]", "[Connection C3 closed]"},
      .steps = {{"out:[Connection C1 closed]"}, {"out:[Connection C2 closed]"}, {"S3:z\r\n", "S3:#END#"}}},
     {.name = "ReadyAbandonsTheRunningAtom", .servers = {kSilent},
-     .cmd = "!open {S1} wait 0\n!atom R\nr\n!end-atom\n!ready C1\n!atom Q\n!!la" + kQuit,
+     .cmd = "!open {S1} wait 0\n!atom R\nr\n!end-atom\n",
      .out = {"[Atom R => Connection C1]", "!ready C1\r\n", "[Connection C1 ready]\r\n",
-             "[Atom Q => Connection C1]", "!!la\r\n0 個のアトムが待機中です\r\n"}, .absent = {"実行中のアトム", "完了したアトム"}},
+             "[Atom Q => Connection C1]", "!!la\r\n0 個のアトムが待機中です\r\n"}, .absent = {"実行中のアトム", "完了したアトム"},
+     .steps = {{"S1:r\r\n", "in:!rcf rest.vl\n"}}, .setup = {{"rest.vl", "!ready C1\n!atom Q\n!!la" + kQuit}}},
 
     // ---- deferred commands that reach the main loop ----
     {.name = "MacroCallsAndCommandFilesInsideAnAtomJoinThePendingLines", .servers = {kEcho},
      .cmd = "!open {S1} wait 0\n!macro m x\n!rem from macro ${x}\n!end-macro\n"
-            "!atom A\n!!call-macro m hello\n!!read-command-file more.vl\na #END#\n!end-atom\n!rem next\n!rem last\n",
+            "!atom A\n!!call-macro m hello\n!!read-command-file more.vl\na #END#\n!end-atom\n!wait 1\n!rem next\n"
+            "!rem last\n",
      .out = {"[Atom A => Connection C1]", "!!call-macro m hello\r\n", "!rem from macro hello\r\n", "!rem next\r\n",
              "!rem last\r\n", "!rem from more\r\n", "!quit\r\n"}, .setup = {{"more.vl", "!rem from more\n!quit\n"}}},
     {.name = "QuitInsideAnAtomEndsTheRunAfterThePass", .servers = {kEcho},
-     .cmd = "!open {S1} wait 0\n!atom A\n!!quit\nafter quit\n!end-atom\n!rem never\n",
+     .cmd = "!open {S1} wait 0\n!atom A\n!!quit\nafter quit\n!end-atom\n!wait 20\n!rem never\n",
      .out = {"!!quit\r\n", "] after quit\r\n"}, .absent = {"!rem never"}},
     {.name = "DeletingTheMacroBeingRecordedEndsTheRecording", .servers = {kSilent},
      .cmd = "!open {S1} wait 0\n!atom A\ngo\n!end-atom\n!atom B after A\n!!dm live\n!end-atom\n!m live\n",
@@ -153,12 +161,14 @@ const Row kAtoms[] = {
               {"quiet.log",
                {nowhere("ping"), event("Log file quiet.log opened"), event("Atom A1 completed"),
                 event("Exit Vesperline")}}}},
-    {.name = "AFileForAConnectionOpenedLater", .servers = {kEcho},
-     .cmd = "!olf c2.log for C2 cn\n!open {S1} wait 0\n!open {S1} wait 0\n!lc\n!atom A by C1\none #END#\n!end-atom\n"
-            "!atom B by C2\ntwo #END#\n!end-atom\n" + kQuitAfter + "A,B" + kQuit,
+    {.name = "AFileForAConnectionOpenedLater", .servers = {ServerBehaviour::echoing("hi>")},
+     .cmd = "!olf c2.log for C2 cn\n!open {S1} wait 0\n!open {S1} wait 0\n",
      .out = {"ログファイル「c2.log」を 0 個の接続に対して設定しました\r\n", "[1] CONNECTION 'C1' -> {S1} [ready]\r\n"
              "[2] CONNECTION 'C2' -> {S1} [ready] [logging]\r\n"},
-     .seen = {{"=c2.log", {"[C2>]two #END#\r\n[C2<]two #END#\r\n"}}}},
+     .seen = {{"=c2.log", {"[C2<]hi>[C2>]two #END#\r\n[C2<]two #END#\r\n"}}},
+     .steps = {{"out#2:hi>", "in:!rcf rest.vl\n"}},
+     .setup = {{"rest.vl", "!lc\n!atom A by C1\none #END#\n!end-atom\n!atom B by C2\ntwo #END#\n!end-atom\n" +
+                           kQuitAfter + "A,B" + kQuit}}},
     {.name = "OpenAndCloseLogFilesByPath", .servers = {kSilent},
      .cmd = "!clf\n!olf\n!open {S1} wait 0\n!olf a.log\n!olf b.log cn bogus\n!olf c.log for\n!clf\n!clf A.LOG\n"
             "!clf nope.log\n!clf C.log\n!clf\n!olf no-such-folder/x.log\n!clf\n!q\n",

@@ -31,31 +31,35 @@ const Row kConnections[] = {
      .absent = {"hunter2", "[Register in macro m] ********", "[send to C1] lost"},
      .seen = {{"=S1", {"hunter2\r\nvisible\r\n\r\n"}},
               {"cn.log", {"[C1>]********\r\n[C1>]visible\r\n[C1>]********\r\n", nowhere("hunter2")}}}},
+    // Connections connect by themselves: the typed !lc waits for the greetings.
     {.name = "StartUpConnectionThenOpensCountOnAndTheLastIsCurrent",
-     .servers = {ServerBehaviour::greet("one>"), ServerBehaviour::greet("")},
+     .servers = {ServerBehaviour::greet("one>"), ServerBehaviour::greet("two>")},
      .cmd = "!lc\n!open {S2} wait 0\nto C2\n!open localhost:{P2} as named wait 0\n",
      .args = {"-o:{S1}", "-wo:1000", "-wr:0"},
      .out = {"one>!lc\r\n[1] CONNECTION 'C1' -> {S1} [ready]\r\n1 個の接続があります\r\n",
              "[1] CONNECTION 'C1' -> {S1} [ready]\r\n[2] CONNECTION 'C2' -> {S2} [ready]\r\n"
              "[3] CONNECTION 'named' -> {S2} [ready]\r\n3 個の接続があります\r\n"}, .absent = {"Error"},
-     .seen = {{"=S2", {"to C2\r\n"}}}, .steps = {{"out:[send to C2] to C2\r\n", "in:!lc\n!q\n"}}},
-    // The listing shows each connection in its colour: 3 and 5 automatic, the
-    // refused one took 6, the bad colours left 5 and then 2.
-    {.name = "NamesColoursAndFailuresOfOpen", .servers = {ServerBehaviour::greet("")},
+     .seen = {{"=S2", {"to C2\r\n"}}},
+     .steps = {{"out:[send to C2] to C2\r\n"}, {"out#2:two>", "in:!lc\n!q\n"}}},
+    // The listing shows each connection in its colour: 3 automatic; the
+    // unresolvable and the refused one used up 6 and 5 (and their numbers);
+    // the bad colours left 2, then 5 as given, then 4.
+    {.name = "NamesColoursAndFailuresOfOpen", .servers = {ServerBehaviour::greet("hi>")},
      .cmd = "!open {S1} color 0 wait 0\n!open no-such-host.invalid:23 wait 0\n!open {R} wait 0\n"
             "!open {S1} color 256 wait 0\n!open {S1} as C5 color 5 color -1 wait 0\n!open {S1} as C5 wait 0\n"
-            "!open {S1} nr wait 0 bogus and more\n!open {S1} color 0x1E wait 0\n!lc\n!nr C5\n!lc\n!q\n",
-     .out = {"「no-such-host.invalid:23」を IP アドレスに変換できません",
-             "Error 17300: Socket Error 111 (Connection refused): failed to connect() to 127.0.0.1",
+            "!open {S1} nr wait 0 bogus and more\n!open {S1} color 0x1E wait 0\n",
+     .out = {anywhere("「no-such-host.invalid:23」を IP アドレスに変換できません"),
+             anywhere("Error 17300: Socket Error 111 (Connection refused): failed to connect() to 127.0.0.1"),
              "接続「」に対する色指定 100h は正しくありません", "接続「C5」に対する色指定 FFFFFFFFh は正しくありません",
              "接続「C5」はすでに存在します", "行末の余計な記述を無視します: 'bogus and more'",
              "\x1b[36;49m[1] CONNECTION 'C1' -> {S1} [ready]\r\r\n\x1b[0m"
-             "\x1b[35;49m[2] CONNECTION 'C3' -> {S1} [ready]\r\r\n\x1b[0m"
+             "\x1b[32;49m[2] CONNECTION 'C4' -> {S1} [ready]\r\r\n\x1b[0m"
              "\x1b[35;49m[3] CONNECTION 'C5' -> {S1} [ready]\r\r\n\x1b[0m"
-             "\x1b[32;49m[4] CONNECTION 'C5' -> {S1} [occupied]\r\r\n\x1b[0m"
-             "\x1b[93;44m[5] CONNECTION 'C6' -> {S1} [ready]\r\r\n\x1b[0m5 個の接続があります",
-             "[3] CONNECTION 'C5' -> {S1} [occupied]\r\r\n\x1b[0m\x1b[32;49m[4] CONNECTION 'C5' -> {S1} [occupied]"},
-     .terminal = true},
+             "\x1b[31;49m[4] CONNECTION 'C6' -> {S1} [occupied]\r\r\n\x1b[0m"
+             "\x1b[93;44m[5] CONNECTION 'C7' -> {S1} [ready]\r\r\n\x1b[0m5 個の接続があります",
+             "[3] CONNECTION 'C5' -> {S1} [occupied]\r\r\n\x1b[0m\x1b[31;49m[4] CONNECTION 'C6' -> {S1} [occupied]"},
+     .steps = {{"out:failed to connect()"}, {"out:に変換できません"}, {"out#5:hi>", "in:!rcf rest.vl\n"}},
+     .terminal = true, .setup = {{"rest.vl", "!lc\n!nr C5\n!lc\n!q\n"}}},
     // Lines are echoed when they go out, so each setting changes after the line before it went.
     {.name = "EchoesAndSwitchesOnATerminal", .servers = {ServerBehaviour::greet("hello")},
      .cmd = "!open {S1} wait 0\nfile line\n",
@@ -75,10 +79,8 @@ const Row kConnections[] = {
      .cmd = "!olf log.txt\n!open {S1} wait 0\n!open {S2} as t wait 0\n",
      .out = {shownFarewell() + "[Connection t closed]\r\n", "[send to C1] now\r\n"},
      .seen = {{"log.txt", {farewell(), "now\r\n"}}}, .steps = {{"out:[Connection t closed]", "in:now\n!q\n"}}},
-    {.name = "OrderCurrentAndColourOfConnections", .servers = {ServerBehaviour::greet("")},
-     .cmd = "!open {S1} as A wait 0\n!open {S1} as B wait 0\n!open {S1} as C wait 0\n!sc A current\n!lc\n"
-            "!sc C order 1\n!sc A order 0\n!lc\n!sc A order 99\n!cc B\n!lc\n!sc color 30\n!sc Z color 5\n"
-            "!sc C color 256\n!sc C current extra\n!cc nobody\n!nr\n!nr\n!sc C order 1\n!nr nobody\n!lc\n!q\n",
+    {.name = "OrderCurrentAndColourOfConnections", .servers = {ServerBehaviour::greet("hi>")},
+     .cmd = "!open {S1} as A wait 0\n!open {S1} as B wait 0\n!open {S1} as C wait 0\n",
      .out = {"接続「A」を 3/3 番目に移動しました\r\n!lc\r\n[1] CONNECTION 'B'", "[2] CONNECTION 'C'",
              "[3] CONNECTION 'A'", "!lc\r\n[1] CONNECTION 'A'", "[2] CONNECTION 'C'", "[3] CONNECTION 'B'",
              "!lc\r\n[1] CONNECTION 'C'", "[2] CONNECTION 'A'", "[3] CONNECTION 'B'",
@@ -87,22 +89,27 @@ const Row kConnections[] = {
              "Warning 30001: 行末の余計な記述を無視します: 'extra'\n", "Error 10005: 接続「nobody」が見つかりません\n",
              "!nr\r\n[Connection C occupied]\r\n!nr\r\n!sc C order 1\r\nError 10027: 接続「C」は使用中です\n"
              "!nr nobody\r\nError 10001: 接続が見つかりません\n!lc\r\n[1] CONNECTION 'A' -> {S1} [ready]\r\n"
-             "[2] CONNECTION 'B' -> {S1} [ready]\r\n[3] CONNECTION 'C' -> {S1} [occupied]\r\n"}},
-    {.name = "ReadyOnAnOccupiedCloseOnReadyConnectionClosesIt", .servers = {ServerBehaviour::greet("")},
-     .cmd = "!open {S1} as B nr wait 0\n!open {S1} as C wait 0\n!cor B\n!cor nobody\n!close nobody\n!lc\n!r B\n",
+             "[2] CONNECTION 'B' -> {S1} [ready]\r\n[3] CONNECTION 'C' -> {S1} [occupied]\r\n"},
+     .steps = {{"out#3:hi>", "in:!rcf rest.vl\n"}},
+     .setup = {{"rest.vl", "!sc A current\n!lc\n!sc C order 1\n!sc A order 0\n!lc\n!sc A order 99\n!cc B\n!lc\n"
+                           "!sc color 30\n!sc Z color 5\n!sc C color 256\n!sc C current extra\n!cc nobody\n!nr\n"
+                           "!nr\n!sc C order 1\n!nr nobody\n!lc\n!q\n"}}},
+    {.name = "ReadyOnAnOccupiedCloseOnReadyConnectionClosesIt", .servers = {ServerBehaviour::greet("hi>")},
+     .cmd = "!open {S1} as B nr wait 0\n!open {S1} as C wait 0\n",
      .out = {"Error 10004: 閉じるべき接続が見つかりません\n", "Error 10004: 閉じるべき接続が見つかりません\n",
              "[1] CONNECTION 'B' -> {S1} [occupied] [close on ready]\r\n", "[Connection B ready]\r\n",
              "[Connection B closed]\r\n[1] CONNECTION 'C' -> {S1} [ready]\r\n1 個の接続があります\r\n",
              "[Connection C closed]\r\nError 10004: 閉じるべき接続が見つかりません\n0 個の接続があります\r\n"},
-     .steps = {{"out:[Connection B closed]", "in:!lc\n!r\n!close\n"},
-               {"out:[Connection C closed]", "in:!close\n!lc\n!q\n"}}},
-    {.name = "ListingWithEveryMark", .servers = {ServerBehaviour::greet("")},
+     .steps = {{"out#2:hi>", "in:!rcf rest.vl\n"}, {"out:[Connection B closed]", "in:!lc\n!r\n!close\n"},
+               {"out:[Connection C closed]", "in:!close\n!lc\n!q\n"}},
+     .setup = {{"rest.vl", "!cor B\n!cor nobody\n!close nobody\n!lc\n!r B\n"}}},
+    {.name = "ListingWithEveryMark", .servers = {ServerBehaviour::greet("hi>")},
      .cmd = "!olf a.log for A\n!olf b1.log for B\n!olf b2.log for B\n!open {S1} as A wait 0\n!open {S1} as B wait 0\n"
             "!open {S1} as C nr wait 0\n!atom A5 by B\nx\n!end-atom\n!cor B\n",
      .out = {"[1] CONNECTION 'A' -> {S1} [ready] [logging]\r\n"
              "[2] CONNECTION 'B' -> {S1} [occupied for A5] [logging to 2 files] [close on ready]\r\n"
              "[3] CONNECTION 'C' -> {S1} [occupied]\r\n3 個の接続があります\r\n"},
-     .steps = {{"out:[send to B] x", "in:!lc\n!q\n"}}},
+     .steps = {{"out#3:hi>"}, {"out:[send to B] x", "in:!lc\n!q\n"}}},
 };
 RUN_TABLE(Connections, kConnections);
 

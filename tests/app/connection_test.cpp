@@ -1,6 +1,6 @@
 // Connections and the scheduler in process, for what a run of the program
 // cannot show deterministically: lines queued before the first kFdWrite, lines
-// that go out short, a send that stalls without the lock, telnet answers that
+// that go out short, a line the socket cannot take at once, telnet answers that
 // arrive while a line is partly out, many connections
 // ending while they are used, the text a running atom is searched in, and
 // lines for a connection whose memory a new one reuses.
@@ -15,6 +15,7 @@
 
 #include "app/atoms.h"
 #include "app/dispatcher.h"
+#include "app/mainloop.h"
 #include "app/pending_lines.h"
 #include "app/scheduler.h"
 #include "app/settings.h"
@@ -46,21 +47,27 @@ protected:
         g_receivePause = 100;
     }
     void TearDown() override {
-        locked([&] {
-            for (auto& c : listed) g_connections.remove(c.get());
-            return 0;
-        });
+        for (auto& c : listed) removeConnection(c.get());
         listed.clear();
         closeAllConnections();
         EXPECT_TRUE(waitUntil([] { return connectionCount() == 0; }, 30000));
         releaseAtoms();
     }
-    // A listed connection that never connects, so lines handed to it wait in its queue.
+    // A listed connection without a thread that counts as connected, so that
+    // it takes atoms while the lines handed to it wait in its queue.
     TSocket* add() {
         listed.push_back(std::make_unique<TSocket>(3));
-        LLockGuard guard;
-        g_connections.add(listed.back().get());
+        listed.back()->flags &= ~TSocket::kConnecting;
+        addConnection(listed.back().get());
         return listed.back().get();
+    }
+    // Hands out a whole atom as a pass does, to the connection with this id.
+    void handOut(Atom& atom, uint64_t connectionId) {
+        HandOut h;
+        h.atom.reset(&atom);
+        h.connectionId = connectionId;
+        EXPECT_TRUE(continueHandOut(h, pending));
+        (void)h.atom.release();
     }
     // Queues an atom without lines; start() also runs a scheduling pass.
     static void queue(const char* name) {
@@ -89,7 +96,7 @@ TEST_F(InProcess, LinesBeforeTheFirstWriteQueueAndGoOutInOrder) {
     {
         // While we hold the lock the new thread cannot take its first kFdWrite.
         LLockGuard guard;
-        openConnection(server.address().c_str(), 0, "", false, -1);
+        openConnection(server.address().c_str(), "", false, -1);
         name = currentConnection()->name.data();
         for (const Line& l : {Line{'G', "first"}, Line{'g', "typed"}, Line{'G', "third"}})
             queueLine(currentConnection(), LineRecord(l.first, l.second));
@@ -111,7 +118,7 @@ TEST_F(InProcess, LinesBeforeTheFirstWriteQueueAndGoOutInOrder) {
 
 TEST_F(InProcess, NothingOfALineIsLostOrOvertakenWhenSendsComeUpShort) {
     vltest::LoopbackServer slow(vltest::ServerBehaviour::slowReader(2500, 65536));
-    openConnection(slow.address().c_str(), 0, "", false, -1);
+    openConnection(slow.address().c_str(), "", false, -1);
     TSocket* c = currentConnection();
     ASSERT_TRUE(waitUntil([&] { return locked([&] { return (c->flags & TSocket::kWritable) != 0; }); }, 30000));
     g_systemMsgColor = 0;  // keep the capture small
@@ -126,53 +133,43 @@ TEST_F(InProcess, NothingOfALineIsLostOrOvertakenWhenSendsComeUpShort) {
     EXPECT_TRUE(slow.received() == expected);
 }
 
-// The send of a line runs with g_libLock released; a send that stalls on a
-// full socket shows it. Meanwhile the atom already counts as running (its
-// answer could be checked now), and a close cannot take the socket or the
-// object from under the send: it takes effect once the send has returned.
-TEST_F(InProcess, AStalledSendLetsOthersInAndKeepsItsConnection) {
+// A line bigger than the socket takes goes out in part at once and the rest
+// waits for kFdWrite: the hand-out returns at once (the reader starts only a
+// minute later), the atom counts as running, and a close ends the connection
+// with the rest unsent.
+TEST_F(InProcess, ALineTheSocketCannotTakeHoldsUpNobody) {
     vltest::LoopbackServer slow(vltest::ServerBehaviour::slowReader(60000, 65536));
-    openConnection(slow.address().c_str(), 0, "", false, -1);
+    openConnection(slow.address().c_str(), "", false, -1);
     TSocket* c = currentConnection();
     ASSERT_TRUE(waitUntil([&] { return locked([&] { return (c->flags & TSocket::kWritable) != 0; }); }, 30000));
     g_systemMsgColor = 0;
     Atom atom;
     atom.name.assign("S");
     atom.lines.add(std::make_unique<LineRecord>('g', std::string(16 << 20, 'x').c_str()));
-    std::string runningDuringSend = "(the send was never seen)";
-    std::thread other([&] {
-        for (int i = 0; i < 30000; ++i) {
-            {
-                LLockGuard guard;
-                if (g_connections.indexOf(c) < 0) return;
-                if (c->draining) {
-                    runningDuringSend = c->currentAtom.data();
-                    c->close();
-                    return;
-                }
-            }
-            sleepMs(1);
-        }
+    handOut(atom, c->id);
+    EXPECT_EQ(running(c), "S");
+    EXPECT_FALSE(locked([&] { return c->unsentRest.empty(); }));
+    EXPECT_EQ(slow.received().size(), 0u);
+    locked([&] {
+        c->close();
+        return 0;
     });
-    handOutAtom(atom, c->id, pending);
-    other.join();
-    EXPECT_EQ(runningDuringSend, "S");
     EXPECT_TRUE(waitUntil([] { return connectionCount() == 0; }, 30000));
 }
 
 // Telnet answers to a request that arrives while a line is only partly out
-// (here: while its send runs without the lock) go after that line and before
-// the next one, and are not lost.
+// (its rest waits for the reader) go after that line and before the next one,
+// and are not lost.
 TEST_F(InProcess, TelnetAnswersNeverCutALine) {
     vltest::LoopbackServer slow(vltest::ServerBehaviour::slowReader(2500, 65536));
-    openConnection(slow.address().c_str(), 0, "", false, -1, TelnetMode::telnet);
+    openConnection(slow.address().c_str(), "", false, -1, TelnetMode::telnet);
     TSocket* c = currentConnection();
     ASSERT_TRUE(waitUntil([&] { return locked([&] { return (c->flags & TSocket::kWritable) != 0; }); }, 30000));
     g_systemMsgColor = 0;
     g_receivePause = 0;
     const std::string first(16 << 20, 'a'), second = "after";
     std::thread server([&] {
-        waitUntil([&] { return locked([&] { return c->draining; }); }, 30000);
+        waitUntil([&] { return locked([&] { return c->draining || !c->unsentRest.empty(); }); }, 30000);
         slow.sendToAll("\xff\xfd\x18");  // DO TERMINAL-TYPE
     });
     queueLine(c, LineRecord('g', first.c_str()));
@@ -198,10 +195,10 @@ TEST_F(InProcess, ManyConnectionsOpeningClosingAndSendingAtOnce) {
     g_systemMsgColor = 0;
     g_receivePause = 0;
     for (int round = 0; round < 40; ++round) {
-        openConnection((round % 2 ? echo : hangup).address().c_str(), 0, "", false, -1);
+        openConnection((round % 2 ? echo : hangup).address().c_str(), "", false, -1);
         queueLine(currentConnection(), LineRecord('g', "line"));  // may meet one that has just closed
         LineRecord command('i', round % 5 == 0 ? "close" : "lc");
-        dispatchCommand(currentConnection(), command, pending);
+        dispatchCommand(currentConnection(), command, pending, pending.pause);
     }
     for (const auto& r : capture.reports()) EXPECT_TRUE(r.code == 10006 || r.code == 10004) << r.code << " " << r.text;
 }
@@ -225,23 +222,25 @@ TEST_F(InProcess, OnlyTextOfTheRunningAtomIsSearchedAndItStaysBounded) {
     EXPECT_TRUE(locked([&] { return c->atomText.empty(); }));
 }
 
-// A burst of completions needs one signalled event to bring the pass that sees
-// them all, but every pass re-arms the wake-up: no completion after it goes unnoticed.
+// A burst of completions needs one wake-up to bring the pass that sees them
+// all, but every pass re-arms it: no completion after it goes unnoticed.
 TEST_F(InProcess, EveryCompletionAfterAPassWakesTheMainLoop) {
+    initWaitSet();
     TSocket* c1 = add();
     TSocket* c2 = add();
-    const auto signalled = [](TSocket* c) { return c->atomEvent.wait(0) == WaitResult::signalled; };
+    const auto woken = [] { return !waitAny(g_waitSet, 0); };
     for (const char* name : {"A1", "A2", "A3", "A4"}) queue(name);
     assignAtoms(pending);
     EXPECT_EQ(running(c1) + running(c2), "A1A2");
     receive(c1, "#END#");
     receive(c2, "#END#");
-    EXPECT_GE(signalled(c1) + signalled(c2), 1);
+    EXPECT_TRUE(woken());
+    EXPECT_FALSE(woken());  // once for the two
     assignAtoms(pending);
     EXPECT_EQ(running(c1) + running(c2), "A3A4");
     receive(c2, "#END#");
-    EXPECT_TRUE(signalled(c2));
-    EXPECT_FALSE(signalled(c1));
+    EXPECT_TRUE(woken());
+    releaseWaitSet();
 }
 
 TEST_F(InProcess, LinesForAConnectionThatHasGoneAreDroppedEvenWhenItsMemoryIsReused) {
@@ -251,7 +250,7 @@ TEST_F(InProcess, LinesForAConnectionThatHasGoneAreDroppedEvenWhenItsMemoryIsReu
     atom.name.assign("late");
     for (const Line& l : {Line{'G', "one"}, Line{'W', "close-on-ready"}, Line{'G', "two"}})
         atom.lines.add(std::make_unique<LineRecord>(l.first, l.second));
-    handOutAtom(atom, goneId, pending);
+    handOut(atom, goneId);
     EXPECT_EQ(capture.codes(), std::vector<int>{10006});
     EXPECT_EQ(capture.textOf(10006), "接続が閉じられたためコマンドを実行できません: one");
     EXPECT_TRUE(locked([&] { return c->sendQueue.empty(); }));
@@ -266,7 +265,7 @@ TEST_F(InProcess, LinesForAConnectionThatHasGoneAreDroppedEvenWhenItsMemoryIsReu
 TEST_F(InProcess, APasswordPromptIsTheEndOfWhatAnEchoingServerSent) {
     vltest::LoopbackServer server(vltest::ServerBehaviour::greet(""));
     g_receivePause = 0;
-    openConnection(server.address().c_str(), 0, "", false, -1);
+    openConnection(server.address().c_str(), "", false, -1);
     TSocket* c = currentConnection();
     ASSERT_NE(c, nullptr);
     // Sends bytes and waits until the connection has taken them in (a new

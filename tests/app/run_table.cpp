@@ -101,15 +101,23 @@ TEST_P(Run, Row) {
     o.input = fill(row.input);
     o.terminal = row.terminal;
     o.hangUpAfterMs = row.hangUpMs;
+    o.fileLimit = row.fileLimit;
+    o.timeoutMs = row.timeoutMs;
     if (!row.steps.empty()) o.live = std::make_shared<LiveIo>();
 
     RunResult r;
     std::thread program([&] { r = runVesperline(o); });
     for (const Step& step : row.steps) {
         const std::string wait = fill(step.waitFor), then = fill(step.then);
-        const std::string where = wait.substr(0, wait.find(':')), text = wait.substr(where.size() + 1);
+        std::string where = wait.substr(0, wait.find(':'));
+        const std::string text = wait.substr(where.size() + 1);
+        int times = 1;
+        if (const size_t hash = where.find('#'); hash != std::string::npos) {
+            times = std::stoi(where.substr(hash + 1));
+            where.resize(hash);
+        }
         const bool ok = waitUntil([&] {
-            return (where == "out" ? o.live->output() : contentOf(where)).find(text) != std::string::npos;
+            return text.empty() || countOf(where == "out" ? o.live->output() : contentOf(where), text) >= times;
         }, kWait);
         if (!ok) {
             ADD_FAILURE() << "no " << shown(wait) << "\n--- output so far:\n" << shown(o.live->output());
@@ -120,6 +128,7 @@ TEST_P(Run, Row) {
         const std::string target = then.substr(0, then.find(':')), bytes = then.substr(target.size() + 1);
         if (target == "in") o.live->type(bytes);
         if (target == "signal") o.live->signal(std::stoi(bytes));
+        if (target == "close") servers.at(std::stoul(bytes.substr(1)) - 1)->stopListening();
         if (target.rfind('S', 0) == 0) servers.at(std::stoul(target.substr(1)) - 1)->sendToAll(bytes);
     }
     program.join();

@@ -23,9 +23,12 @@ using Fragments = std::vector<std::string>;
 
 // A step while the program runs: wait until a text shows, then act.
 struct Step {
-    std::string waitFor{};  // "out:<text>" standard output, "S<n>:<text>" received by server n, "<file>:<text>"
+    // "out:<text>" standard output, "S<n>:<text>" received by server n,
+    // "<file>:<text>"; "<where>#<n>:<text>" waits for n occurrences.
+    std::string waitFor{};
     std::string then{};     // "in:<text>" typed into standard input, "S<n>:<bytes>" sent by server n,
-                            // "signal:<number>" sent to the program, "" nothing
+                            // "signal:<number>" sent to the program, "close:S<n>" server n
+                            // stops listening, "" nothing
 };
 
 struct Row {
@@ -47,6 +50,8 @@ struct Row {
     int hangUpMs = -1;                     // with terminal: the terminal goes away then
     std::vector<std::pair<std::string, std::string>> setup{};  // files written first ("#!" ones made executable)
     std::vector<std::string> env{};
+    int fileLimit = 0;                     // > 0: the program's limit of open files
+    int timeoutMs = 60000;                 // then the program is killed (and the row fails)
 };
 
 // Fragments: the system line "[yyyy/mm/dd hh:mm:ss  <e>]" of a log file; text

@@ -87,7 +87,8 @@ protected:
     RecordingSocket* start(int port, int pauseMs = 100) {
         auto s = std::make_unique<RecordingSocket>(seen, pauseMs);
         LLockGuard guard;
-        return s->connectTo(kLoopback, port) == 0 && s->startEvents() ? s.release() : nullptr;  // owned by its thread
+        s->setTarget("loopback", "127.0.0.1", port);
+        return s->prepare("test") && s->startEvents() ? s.release() : nullptr;  // owned by its thread
     }
     bool done() {
         return waitUntil([&] { return seen->locked([&] { return seen->destroyed; }); }, kWait);

@@ -65,13 +65,13 @@ const Row kTelnet[] = {
     // A telnet connection (-tn:2) halves IAC IAC and doubles a sent 0xFF; a
     // raw one (raw on !open) passes both as they are. Log files hold the line's text.
     {.name = "IacIacBothWays", .servers = {ServerBehaviour::greet("a\xff\xff" "b\r\n")},
-     .cmd = "!olf log.txt cn\n!open {S1} as T wait 0\n!send x\xffy\n!open {S1} as R raw wait 0\n!send x\xffy\n!lc\n",
+     .cmd = "!olf log.txt cn\n!open {S1} as T wait 0\n!send x\xffy\n!open {S1} as R raw wait 0\n!send x\xffy\n",
      .args = {"-tn:2"},
      .out = {"[1] CONNECTION 'T' -> {S1} [ready] [logging] [telnet]\r\n[2] CONNECTION 'R' -> {S1} [ready] [logging]\r\n"},
      .seen = {{"S1", {anywhere("x\xff\xffy\r\n"), anywhere("x\xffy\r\n")}},
               {"log.txt", {anywhere("[T<]a\xff" "b\r\n"), anywhere("[R<]a\xff\xff" "b\r\n"), anywhere("[T>]x\xffy\r\n"),
                            anywhere("[R>]x\xffy\r\n")}}},
-     .steps = {{"log.txt:[T<]a"}, {"log.txt:[R<]a"}, {"S1:x\xffy\r\n", "in:!q\n"}}},
+     .steps = {{"log.txt:[T<]a"}, {"log.txt:[R<]a"}, {"S1:x\xffy\r\n", "in:!lc\n!q\n"}}},
     {.name = "LineEndingsReachTheServerAsSet", .servers = {kSilent, kSilent},
      .cmd = "!open {S1} as L eol lf wait 0\none\n!open {S2} as T telnet eol cr wait 0\nt1\n",
      .out = {"接続「L」の行末を cr に設定しました\r\n", "Error 10014: 'eol' のパラメータがありません\n",
@@ -84,11 +84,13 @@ const Row kTelnet[] = {
      .steps = {{"S2:t1\r"},
                {"S1:one\n", "in:!cc L\n!sc eol cr\n!sc eol\n!sc eol CRLF\n!sc nobody eol lf\ntwo\n!lc\n"},
                {"S1:two\r", "in:!sc L eol crlf\nthree\n"}, {"S1:three\r\n", "in:!lc\n!q\n"}}},
-    {.name = "LineEndingWordsOnOpen", .servers = {kSilent},
-     .cmd = "!open {S1} as A wait 0 eol\n!open {S1} as B eol LF wait 0\n!lc\n!q\n",
+    // Both open all the same; the listing waits until both are connected.
+    {.name = "LineEndingWordsOnOpen", .servers = {ServerBehaviour::greet("hi>")},
+     .cmd = "!open {S1} as A wait 0 eol\n!open {S1} as B eol LF wait 0\n",
      .out = {"Error 10014: 'eol' のパラメータがありません\n",
              "Error 10047: 行末の指定「LF」は正しくありません (crlf, cr, lf のいずれか)\n",
-             "[1] CONNECTION 'A' -> {S1} [ready]\r\n[2] CONNECTION 'B' -> {S1} [ready]\r\n"}},
+             "[1] CONNECTION 'A' -> {S1} [ready]\r\n[2] CONNECTION 'B' -> {S1} [ready]\r\n"},
+     .steps = {{"out#2:hi>", "in:!lc\n!q\n"}}},
 };
 RUN_TABLE(Telnet, kTelnet);
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -360,3 +361,64 @@ TEST(WaitFdTest, ReportsTheDescriptorOrTheEvent) {
     EXPECT_EQ(stop.wait(0), WaitResult::timedOut);  // consumed by waitFd
     EXPECT_EQ(waitFd(-1, kPollIn, nullptr, 0), -1);
 }
+
+// ---- descriptors and the lock ----
+
+namespace {
+int openDescriptors() {
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) n += entry.is_symlink() ? 1 : 0;
+    return n;
+}
+}  // namespace
+
+// A descriptor is made only for an event that is polled; a signal given before
+// that, or while a thread waits without one, is not lost when it is made.
+TEST(EventTest, ADescriptorIsMadeOnlyWhenPolledAndKeepsTheSignal) {
+    const int before = openDescriptors();
+    {
+        std::vector<std::unique_ptr<Worker>> workers;
+        for (int i = 0; i < 50; ++i) {
+            workers.push_back(std::make_unique<Worker>());
+            workers.back()->start();
+        }
+        for (auto& w : workers) ASSERT_EQ(w->started.wait(10000), WaitResult::signalled);
+        EXPECT_EQ(openDescriptors(), before);  // 50 threads with 5 events each, none polled
+        for (auto& w : workers) w->stop(-1);
+    }
+    LEvent early;
+    early.set();
+    EXPECT_EQ(waitFd(-1, 0, &early, 0), kWaitEvent);  // made by the poll, signalled from before
+    EXPECT_EQ(openDescriptors(), before + 1);
+
+    LEvent late;
+    std::atomic<bool> woken{false};
+    std::thread waiter([&] { woken = late.wait(20000) == WaitResult::signalled; });
+    sleepMs(50);  // the waiter sleeps on the condition variable
+    EXPECT_GE(late.handle(), 0);
+    late.set();
+    waiter.join();
+    EXPECT_TRUE(woken);
+    EXPECT_EQ(waitFd(-1, 0, &late, 0), 0);  // consumed by the waiter
+}
+
+#ifdef VESPERLINE_CHECK_LOCKS
+TEST(LockCheckTest, AWaitOrSleepWhileHoldingTheLockAborts) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    LEvent e;
+    EXPECT_DEATH(
+        {
+            LLockGuard guard;
+            sleepMs(1);
+        },
+        "waiting while holding g_libLock: sleep");
+    EXPECT_DEATH(
+        {
+            LLockGuard guard;
+            e.wait(10);
+        },
+        "waiting while holding g_libLock: event wait");
+    LLockGuard guard;
+    EXPECT_EQ(e.wait(0), WaitResult::timedOut);  // only looking is allowed
+}
+#endif

@@ -20,13 +20,13 @@ namespace {
 
 constexpr int kFlags = SOCK_CLOEXEC | SOCK_NONBLOCK;
 
-int listenOnLoopback(int* port) {
+int listenOnLoopback(int* port, int backlog = 4096) {
     const int fd = socket(AF_INET, SOCK_STREAM | kFlags, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof sa;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || listen(fd, 4096) < 0 ||
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || listen(fd, backlog) < 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
         std::perror("loopback server");
         std::abort();
@@ -56,7 +56,20 @@ char LoopbackServer::streamByte(uint64_t i) {
 }
 
 LoopbackServer::LoopbackServer(ServerBehaviour behaviour) : b_(std::move(behaviour)) {
-    listenFd_ = listenOnLoopback(&port_);
+    listenFd_ = listenOnLoopback(&port_, b_.neverAccept ? 0 : 4096);
+    if (b_.neverAccept) {
+        // The smallest queue, filled by connections of our own that are never
+        // taken: the kernel drops every further SYN.
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sa.sin_port = htons(static_cast<uint16_t>(port_));
+        for (int i = 0; i < 3; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM | kFlags, 0);
+            connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+            fillers_.push_back(fd);
+        }
+    }
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     thread_ = std::thread([this] { loop(); });
 }
@@ -66,7 +79,7 @@ LoopbackServer::~LoopbackServer() {
     wake();
     thread_.join();
     for (Client& c : clients_) close(c.fd);
-    close(listenFd_);
+    stopListening();
     close(wakeFd_);
 }
 
@@ -94,6 +107,14 @@ void LoopbackServer::sendToAll(const std::string& bytes) {
         toSend_ += bytes;
     }
     wake();
+}
+
+void LoopbackServer::stopListening() {
+    std::lock_guard<std::mutex> g(m_);
+    if (listenFd_ >= 0) close(listenFd_);
+    listenFd_ = -1;
+    for (const int fd : fillers_) close(fd);
+    fillers_.clear();
 }
 
 void LoopbackServer::wake() {
@@ -146,7 +167,8 @@ void LoopbackServer::loop() {
         }
         const int64_t now = monoMs();
         int timeout = -1;
-        fds.assign({{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}});
+        // A server that never accepts leaves its queue alone (and may stop listening).
+        fds.assign({{b_.neverAccept ? -1 : listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}});
         for (Client& c : clients_) {
             c.out += pending;
             const int64_t wait = c.readFrom - now;

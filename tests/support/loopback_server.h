@@ -32,6 +32,9 @@ struct ServerBehaviour {
     // A conversation: called with each run of bytes a client sends, returns
     // what to send back. Every client gets its own copy, with its own state.
     std::function<std::string(const std::string&)> script{};
+    // Never accepts: its queue of connections is kept full, so that a connect
+    // to it hangs (its SYN goes unanswered) like one to a dead host.
+    bool neverAccept = false;
 
     static ServerBehaviour greet(std::string text) { return {std::move(text)}; }  // stays open
     static ServerBehaviour echoing(std::string text = "") { return {std::move(text), 0, false, true}; }
@@ -40,6 +43,11 @@ struct ServerBehaviour {
         return {"", 0, false, false, delayMs, receiveBuffer};
     }
     static ServerBehaviour stream(uint64_t bytes, bool thenClose) { return {"", bytes, thenClose}; }
+    static ServerBehaviour neverAccepting() {
+        ServerBehaviour b;
+        b.neverAccept = true;
+        return b;
+    }
 };
 
 class LoopbackServer {
@@ -61,6 +69,9 @@ public:
 
     // Queues bytes for every client accepted so far (wait for open() first).
     void sendToAll(const std::string& bytes);
+    // Stops listening (any thread): a connect that hangs on a server that never
+    // accepts is then refused at its next retry, within a few seconds.
+    void stopListening();
 
     // Byte i of the generated stream (lines of 64 bytes ending in CR LF).
     static char streamByte(uint64_t i);
@@ -82,6 +93,7 @@ private:
 
     ServerBehaviour b_;
     int listenFd_ = -1, wakeFd_ = -1, port_ = 0;
+    std::vector<int> fillers_;  // the connections that keep a never-accepting queue full
     std::atomic<bool> stop_{false};
     std::vector<Client> clients_;  // server thread only
 

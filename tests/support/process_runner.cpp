@@ -10,6 +10,7 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -162,7 +163,38 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
     }
     env.insert(env.end(), extra.begin(), extra.end());
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, pointers(args).data(), pointers(env).data());
+    int rc = 0;
+    if (o.fileLimit > 0) {
+        // posix_spawn cannot set a limit: the child sets it between fork and
+        // exec, with async-signal-safe calls only, doing what the file actions
+        // and attributes above would do.
+        std::vector<char*> argv = pointers(args), envp = pointers(env);
+        const rlimit limit{static_cast<rlim_t>(o.fileLimit), static_cast<rlim_t>(o.fileLimit)};
+        pid = ::fork();
+        if (pid == 0) {
+            if (o.terminalInput) {
+                ::setsid();
+                const int fd = ::open(slaveName.c_str(), O_RDWR);
+                if (fd >= 0 && fd != 0) ::dup2(fd, 0);
+                ::dup2(0, 1);
+            } else {
+                ::dup2(in[0], 0);
+                if (terminal) {
+                    const int fd = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY);
+                    if (fd >= 0 && fd != 1) ::dup2(fd, 1);
+                } else {
+                    ::dup2(out[1], 1);
+                }
+            }
+            ::dup2(1, 2);
+            if ((o.workDir.empty() || ::chdir(o.workDir.c_str()) == 0) && ::setrlimit(RLIMIT_NOFILE, &limit) == 0)
+                ::execve(program.c_str(), argv.data(), envp.data());
+            ::_exit(127);
+        }
+        rc = pid < 0 ? errno : 0;
+    } else {
+        rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, pointers(args).data(), pointers(env).data());
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     closeFd(in[0]);

@@ -60,6 +60,7 @@ struct RunOptions {
     bool terminalInput = false;
     int columns = 80;
     int hangUpAfterMs = -1;          // with terminal: close the terminal's other side then
+    int fileLimit = 0;               // > 0: the program's limit of open files (soft and hard)
 };
 
 struct RunResult {

@@ -1,8 +1,10 @@
 // The main loop. Each iteration takes a typed line (if one waits) into the
-// pending lines, then runs or records at most one pending line, then lets the
+// pending lines, fires the deadlines that are due, then runs or records at
+// most one pending line (none while a pause holds them), then lets the
 // close-on-ready sweep and the scheduler run, then sleeps until an event of
-// g_waitSet arrives. After a line it wakes itself, so pending lines flow one
-// per iteration with a scheduling pass between any two of them.
+// g_waitSet arrives or the earliest deadline comes. After a line it wakes
+// itself, so pending lines flow one per iteration with a scheduling pass
+// between any two of them.
 #include "app/mainloop.h"
 
 #include <memory>

@@ -5,13 +5,13 @@
 // event that close() signals from any thread, so that a dead host costs only
 // its own connection and a close cancels the connect at once. Then it waits
 // (poll) on the socket and on that event and hands the network events to
-// onNetworkEvents() as the designed bits: kFdConnect once when the connect has
+// onNetworkEvents() as event bits: kFdConnect once when the connect has
 // ended (its error in errors[kFdConnectBit] when it failed, ECANCELED when
-// close() ended it); kFdWrite once the
-// connected socket can take data and again after a short send has drained;
-// kFdRead while data waits; exactly one kFdClose at the end, after the socket
-// is closed and after every byte still waiting has been delivered. The object
-// deletes itself on its own thread when run() returns.
+// close() ended it); kFdWrite once the connected socket can take data and
+// again after a short send has drained; kFdRead while data waits; exactly one
+// kFdClose at the end, after the socket is closed and after every byte still
+// waiting has been delivered. The object deletes itself on its own thread
+// when run() returns.
 //
 // Descriptors: the socket and the wake-up event, both made by prepare() on the
 // opening thread, so that a refused open is reported there, once.

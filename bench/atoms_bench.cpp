@@ -11,8 +11,9 @@
 //
 // Both sides are timed by the server: from the first line it receives to the
 // last answer it sends. vesperline's output goes to /dev/null. With --runs N
-// every figure is the median of N runs, the runs of the different sides taken
-// in turn, so that what else the machine does meanwhile weighs on all alike.
+// every figure is the median of N runs, taken in rounds of every side and every
+// number of atoms in turn, so that what else the machine does meanwhile weighs
+// on all alike.
 //
 // Last, the cost of a batch's bookkeeping at the first number of atoms: -wr:0
 // without, and with a time limit for every atom (!atom-timeout) and a result
@@ -128,25 +129,30 @@ int main(int argc, char** argv) {
                 "marker -> next line, ms (median / p90 / p99)");
     std::fflush(stdout);
 
+    // Rounds of every size in turn, so that each size meets the same moods of
+    // a shared machine; then the medians per size.
+    const size_t sizes = counts.size();
+    std::vector<std::vector<double>> limit(sizes), ours(sizes);
+    std::vector<std::vector<int64_t>> gaps(sizes);
+    for (int r = 0; r < runs; ++r) {
+        for (size_t k = 0; k < sizes; ++k) {
+            limit[k].push_back(bench::minimalClient(counts[k], connections));
+            Figures f = vesperline(program, counts[k], connections, true);
+            ours[k].push_back(f.atomsPerSecond);
+            gaps[k].insert(gaps[k].end(), f.gaps.begin(), f.gaps.end());
+        }
+    }
     std::vector<double> rates;
     bool allDone = true;
-    for (const int atoms : counts) {
-        std::vector<double> limit, ours;
-        std::vector<int64_t> gaps;
-        for (int r = 0; r < runs; ++r) {
-            limit.push_back(bench::minimalClient(atoms, connections));
-            Figures f = vesperline(program, atoms, connections, true);
-            ours.push_back(f.atomsPerSecond);
-            gaps.insert(gaps.end(), f.gaps.begin(), f.gaps.end());
-        }
-        const double l = median(limit), v = median(ours);
+    for (size_t k = 0; k < sizes; ++k) {
+        const double l = median(limit[k]), v = median(ours[k]);
         allDone = allDone && l > 0 && v > 0;
         rates.push_back(v);
-        std::printf("%8d %16.0f %16.0f %13.0f%%   %.3f / %.3f / %.3f\n", atoms, l, v, l > 0 ? 100 * v / l : 0,
-                    percentileMs(gaps, 0.5), percentileMs(gaps, 0.9), percentileMs(gaps, 0.99));
+        std::printf("%8d %16.0f %16.0f %13.0f%%   %.3f / %.3f / %.3f\n", counts[k], l, v, l > 0 ? 100 * v / l : 0,
+                    percentileMs(gaps[k], 0.5), percentileMs(gaps[k], 0.9), percentileMs(gaps[k], 0.99));
         std::fflush(stdout);
-        if (pause && atoms <= 2000) {
-            const Figures d = vesperline(program, atoms, connections, false);
+        if (pause && counts[k] <= 2000) {
+            const Figures d = vesperline(program, counts[k], connections, false);
             std::printf("%8s %16s %16.0f   (the default pause of 100 ms per answer)\n", "", "", d.atomsPerSecond);
         }
     }

@@ -23,14 +23,15 @@ std::string shownFarewell() {
 const Row kConnections[] = {
     // A secret read from a pipe: sent at once, also while a macro is being
     // recorded, and shown and logged masked; an unknown name is refused.
-    {.name = "SecretLinesAreSentButShownAndLoggedMasked", .servers = {ServerBehaviour::greet("")},
+    {.name = "SecretLinesAreSentButShownAndLoggedMasked", .servers = {ServerBehaviour::greet("hello\r\n")},
      .cmd = "!olf cn.log cn\n!open {S1} wait 0\n!macro m\n",
-     .input = "!sec\nhunter2\n!em\n!lm d\n!secret nowhere\nlost\nvisible\n!secret C1 extra\n\n!q\n",
      .out = {"[Register in macro m] !sec\r\n", "[send to C1] ********\r\n", "MACRO 'm'\r\n    !sec\r\n", "Error 10005: 接続「nowhere」が見つかりません",
              "[send to C1] visible\r\n", "行末の余計な記述を無視します: 'extra'", "[send to C1] ********\r\n"},
      .absent = {"hunter2", "[Register in macro m] ********", "[send to C1] lost"},
      .seen = {{"=S1", {"hunter2\r\nvisible\r\n\r\n"}},
-              {"cn.log", {"[C1>]********\r\n[C1>]visible\r\n[C1>]********\r\n", nowhere("hunter2")}}}},
+              {"cn.log", {"[C1>]********\r\n[C1>]visible\r\n[C1>]********\r\n", nowhere("hunter2")}}},
+     // Typed once the connection is up, so that every line goes out at once.
+     .steps = {{"out:hello\r\n", "in:!sec\nhunter2\n!em\n!lm d\n!secret nowhere\nlost\nvisible\n!secret C1 extra\n\n!q\n"}}},
     // Connections connect by themselves: the typed !lc waits for the greetings.
     {.name = "StartUpConnectionThenOpensCountOnAndTheLastIsCurrent",
      .servers = {ServerBehaviour::greet("one>"), ServerBehaviour::greet("two>")},

@@ -120,13 +120,13 @@ Assignment startAttempt(Atom& atom, const TSocket& c) {
     return a;
 }
 
-void runStarted(std::unique_ptr<Atom> atom, const Assignment& a, TSocket* c) {
+void runStarted(std::unique_ptr<Atom> atom, Assignment&& a, TSocket* c) {
     LLockGuard guard;
     if (c->run) endRun(c, AtomRun::Status::kFailed, "abandoned");  // cannot happen: c was ready
     auto run = std::make_unique<AtomRun>();
     run->runId = g_nextRunId++;
     run->attempt = atom->attempts;
-    run->connection = a.connection;
+    run->connection = std::move(a.connection);
     run->startedWallMs = a.startedWallMs;
     run->startedMs = a.startedMs;
     const int limit = atom->timeout >= 0 ? atom->timeout : g_atomTimeout.load();
@@ -137,11 +137,11 @@ void runStarted(std::unique_ptr<Atom> atom, const Assignment& a, TSocket* c) {
     ++g_runningAtoms;
 }
 
-void runLost(std::unique_ptr<Atom> atom, const Assignment& a, const char* reason) {
+void runLost(std::unique_ptr<Atom> atom, Assignment&& a, const char* reason) {
     auto run = std::make_unique<AtomRun>();
     run->runId = g_nextRunId++;
     run->attempt = atom->attempts;
-    run->connection = a.connection;
+    run->connection = std::move(a.connection);
     run->startedWallMs = a.startedWallMs;
     run->startedMs = a.startedMs;
     run->atom = std::move(atom);
@@ -230,17 +230,16 @@ void settleOutcomes() {
             addFailedName(atom.name);
         }
         writeResult(*run, statusText(*run, retry));
-        if (!retry) {
-            release(std::move(run));
-            continue;
-        }
+        if (!retry) continue;
         systemMessage("[Atom %s queued again (%d of %d)]", atom.name.data(), run->attempt, atom.retries);
         writeSysLog("Atom %s queued again (%d of %d)", atom.name.data(), run->attempt, atom.retries);
         // At the head of the queue, in the order in which they failed.
         g_atoms.insert(requeued++, std::move(run->atom));
-        release(std::move(run));
     }
     g_resultFile.flush();
+    // The records and their atoms go back under one hold of the lock.
+    LLockGuard guard;
+    ended.clear();
 }
 
 const char* hopelessAfter(const Atom& atom) {

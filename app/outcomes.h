@@ -72,11 +72,11 @@ Assignment startAttempt(Atom& atom, const TSocket& c);
 // The atom's lines have been handed out to c (under g_libLock, main thread):
 // it runs there now, with the atom's time limit started. The atom passes to
 // c's run record.
-void runStarted(std::unique_ptr<Atom> atom, const Assignment& a, TSocket* c);
+void runStarted(std::unique_ptr<Atom> atom, Assignment&& a, TSocket* c);
 // The attempt ended before the atom's lines were all handed out (main thread):
 // its connection went away ("connection closed"), or !ready took the
 // connection while a pause held the rest back ("abandoned").
-void runLost(std::unique_ptr<Atom> atom, const Assignment& a, const char* reason);
+void runLost(std::unique_ptr<Atom> atom, Assignment&& a, const char* reason);
 // Ends the attempt running on c, if any (under g_libLock, any thread). A
 // completion is announced by its caller; a failure is announced here with
 // reason ("[Atom %s failed on %s: %s]" and the same in the system log). The

@@ -32,8 +32,23 @@ void ResultFile::appendString(std::string& out, const char* text) {
         out.append("null");
         return;
     }
+    const size_t n = std::strlen(text);
+    // Names and reasons are nearly always printable ASCII without a quote or a
+    // backslash: they go in as they are.
+    size_t plain = 0;
+    while (plain < n) {
+        const auto c = static_cast<unsigned char>(text[plain]);
+        if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') break;
+        ++plain;
+    }
+    if (plain == n) {
+        out.push_back('"');
+        out.append(text, n);
+        out.push_back('"');
+        return;
+    }
     std::string utf8;
-    utf8_.append(text, static_cast<int>(std::strlen(text)), utf8);
+    utf8_.append(text, static_cast<int>(n), utf8);
     out.push_back('"');
     for (const char ch : utf8) {
         const auto c = static_cast<unsigned char>(ch);
@@ -58,7 +73,11 @@ void ResultFile::appendString(std::string& out, const char* text) {
 
 std::string ResultFile::format(const ResultEntry& e) {
     std::string line;
-    line.reserve(256);
+    appendLine(line, e);
+    return line;
+}
+
+void ResultFile::appendLine(std::string& line, const ResultEntry& e) {
     char number[48];
     line.append("{\"atom\":");
     appendString(line, e.atom);
@@ -95,7 +114,6 @@ std::string ResultFile::format(const ResultEntry& e) {
         line.append("null");
     }
     line.push_back('}');
-    return line;
 }
 
 void ResultFile::appendTime(std::string& out, int64_t ms) {
@@ -123,7 +141,7 @@ void ResultFile::appendTime(std::string& out, int64_t ms) {
 
 void ResultFile::add(const ResultEntry& e) {
     if (!file_.isOpen()) return;
-    pending_ += format(e);
+    appendLine(pending_, e);
     pending_.push_back('\n');
 }
 

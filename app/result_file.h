@@ -58,6 +58,7 @@ public:
     std::string format(const ResultEntry& e);
 
 private:
+    void appendLine(std::string& out, const ResultEntry& e);
     void appendString(std::string& out, const char* text);
     void appendTime(std::string& out, int64_t ms);
     LFile file_;

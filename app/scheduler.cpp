@@ -116,7 +116,7 @@ void recordRunning(HandOut& h, TSocket* c) {
     c->handOut = 0;
     if (atom.until) atom.untilShared = std::make_shared<CompletionPattern>(std::move(atom.until));
     if (atom.untilShared) c->endMarker = atom.untilShared;
-    runStarted(std::move(h.atom), h.assignment, c);
+    runStarted(std::move(h.atom), std::move(h.assignment), c);
 }
 
 // Atoms held back by a pause, and the numbers that tell hand-outs apart.
@@ -163,7 +163,7 @@ void resume(HandOut* held) {
         // !ready has abandoned it, and the connection may run another atom now.
         TSocket* c = findConnectionById(h->connectionId);
         if (c != nullptr && c->handOut != h->serial) {
-            runLost(std::move(h->atom), h->assignment, "abandoned");
+            runLost(std::move(h->atom), std::move(h->assignment), "abandoned");
             return;
         }
     }
@@ -234,7 +234,7 @@ bool continueHandOut(HandOut& h, PendingLines& pending, std::optional<ConsoleOut
     if (TSocket* c = findConnectionById(h.connectionId))
         recordRunning(h, c);
     else
-        runLost(std::move(h.atom), h.assignment, "connection closed");
+        runLost(std::move(h.atom), std::move(h.assignment), "connection closed");
     return true;
 }
 
@@ -264,7 +264,7 @@ void abandonHandOut(uint64_t serial) {
         std::unique_ptr<HandOut> h = std::move(it->second);
         g_heldBack.erase(it);
         g_deadlines.cancel(h->resume);
-        runLost(std::move(h->atom), h->assignment, "abandoned");
+        runLost(std::move(h->atom), std::move(h->assignment), "abandoned");
         return;
     }
 }

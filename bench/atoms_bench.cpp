@@ -22,6 +22,7 @@
 //
 //   bench_atoms_bench [--program path] [--atoms 2000,20000,100000]
 //                     [--connections 20] [--runs 1] [--no-pause] [--no-batch]
+#include <dirent.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -43,7 +44,25 @@ using bench::median;
 struct Figures {
     double atomsPerSecond = 0;
     std::vector<int64_t> gaps;
+    double cpuMs = 0;  // processor time of the program's threads until its last answer
 };
+
+// Processor time of every thread of a process so far, in milliseconds (the
+// scheduler's own count, in nanoseconds, of each thread still there).
+double cpuMs(pid_t pid) {
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return 0;
+    double ns = 0;
+    while (const dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream in(dir + "/" + e->d_name + "/schedstat");
+        double run = 0;
+        if (in >> run) ns += run;
+    }
+    ::closedir(d);
+    return ns / 1e6;
+}
 
 double percentileMs(std::vector<int64_t> v, double p) {
     if (v.empty()) return 0;
@@ -76,6 +95,7 @@ Figures vesperline(const std::string& program, int atoms, int connections, bool 
         return completed;
     };
     bool done = false;
+    double cpu = 0;
     {
         bench::Program run(program, commands, options);
         done = server.waitDone(600000);
@@ -84,6 +104,7 @@ Figures vesperline(const std::string& program, int atoms, int connections, bool 
         // nothing more), or after ten seconds.
         for (int i = 0; batch && done && i < 1000 && recorded() < atoms; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        cpu = cpuMs(run.pid());
         run.quit();
     }
     if (!done) std::fprintf(stderr, "only %d of %d atoms answered\n", server.answered(), atoms);
@@ -94,7 +115,7 @@ Figures vesperline(const std::string& program, int atoms, int connections, bool 
         std::remove(results.c_str());
         ::rmdir(dir);
     }
-    return {done ? atoms / server.seconds() : 0, server.gapsNs()};
+    return {done ? atoms / server.seconds() : 0, server.gapsNs(), cpu};
 }
 
 std::vector<int> parseCounts(const std::string& text) {
@@ -163,17 +184,25 @@ int main(int argc, char** argv) {
     }
     if (batch && !counts.empty()) {
         // In turn, so that both see the same state of the machine.
-        std::vector<double> plain, withBatch;
+        std::vector<double> plain, withBatch, plainCpu, batchCpu;
         for (int r = 0; r < std::max(runs, 3); ++r) {
-            plain.push_back(vesperline(program, counts[0], connections, true).atomsPerSecond);
-            withBatch.push_back(vesperline(program, counts[0], connections, true, true).atomsPerSecond);
+            const Figures f = vesperline(program, counts[0], connections, true);
+            const Figures g = vesperline(program, counts[0], connections, true, true);
+            plain.push_back(f.atomsPerSecond);
+            withBatch.push_back(g.atomsPerSecond);
+            plainCpu.push_back(f.cpuMs);
+            batchCpu.push_back(g.cpuMs);
         }
         const double p = median(plain), b = median(withBatch);
+        const double pc = median(plainCpu), bc = median(batchCpu);
         allDone = allDone && p > 0 && b > 0;
         std::printf("\n%d atoms, -wr:0, median of %d runs each, in turn:\n", counts[0], static_cast<int>(plain.size()));
-        std::printf("  %-38s %10.0f atoms/s\n", "without", p);
-        std::printf("  %-38s %10.0f atoms/s\n", "time limits (!atom-timeout) and -rf", b);
-        if (p > 0) std::printf("  time limits and the result file cost %.1f %% of the rate\n", 100 * (1 - b / p));
+        std::printf("  %-38s %10.0f atoms/s %10.1f ms of processor time\n", "without", p, pc);
+        std::printf("  %-38s %10.0f atoms/s %10.1f ms of processor time\n", "time limits (!atom-timeout) and -rf", b,
+                    bc);
+        if (p > 0) std::printf("  time limits and the result file cost %.1f %% of the rate", 100 * (1 - b / p));
+        if (pc > 0) std::printf(" and %.1f %% more processor time", 100 * (bc / pc - 1));
+        std::printf("\n");
     }
     return allDone ? 0 : 1;
 }

@@ -3,6 +3,10 @@
 // threads and the order in which an ended attempt is handled).
 #include "app/outcomes.h"
 
+#include <climits>
+#include <cstdint>
+#include <deque>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -52,12 +56,63 @@ uint64_t g_dependencyGeneration = 1;  // main thread
 std::atomic<bool> g_runFailure{false};
 std::atomic<uint64_t> g_nextRunId{1};
 
-// The time limit of an attempt, as a deadline of the main loop. The callback
-// holds two numbers, which std::function keeps without an allocation.
-Deadlines::Id startTimeLimit(uint64_t connectionId, uint64_t runId, int seconds) {
-    return g_deadlines.add(nowMs() + int64_t{seconds} * 1000, [connectionId, runId] {
-        timeLimitReached(connectionId, runId);
+// Time limits of running attempts. For each limit in seconds, the attempts in
+// the order in which they started, which is the order in which their limits
+// pass. One deadline of the main loop stands for the earliest of them, rounded
+// up to the next tenth of a second, so that a stream of thousands of atoms a
+// second costs nothing per atom but a place in a queue, and at most ten
+// wake-ups a second; when it comes, every limit that has passed is looked at,
+// and an attempt that has ended meanwhile is simply passed over. Main thread.
+struct TimeLimit {
+    int64_t at;  // monotonic ms
+    uint64_t connectionId;
+    uint64_t runId;
+};
+std::map<int, std::deque<TimeLimit>> g_timeLimits;
+Deadlines::Id g_limitsDeadline = 0;
+int64_t g_limitsDeadlineAt = 0;
+constexpr int64_t kLimitStepMs = 100;
+
+void limitsDue();
+
+// Makes the deadline stand for the earliest time limit.
+void armTimeLimits() {
+    int64_t earliest = INT64_MAX;
+    for (const auto& [seconds, queue] : g_timeLimits)
+        if (!queue.empty() && queue.front().at < earliest) earliest = queue.front().at;
+    if (earliest == INT64_MAX) return;
+    const int64_t at = (earliest + kLimitStepMs - 1) / kLimitStepMs * kLimitStepMs;
+    if (g_limitsDeadline != 0 && g_limitsDeadlineAt <= at) return;  // it comes first and arms again
+    if (g_limitsDeadline != 0) g_deadlines.cancel(g_limitsDeadline);
+    g_limitsDeadlineAt = at;
+    g_limitsDeadline = g_deadlines.add(at, [] {
+        g_limitsDeadline = 0;
+        limitsDue();
     });
+}
+
+void limitsDue() {
+    const int64_t now = nowMs();
+    for (auto& [seconds, queue] : g_timeLimits) {
+        while (!queue.empty() && queue.front().at <= now) {
+            const TimeLimit limit = queue.front();
+            queue.pop_front();
+            timeLimitReached(limit.connectionId, limit.runId);
+        }
+    }
+    armTimeLimits();
+}
+
+void startTimeLimit(uint64_t connectionId, uint64_t runId, int seconds) {
+    std::deque<TimeLimit>& queue = g_timeLimits[seconds];
+    queue.push_back({nowMs() + int64_t{seconds} * 1000, connectionId, runId});
+    if (queue.size() == 1) armTimeLimits();  // a new earliest of its queue
+}
+
+void forgetTimeLimits() {
+    g_timeLimits.clear();
+    if (g_limitsDeadline != 0) g_deadlines.cancel(g_limitsDeadline);
+    g_limitsDeadline = 0;
 }
 
 const char* statusText(const AtomRun& run, bool retried) {
@@ -132,7 +187,7 @@ void runStarted(std::unique_ptr<Atom> atom, Assignment&& a, TSocket* c) {
     const int limit = atom->timeout >= 0 ? atom->timeout : g_atomTimeout.load();
     run->atom = std::move(atom);
     run->timeout = limit;
-    if (limit > 0) run->deadline = startTimeLimit(c->id, run->runId, limit);
+    if (limit > 0) startTimeLimit(c->id, run->runId, limit);
     c->run = std::move(run);
     ++g_runningAtoms;
 }
@@ -170,8 +225,9 @@ void endRun(TSocket* c, AtomRun::Status status, const char* reason) {
         run.reset();
         return;
     }
-    run->endedWallMs = platformNowMs();
+    // One clock read: the wall time of the end follows from the length.
     run->endedMs = platformMonotonicMs();
+    run->endedWallMs = run->startedWallMs + (run->endedMs - run->startedMs);
     run->status = status;
     if (reason) run->reason = reason;
     if (g_recordAddresses) {
@@ -198,8 +254,7 @@ void atomConnectionClosed(TSocket* c) { endRun(c, AtomRun::Status::kFailed, "con
 void timeLimitReached(uint64_t connectionId, uint64_t runId) {
     LLockGuard guard;
     TSocket* c = findConnectionById(connectionId);
-    if (c == nullptr || !c->run || c->run->runId != runId) return;
-    c->run->deadline = 0;  // it has fired
+    if (c == nullptr || !c->run || c->run->runId != runId) return;  // it has ended
     const LString reason = LString::format("no end marker after %d s", c->run->timeout);
     endRun(c, AtomRun::Status::kFailed, reason.data());
     // No further atom goes into a device in an unknown state: the connection
@@ -219,7 +274,6 @@ void settleOutcomes() {
     }
     int requeued = 0;
     for (std::unique_ptr<AtomRun>& run : ended) {
-        if (run->deadline != 0) g_deadlines.cancel(run->deadline);
         Atom& atom = *run->atom;
         const bool completed = run->status == AtomRun::Status::kCompleted;
         const bool retry = !completed && run->attempt <= atom.retries;
@@ -337,6 +391,7 @@ void finishRun() {
         g_runOver = true;
         running = g_runningAtoms;
     }
+    forgetTimeLimits();
     running += heldBackAtoms();
     settleOutcomes();
     const int waiting = g_atoms.count() + running;
@@ -361,6 +416,8 @@ void releaseOutcomes() {
     g_liveNamesKnown = false;
     g_quitCode = -1;
     g_runFailure = false;
+    g_timeLimits.clear();
+    g_limitsDeadline = 0;
 }
 
 void noteRunFailure() { g_runFailure = true; }

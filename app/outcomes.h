@@ -12,10 +12,13 @@
 //   connection thread for a completion or a close, the main thread for !ready
 //   and a time limit): the record leaves the connection, a failure is
 //   announced, and the record joins the ended runs. The main loop settles the
-//   ended runs before each pass (counts, failed names, retries, result lines,
-//   time limits no longer needed) and frees them there, so the queue, the
-//   deadlines and the result file stay with the main thread, and no record is
-//   freed while a hand-out may still read its lines.
+//   ended runs before each pass (counts, failed names, retries, result lines)
+//   and frees them there, so the queue and the result file stay with the main
+//   thread, and no record is freed while a hand-out may still read its lines.
+// - Time limits wait in queues in the order in which they pass, with one
+//   deadline of the main loop for the earliest, checked to a tenth of a
+//   second: an attempt costs a place in a queue, and one that ends before its
+//   limit is passed over when the limit comes, instead of being looked for.
 // - Once the run ends (the main loop has stopped), nothing more ends: atoms
 //   still running count as still waiting, and connections closed by the
 //   shutdown fail nothing.
@@ -46,7 +49,6 @@ struct AtomRun : LObj {
     int64_t endedWallMs = 0;
     int64_t endedMs = 0;
     int64_t bytes = 0;           // received while it ran
-    uint64_t deadline = 0;       // the time limit's deadline; 0 without
     int timeout = 0;             // the time limit in seconds; 0 none
     Status status = Status::kCompleted;
     LString reason;              // why it failed or was skipped

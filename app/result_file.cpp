@@ -1,7 +1,7 @@
 // The result file: JSON lines, one write per line (see result_file.h).
 #include "app/result_file.h"
 
-#include <cinttypes>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +11,14 @@
 #include "base/platform/process.h"
 
 ResultFile g_resultFile;
+
+namespace {
+void appendNumber(std::string& out, int64_t n) {
+    char digits[24];
+    const auto r = std::to_chars(digits, digits + sizeof digits, n);
+    out.append(digits, static_cast<size_t>(r.ptr - digits));
+}
+}  // namespace
 
 std::string isoLocalTime(int64_t ms) {
     int t[6];
@@ -78,7 +86,6 @@ std::string ResultFile::format(const ResultEntry& e) {
 }
 
 void ResultFile::appendLine(std::string& line, const ResultEntry& e) {
-    char number[48];
     line.append("{\"atom\":");
     appendString(line, e.atom);
     line.append(",\"connection\":");
@@ -89,8 +96,8 @@ void ResultFile::appendLine(std::string& line, const ResultEntry& e) {
     appendString(line, e.status);
     line.append(",\"reason\":");
     appendString(line, e.reason);
-    std::snprintf(number, sizeof number, ",\"attempt\":%d", e.attempt);
-    line.append(number);
+    line.append(",\"attempt\":");
+    appendNumber(line, e.attempt);
     line.append(",\"started\":");
     if (e.startedWallMs > 0)
         appendTime(line, e.startedWallMs);
@@ -100,16 +107,17 @@ void ResultFile::appendLine(std::string& line, const ResultEntry& e) {
     appendTime(line, e.endedWallMs);
     line.append(",\"seconds\":");
     if (e.milliseconds >= 0) {
-        std::snprintf(number, sizeof number, "%" PRId64 ".%03d", e.milliseconds / 1000,
-                      static_cast<int>(e.milliseconds % 1000));
-        line.append(number);
+        appendNumber(line, e.milliseconds / 1000);
+        const int milli = static_cast<int>(e.milliseconds % 1000);
+        const char digits[4] = {'.', static_cast<char>('0' + milli / 100), static_cast<char>('0' + milli / 10 % 10),
+                                static_cast<char>('0' + milli % 10)};
+        line.append(digits, 4);
     } else {
         line.append("null");
     }
     line.append(",\"bytes_received\":");
     if (e.bytes >= 0) {
-        std::snprintf(number, sizeof number, "%" PRId64, e.bytes);
-        line.append(number);
+        appendNumber(line, e.bytes);
     } else {
         line.append("null");
     }

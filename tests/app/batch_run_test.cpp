@@ -141,6 +141,25 @@ const Row kBatches[] = {
      .steps = {{"out:[Connection C1 occupied]", "S1:late #END#\r\n"}, {"out:late #END#", "in:!lc\n!la\n!r\n"},
                {"S1:b\r\n", "S1:#END#\r\n"}},
      .exit = 1},
+    // Limits pass in their own order, whatever the order of the attempts: the
+    // later, shorter one first; the limit of an atom that completed is passed
+    // over and never ends the next atom on its connection before its own.
+    {.name = "TimeLimitsPassInTheirOwnOrder", .servers = {kEcho, kSilent},
+     .cmd = "!open {S1} as E wait 0\n!open {S2} as S wait 0\n!atom quick by E timeout 1\nq #END#\n!end-atom\n"
+            "!atom long by S timeout 3\nlong\n!end-atom\n!atom late after quick by E timeout 2\nlate\n!end-atom\n"
+            "!atom short after long,late by S\n!end-atom\n",
+     .args = {"-qd", "-rf:result.json"},
+     .out = {"[Atom late failed on E: no end marker after 2 s]", "[Atom short skipped: late failed]",
+             "[Atom long failed on S: no end marker after 3 s]", summary(1, 2, 1, 0)},
+     .exit = 1,
+     .check = [](const std::string& folder) {
+         const std::vector<JsonLine> lines = jsonLines(folder + "/result.json");
+         ASSERT_EQ(lines.size(), 4u);
+         EXPECT_EQ(lines[1].at("atom"), "late");
+         EXPECT_GE(std::stod(lines[1].at("seconds")), 1.9);  // its own limit, not quick's
+         EXPECT_EQ(lines[3].at("atom"), "long");
+         EXPECT_GE(std::stod(lines[3].at("seconds")), 2.9);
+     }},
     // The second attempt runs on the other connection, which !ready gives to
     // the scheduler only then; the outcome is that of the last attempt.
     {.name = "ARetrySucceedsOnAnotherConnection", .servers = {kSilent, kEcho},

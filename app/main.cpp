@@ -16,6 +16,7 @@
 #include "app/macros.h"
 #include "app/mainloop.h"
 #include "app/pending_lines.h"
+#include "app/program.h"
 #include "app/reader.h"
 #include "app/settings.h"
 #include "app/socket.h"
@@ -63,6 +64,7 @@ struct OptionValues {
     const char* outputFile = nullptr;
     const char* msgFile = nullptr;
     const char* historyFile = nullptr;
+    const char* sshCommand = nullptr;
     LStrList hosts;
 };
 
@@ -86,6 +88,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addIntOpt(options, "rxsteps", &v.rexSteps, 1000, -1, kRexDefaultStepLimit);
     addIntOpt(options, "tn", &v.telnetMode, 0, 2, 2);
     addStrOpt(options, "hist", &v.historyFile, nullptr);
+    addStrOpt(options, "ssh", &v.sshCommand, nullptr);
     for (int i = 0; i < args.count(); ++i) {
         const char* arg = args[i];
         if (tryOptions(options, arg)) continue;
@@ -165,6 +168,8 @@ int main(int argc, char** argv) {
     rexSetStepLimit(v.rexSteps);
     // A -tn value out of range has been reported; the default stays.
     if (v.telnetMode >= 0 && v.telnetMode <= 2) g_telnetMode = v.telnetMode;
+    // A -ssh command that holds no program has been reported; "ssh -tt" stays.
+    if (v.sshCommand) setSshCommand(v.sshCommand);
 
     // 8: help, usage or version end the run.
     if (v.onlineHelp) {

@@ -47,3 +47,28 @@ int64_t platformNow();
 // Local time of t as year, month (1-12), day, hour, minute, second; false when t
 // cannot be converted.
 bool platformLocalTime(int64_t t, int fields[6]);
+
+// ---- child processes ----
+
+// How a child process ended: its exit code, or the signal that ended it.
+struct PlatformChildEnd {
+    int exitCode = -1;  // 0..255 when it exited, else -1
+    int signal = 0;     // the signal that ended it, else 0
+};
+
+// The signals that end a program we started, mildest first.
+enum class PlatformEndSignal { hangUp, terminate, kill };
+
+// Sends sig to every process of the process group whose leader is pid. False
+// (errno set) when none received it.
+bool platformSignalGroup(int pid, PlatformEndSignal sig);
+
+// Waits up to timeoutMs (negative: without limit, 0: only looks) for the child
+// pid to end, and reaps it: 1 when it has ended (how through *end), 0 when it
+// still runs after the time, -1 when it is no child of ours (errno set). Only
+// this child is reaped, never another one. Must not be called with g_libLock
+// held: it waits.
+int platformWaitChild(int pid, int timeoutMs, PlatformChildEnd* end);
+
+// The name of a signal ("SIGKILL"), or "signal" for a number without one.
+const char* platformSignalName(int sig);

@@ -228,7 +228,7 @@ TEST(ProgramEnd, SshRoundTripToARealSshd) {
             dup2(peer, 0);
             dup2(peer, 1);
             const std::string config = dir.file("sshd_config");
-            execl("/usr/sbin/sshd", "sshd", "-i", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
+            execl("/usr/sbin/sshd", "sshd", "-i", "-f", config.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         close(peer);

@@ -49,6 +49,7 @@ const Row kShell[] = {
     {.name = "VersionThenUsage", .args = {"-ver", "-?"},
      .out = {"~^Vesperline - V1\\.11\r\nvesperline \\[<cmd-files>\\.\\.\\.\\] \\[-<options>\\.\\.\\.\\]\r\n",
              "<cmd-files>       読み込むコマンドファイル\r\n-o:<addr>         リモートのテルネットサーバーに接続\r\n"
+             "                  (ssh://... と exec:... も可、!open と同じ)\r\n"
              "-wo:<msec>        接続オープン後の待機ミリ秒 (既定=2000)\r\n"
              "-wr:<msec>        受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)\r\n"
              "-tn:<n>           テルネット処理 (0=しない, 1=自動, 2=常にする, 既定=1)\r\n"
@@ -56,6 +57,7 @@ const Row kShell[] = {
              "                  超えたら不一致とし警告を 1 度表示\r\n-chrset:<n>       文字セット 0=1バイト 1=Shift-JIS 2=UTF-8\r\n"
              "                  (既定: LC_ALL, LC_CTYPE, LANG の最初の空でない値が\r\n                   UTF-8 なら 2、それ以外は 1)\r\n"
              "-hist:<path>      入力行の履歴をこのファイルに保存 (最大 1000 行)\r\n"
+             "-ssh:\"<program> [<arg>...]\"\r\n                  ssh:// の接続で起動するコマンド (既定=\"ssh -tt\")\r\n"
              "-?                使い方を表示\r\n-??               ヘルプをブラウザで表示\r\n"
              "-ver              バージョン番号等を表示\r\n制御コマンド一覧\r\n(先頭の ! を !! とすると待機実行)\r\n"
              "!read-command-file <path>\r\n                  コマンドファイルを読み込む\r\n"

@@ -188,14 +188,12 @@ int LProgram::start() {
 
 void LProgram::hangUp() {
     if (pid_ <= 0) return;
-    // A program whose terminal closed on its side has mostly ended by now;
-    // anything else is hung up, and then asked less and less politely. The
-    // signals go to its process group, so what it started there ends too.
-    int got = platformWaitChild(pid_, 0, &end_);
-    if (got == 0) {
-        platformSignalGroup(pid_, PlatformEndSignal::hangUp);
-        got = platformWaitChild(pid_, kTerminateAfterMs, &end_);
-    }
+    // The hang-up reaches the whole process group also when the program has
+    // ended already (its terminal closed on its side): what it left running
+    // there hears of it too. Until it is reaped, the group's id stays ours.
+    // Then the program is asked less and less politely while it runs.
+    platformSignalGroup(pid_, PlatformEndSignal::hangUp);
+    int got = platformWaitChild(pid_, kTerminateAfterMs, &end_);
     if (got == 0) {
         platformSignalGroup(pid_, PlatformEndSignal::terminate);
         got = platformWaitChild(pid_, kKillAfterMs - kTerminateAfterMs, &end_);

@@ -66,10 +66,11 @@ public:
     // that could not be started (reported once, 10070, with the system's text).
     int start();
     // Ends the program once its connection has closed the terminal's master
-    // side: nothing more when it has ended by itself, else the hang-up and then
-    // SIGTERM and SIGKILL as long as it runs; then it is reaped. On the
-    // connection's thread, without g_libLock: this waits up to 3 s and more
-    // until SIGKILL has taken effect.
+    // side: the hang-up to its process group (also when the program has
+    // ended by itself, for what it left running there), then SIGTERM and
+    // SIGKILL as long as it runs; then it is reaped. On the connection's
+    // thread, without g_libLock: this waits up to 3 s and more until SIGKILL
+    // has taken effect.
     void hangUp();
     // How the program ended: "exit code 3", "signal 9, SIGKILL"; empty when it
     // never started or its end is unknown.

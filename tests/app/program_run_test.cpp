@@ -154,7 +154,8 @@ int pidIn(const TempDir& dir, const std::string& name) {
 
 // A program that ignores the hang-up and SIGTERM is killed 3 s after !close
 // (and another one at the end of the run); each is reaped, so none is left
-// a zombie, and the child it started in its process group ends with it.
+// a zombie, and the child it started in its process group ends with it, also
+// the child of a program that has ended already.
 TEST(ProgramEnd, ProgramsThatIgnoreHangUpAndTermAreKilledAndReaped) {
     TempDir dir;
     const std::string stubborn = "trap '' HUP TERM; echo $$ > NAME.pid; sleep 1000 & echo $! > NAME.child; echo NAME-up; wait";
@@ -163,7 +164,11 @@ TEST(ProgramEnd, ProgramsThatIgnoreHangUpAndTermAreKilledAndReaped) {
         for (size_t at; (at = script.find("NAME")) != std::string::npos;) script.replace(at, 4, name);
         return "!open \"exec:sh -c \\\"" + script + "\\\"\" as " + name + " wait 0\n";
     };
-    dir.write("run.vl", open("first") + open("second") + "!open \"exec:sh -c \\\"echo $$ > self.pid; exit 3\\\"\" as self wait 0\n");
+    // The leftover program ends at once but leaves a child on its terminal,
+    // which keeps the connection open until the end of the run hangs it up.
+    dir.write("run.vl", open("first") + open("second") +
+                            "!open \"exec:sh -c \\\"echo $$ > self.pid; exit 3\\\"\" as self wait 0\n"
+                            "!open \"exec:sh -c \\\"sleep 1000 & echo $! > left.child; echo left-up\\\"\" as left wait 0\n");
     RunOptions o;
     o.workDir = dir.path();
     o.args = {"run.vl", "-v:0"};
@@ -172,7 +177,8 @@ TEST(ProgramEnd, ProgramsThatIgnoreHangUpAndTermAreKilledAndReaped) {
     std::thread program([&] { r = runVesperline(o); });
     const bool up = waitUntil([&] {
         const std::string out = o.live->output();
-        return countOf(out, "first-up") > 0 && countOf(out, "second-up") > 0 && countOf(out, "(exit code 3)") > 0;
+        return countOf(out, "first-up") > 0 && countOf(out, "second-up") > 0 && countOf(out, "(exit code 3)") > 0 &&
+               countOf(out, "left-up") > 0;
     });
     EXPECT_TRUE(up) << o.live->output();
     const int self = pidIn(dir, "self.pid");
@@ -197,6 +203,8 @@ TEST(ProgramEnd, ProgramsThatIgnoreHangUpAndTermAreKilledAndReaped) {
     EXPECT_NE(r.out.find("[Connection second closed (signal 9, SIGKILL)]"), std::string::npos) << r.out;
     EXPECT_TRUE(processGone(pidIn(dir, "second.pid")));
     EXPECT_TRUE(waitUntil([&] { return processEnded(pidIn(dir, "second.child")); }, 5000));
+    EXPECT_NE(r.out.find("[Connection left closed (exit code 0)]"), std::string::npos) << r.out;
+    EXPECT_TRUE(waitUntil([&] { return processEnded(pidIn(dir, "left.child")); }, 5000)) << "left behind";
 }
 
 // A real round trip through sshd, where it is installed: the test starts it

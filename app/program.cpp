@@ -31,8 +31,8 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 // The words of "ssh://[<user>@]<host>[:<port>]".
 bool sshTargetWords(const char* target, LStrList& words) {
     const char* rest = target + std::strlen(kSshPrefix);
-    // A user name holds no '@' of its own, but a host never does: the last
-    // one separates them.
+    // A host never holds an '@' (a user name may: me@corp): the last one
+    // separates them.
     const char* at = std::strrchr(rest, '@');
     const LString user = at != nullptr ? LString(rest, static_cast<int>(at - rest)) : LString();
     LString host;

@@ -115,7 +115,7 @@ bool LSocket::prepare(const char* label) {
         if (fd_ < 0) {
             const int err = platformErrno();
             if (netOutOfDescriptors(err))
-                reportRefusedDescriptor(err, label, "");
+                reportRefusedDescriptor(err, label, "posix_openpt() failed");
             else
                 msg(10073, lang("接続「%s」の疑似端末を開けません: %s", "cannot open a pseudo-terminal for connection %s: %s"),
                     label, winErrorText(err).data());

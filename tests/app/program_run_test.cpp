@@ -137,6 +137,37 @@ TEST(ProgramEnd, FiftyProgramsAtOnce) {
     EXPECT_EQ(countOf(log, " closed (signal 1, SIGHUP)]"), 50);
 }
 
+// With too few descriptors for every program, each open that finds none left
+// is refused with one error that names the limit, and the atoms run on the
+// programs that could be started.
+TEST(ProgramEnd, ProgramsBeyondTheFileLimitAreRefusedOneByOne) {
+    TempDir dir;
+    const int opens = 40;
+    std::string cmd;
+    for (int i = 0; i < opens; ++i) cmd += "!open exec:/bin/sh wait 0\n";
+    std::string names;
+    for (int i = 1; i <= 10; ++i) {
+        cmd += "!atom A" + std::to_string(i) + "\n" + kMarkerLine + "!end-atom\n";
+        names += (i > 1 ? "," : "") + ("A" + std::to_string(i));
+    }
+    cmd += kQuitAfter + names + "\n!!lc" + kQuit;
+    RunOptions o;
+    o.workDir = dir.path();
+    o.args = {dir.write("run.vl", cmd), "-v:0"};
+    o.fileLimit = 48;
+    const RunResult r = runVesperline(o);
+    ASSERT_FALSE(r.timedOut) << r.out;
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    const int refused = countOf(r.out, "Error 10050: ");
+    EXPECT_GT(refused, 0) << r.out;
+    EXPECT_EQ(countOf(r.out, "Error"), refused) << r.out;  // one error per refused open, nothing else
+    EXPECT_NE(r.out.find("の上限 (48) に達しています"), std::string::npos) << r.out;
+    const int opened = opens - refused;
+    EXPECT_NE(r.out.find(std::to_string(opened) + " 個の接続があります"), std::string::npos) << r.out;
+    EXPECT_EQ(countOf(r.out, "[Atom A"), 10);
+    EXPECT_EQ(countOf(r.out, " closed (signal 1, SIGHUP)]"), opened) << r.out;
+}
+
 bool processGone(int pid) { return !std::filesystem::exists("/proc/" + std::to_string(pid)); }
 
 // A process that no longer runs: gone, or a zombie that is not ours to reap.

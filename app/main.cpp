@@ -141,6 +141,7 @@ int main(int argc, char** argv) {
     g_sink->holdReports();
     std::atexit(exitCleanup);
     platformIgnoreBrokenPipe();
+    platformDefaultChildSignal();  // the programs of connections are ours to reap
 
     // 3: the argument list through response files, wildcards and the filter.
     for (int i = 1; i < argc; ++i) g_args.add(argv[i]);

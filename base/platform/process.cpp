@@ -117,6 +117,16 @@ void platformIgnoreBrokenPipe() {
     ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
+void platformDefaultChildSignal() {
+    struct sigaction current;
+    if (::sigaction(SIGCHLD, nullptr, &current) != 0 || current.sa_handler != SIG_IGN) return;
+    struct sigaction standard;
+    std::memset(&standard, 0, sizeof standard);
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    ::sigaction(SIGCHLD, &standard, nullptr);
+}
+
 int platformErrno() { return errno; }
 void platformSetErrno(int e) { errno = e; }
 

@@ -31,6 +31,14 @@ int platformQuitSignal();
 // process.
 void platformIgnoreBrokenPipe();
 
+// Gives SIGCHLD its default action back when the process was started with it
+// ignored (an ignored SIGCHLD is inherited across exec, and some job runners
+// leave it so): ignored, the system would reap our children by itself, their
+// exit statuses would be lost, and a wait for one would last until every
+// child had ended. No handler is installed: children are reaped by whoever
+// waits for them.
+void platformDefaultChildSignal();
+
 int platformErrno();
 void platformSetErrno(int e);
 

@@ -168,6 +168,27 @@ TEST(ProgramEnd, ProgramsBeyondTheFileLimitAreRefusedOneByOne) {
     EXPECT_EQ(countOf(r.out, " closed (signal 1, SIGHUP)]"), opened) << r.out;
 }
 
+// Started with SIGCHLD ignored (inherited from whoever started it), the
+// program still learns how its programs ended.
+TEST(ProgramEnd, AnIgnoredChildSignalInheritedLosesNoExitStatus) {
+    TempDir dir;
+    dir.write("run.vl", "!open \"exec:sh -c \\\"exit 3\\\"\" as three wait 0\n!open exec:cat as cat wait 0\n");
+    RunOptions o;
+    o.workDir = dir.path();
+    o.args = {"run.vl", "-v:0"};
+    o.childSignalIgnored = true;
+    o.live = std::make_shared<LiveIo>();
+    RunResult r;
+    std::thread program([&] { r = runVesperline(o); });
+    EXPECT_TRUE(waitUntil([&] { return countOf(o.live->output(), "[Connection three closed") > 0; }))
+        << o.live->output();
+    o.live->type("!q\n");
+    program.join();
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("[Connection three closed (exit code 3)]"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[Connection cat closed (signal 1, SIGHUP)]"), std::string::npos) << r.out;
+}
+
 bool processGone(int pid) { return !std::filesystem::exists("/proc/" + std::to_string(pid)); }
 
 // A process that no longer runs: gone, or a zombie that is not ours to reap.

@@ -50,7 +50,7 @@ const Row kPrograms[] = {
             "!atom A1 by C1 until /ok-42/\necho ok-$((40+2))\n!end-atom\n"
             "!atom A2 by marker\necho \"TERM=$TERM size=$(stty size) echo-off=$(stty -a | grep -c -- ' -echo ')\"\n" +
             kMarkerLine + "!end-atom\n" + kQuitAfter + "A1,A2\n!!lc" + kQuit,
-     .args = {"-o:exec:/bin/sh"},
+     .args = {"-o:exec:/bin/sh", "-wo:0"},
      .out = {anywhere("ok-42\r\n"), anywhere("TERM=dumb size=24 80 echo-off=1\r\n"), anywhere("#END#\r\n"),
              "[Atom Q => Connection ",
              "~\\[1\\] CONNECTION 'C1' -> /bin/sh \\[(ready|occupied)\\] \\[logging\\] \\[eol cr\\]\r\n"

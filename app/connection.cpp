@@ -40,6 +40,7 @@
 #include "app/logfiles.h"
 #include "app/mainloop.h"
 #include "app/outcomes.h"
+#include "app/program.h"
 #include "app/scheduler.h"
 #include "app/settings.h"
 #include "base/lock.h"
@@ -141,8 +142,15 @@ void TSocket::onClosed() {
     showReceived(rest.data(), rest.len());
     LLockGuard guard;
     flags &= ~kWritable;
-    printConnectionNotice("[", this, " closed]\r\n");
-    writeSysLog("Connection %s closed", name.data());
+    // A program's connection says how the program ended.
+    if (const LString how = programEnd(); !how.empty()) {
+        const JoinedText tail{" closed (", how.data(), ")]\r\n"};
+        printConnectionNotice("[", this, tail.data());
+        writeSysLog("Connection %s closed (%s)", name.data(), how.data());
+    } else {
+        printConnectionNotice("[", this, " closed]\r\n");
+        writeSysLog("Connection %s closed", name.data());
+    }
     // Lines still queued go with the object; a running atom fails.
     atomConnectionClosed(this);
 }
@@ -407,16 +415,27 @@ void queueLine(TSocket* c, const LineRecord& line) {
 // ---- opening ----
 
 bool openConnection(const char* host, const char* name, bool notReady, int color,
-                    std::optional<TelnetMode> telnetMode, LineEnd eol) {
+                    std::optional<TelnetMode> telnetMode, std::optional<LineEnd> eol) {
+    // A program (exec:, ssh://) or a TCP host: checked before the connection
+    // takes a number or a colour.
+    const bool program = isProgramTarget(host);
+    LStrList words;
     int port = 23;
     LString target;
-    if (!splitHostPort(host, target, &port)) return false;
+    if (program ? !programWords(host, words) : !splitHostPort(host, target, &port)) return false;
     auto c = std::make_unique<TSocket>(color);
     if (name != nullptr && *name != 0) c->name.assign(name);
     if (notReady) c->flags &= ~TSocket::kReady;
-    c->telnet.setMode(telnetMode ? *telnetMode : static_cast<TelnetMode>(g_telnetMode.load()));
-    c->eol = eol;
-    c->setTarget(host, target.data(), port);
+    // A program speaks no telnet, and a terminal's Enter is CR, unless the
+    // user says otherwise.
+    c->telnet.setMode(telnetMode ? *telnetMode
+                      : program  ? TelnetMode::raw
+                                 : static_cast<TelnetMode>(g_telnetMode.load()));
+    c->eol = eol ? *eol : program ? LineEnd::cr : LineEnd::crlf;
+    if (program)
+        c->setProgram(std::make_unique<NSocket::LProgram>(words));
+    else
+        c->setTarget(host, target.data(), port);
     if (!c->prepare(c->name.data())) return false;
     attachLogFiles(c.get());
     // Started and listed under one hold of the lock: the thread cannot end
@@ -452,7 +471,7 @@ int cmdOpen(CommandContext& ctx) {
     int wait = g_openWait;
     int color = -1;
     std::optional<TelnetMode> telnetMode;
-    LineEnd eol = LineEnd::crlf;
+    std::optional<LineEnd> eol;
     for (;;) {
         const char* at = p;
         LString token;
@@ -476,7 +495,8 @@ int cmdOpen(CommandContext& ctx) {
         } else if (token.equals("telnet")) {
             telnetMode = TelnetMode::telnet;
         } else if (token.equals("eol")) {
-            readLineEnd(p, eol);
+            LineEnd given = LineEnd::crlf;
+            if (readLineEnd(p, given)) eol = given;
         } else {
             warnTrailing(at);
             break;

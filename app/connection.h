@@ -120,14 +120,17 @@ private:
 // All connections; last = current. Guarded by g_libLock.
 extern LPtrArray<TSocket> g_connections;
 
-// Opens one connection: splits host[:port] (10044 for a bad port), constructs
-// it (name, colour, nr, telnet mode (without one the -tn setting decides),
-// line end), makes its descriptors (one error when they are refused),
-// attaches the log files, starts its thread and lists it as the current
-// connection. The thread then connects; a failed connect is reported there.
-// Returns false when nothing was listed.
+// Opens one connection: splits host[:port] (10044 for a bad port), or takes
+// the words of a program (exec:, ssh://; app/program.h), constructs it (name,
+// colour, nr, telnet mode (without one the -tn setting decides; raw for a
+// program), line end (without one CR LF; CR for a program)), makes its
+// descriptors (one error when they are refused), attaches the log files,
+// starts its thread and lists it as the current connection. The thread then
+// connects or starts the program; a failure is reported there. Returns false
+// when nothing was listed.
 bool openConnection(const char* host, const char* name, bool notReady, int color,
-                    std::optional<TelnetMode> telnetMode = std::nullopt, LineEnd eol = LineEnd::crlf);
+                    std::optional<TelnetMode> telnetMode = std::nullopt,
+                    std::optional<LineEnd> eol = std::nullopt);
 // Appends c to g_connections (it becomes current) / takes it out; under g_libLock.
 void addConnection(TSocket* c);
 void removeConnection(TSocket* c);

@@ -41,6 +41,13 @@ const HelpEntry kCommandEntries[] = {
      "raw: テルネットの処理をせず受信バイトをすべてそのまま扱う\n"
      "telnet: 最初からテルネットとして応答する (どちらもなければ -tn 値)\n"
      "eol: 送信する行の行末 (既定=crlf)"},
+    {"!open ssh://[<user>@]<host>[:<port>] [as <cname>] ...\n"
+     "      \"exec:<program> [<arg>...]\" [as <cname>] ...",
+     false,
+     "ssh:// は ssh コマンド (-ssh 値、既定=ssh -tt) で接続\n"
+     "exec: はプログラムを疑似端末で起動して接続 (シェルを介さない)\n"
+     "どちらも行末の既定は cr、テルネットの処理なし\n"
+     "終了すると閉じる。閉じるときは SIGHUP、1 秒後 SIGTERM、3 秒後 SIGKILL"},
     {"!close [<cname>]", true, "接続を閉じる"},
     {"!close-on-ready [<cname>]", false, "レディ状態になったら接続を閉じる"},
     {"!set-connection [<cname>] [current] [order <n>] [color <c>]\n"
@@ -130,11 +137,11 @@ const char* const kShortForms[][2] = {
     {"!sec", "!secret"},
 };
 
-// Command-line entries; -wr, -tn, -rxsteps, -chrset, -hist, -qd, -rf, -?? and
-// -ver are ours (the stored usage text had no place for the last two).
+// Command-line entries; -wr, -tn, -rxsteps, -chrset, -hist, -qd, -rf, -ssh, -??
+// and -ver are ours (the stored usage text had no place for the last two).
 const HelpEntry kUsageEntries[] = {
     {"<cmd-files>", true, "読み込むコマンドファイル"},
-    {"-o:<addr>", true, "リモートのテルネットサーバーに接続"},
+    {"-o:<addr>", true, "リモートのテルネットサーバーに接続\n(ssh://... と exec:... も可、!open と同じ)"},
     {"-wo:<msec>", true, "接続オープン後の待機ミリ秒 (既定=2000)"},
     {"-wr:<msec>", true, "受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)"},
     {"-tn:<n>", true, "テルネット処理 (0=しない, 1=自動, 2=常にする, 既定=1)"},
@@ -143,6 +150,7 @@ const HelpEntry kUsageEntries[] = {
     {"-hist:<path>", true, "入力行の履歴をこのファイルに保存 (最大 1000 行)"},
     {"-qd", true, "待機中・実行中のアトムがなくなったら終了"},
     {"-rf:<path>", true, "終わったアトムごとに結果を JSON の 1 行で記録"},
+    {"-ssh:\"<program> [<arg>...]\"", false, "ssh:// の接続で起動するコマンド (既定=\"ssh -tt\")"},
     {"-?", true, "使い方を表示"},
     {"-??", true, "ヘルプをブラウザで表示"},
     {"-ver", true, "バージョン番号等を表示"},

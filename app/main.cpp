@@ -22,6 +22,7 @@
 #include "app/outcomes.h"
 #include "app/pending_lines.h"
 #include "app/progress.h"
+#include "app/program.h"
 #include "app/reader.h"
 #include "app/result_file.h"
 #include "app/settings.h"
@@ -74,6 +75,7 @@ struct OptionValues {
     const char* historyFile = nullptr;
     const char* resultFile = nullptr;
     int quitWhenDone = 0;
+    const char* sshCommand = nullptr;
     LStrList hosts;
 };
 
@@ -99,6 +101,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addStrOpt(options, "hist", &v.historyFile, nullptr);
     addStrOpt(options, "rf", &v.resultFile, nullptr);
     addIntOpt(options, "qd", &v.quitWhenDone, 0, 1, 1);
+    addStrOpt(options, "ssh", &v.sshCommand, nullptr);
     for (int i = 0; i < args.count(); ++i) {
         const char* arg = args[i];
         if (tryOptions(options, arg)) continue;
@@ -154,6 +157,7 @@ int main(int argc, char** argv) {
     g_sink->holdReports();
     std::atexit(exitCleanup);
     platformIgnoreBrokenPipe();
+    platformDefaultChildSignal();  // the programs of connections are ours to reap
 
     // 3: the argument list through response files, wildcards and the filter.
     for (int i = 1; i < argc; ++i) g_args.add(argv[i]);
@@ -182,6 +186,8 @@ int main(int argc, char** argv) {
     // A -tn value out of range has been reported; the default stays.
     if (v.telnetMode >= 0 && v.telnetMode <= 2) g_telnetMode = v.telnetMode;
     g_quitWhenDone = v.quitWhenDone;
+    // A -ssh command that holds no program has been reported; "ssh -tt" stays.
+    if (v.sshCommand) setSshCommand(v.sshCommand);
 
     // 8: help, usage or version end the run.
     if (v.onlineHelp) {

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -49,6 +50,14 @@ struct termios g_savedModes;
 std::atomic<bool> g_terminalSaved{false};
 std::once_flag g_saveOnce;
 }  // namespace
+
+bool platformConsoleSize(int* columns, int* rows) {
+    winsize w{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &w) != 0 || w.ws_col == 0 || w.ws_row == 0) return false;
+    *columns = w.ws_col;
+    *rows = w.ws_row;
+    return true;
+}
 
 void platformSaveTerminal() {
     std::call_once(g_saveOnce, [] {

@@ -19,6 +19,10 @@ int formatSgr(int attribute, char* out);
 // Clears the screen and the scroll-back when standard output is a terminal.
 void terminalClear();
 
+// The window size of the terminal that standard output goes to: true with its
+// columns and rows, false (nothing changed) when it is no terminal.
+bool platformConsoleSize(int* columns, int* rows);
+
 // Remembers the modes of standard input (when it is a terminal) the first
 // time it is called, so that platformRestoreTerminal() can put them back.
 void platformSaveTerminal();

@@ -49,6 +49,7 @@ const Row kShell[] = {
     {.name = "VersionThenUsage", .args = {"-ver", "-?"},
      .out = {"~^Vesperline - V1\\.11\r\nvesperline \\[<cmd-files>\\.\\.\\.\\] \\[-<options>\\.\\.\\.\\]\r\n",
              "<cmd-files>       読み込むコマンドファイル\r\n-o:<addr>         リモートのテルネットサーバーに接続\r\n"
+             "                  (ssh://... と exec:... も可、!open と同じ)\r\n"
              "-wo:<msec>        接続オープン後の待機ミリ秒 (既定=2000)\r\n"
              "-wr:<msec>        受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)\r\n"
              "-tn:<n>           テルネット処理 (0=しない, 1=自動, 2=常にする, 既定=1)\r\n"
@@ -58,6 +59,7 @@ const Row kShell[] = {
              "-hist:<path>      入力行の履歴をこのファイルに保存 (最大 1000 行)\r\n"
              "-qd               待機中・実行中のアトムがなくなったら終了\r\n"
              "-rf:<path>        終わったアトムごとに結果を JSON の 1 行で記録\r\n"
+             "-ssh:\"<program> [<arg>...]\"\r\n                  ssh:// の接続で起動するコマンド (既定=\"ssh -tt\")\r\n"
              "-?                使い方を表示\r\n-??               ヘルプをブラウザで表示\r\n"
              "-ver              バージョン番号等を表示\r\n制御コマンド一覧\r\n(先頭の ! を !! とすると待機実行)\r\n"
              "!read-command-file <path>\r\n                  コマンドファイルを読み込む\r\n"

@@ -36,6 +36,7 @@ LRexCursor::LRexCursor(const char* text, int length, LRexCaptures* caps)
 void LRexCursor::setBudget(int64_t steps) {
     stepsLeft = steps;
     slowBelow = steps > kStepsBeforeYielding ? steps - kStepsBeforeYielding : 0;
+    throttleBelow = steps - kStepsBeforeThrottling;  // negative: the budget ends first
 }
 
 bool LRexCursor::stepSlow() {
@@ -44,7 +45,10 @@ bool LRexCursor::stepSlow() {
         return false;
     }
     slowBelow = stepsLeft > kStepsBetweenYields ? stepsLeft - kStepsBetweenYields : 0;
-    platformYield();
+    if (stepsLeft < throttleBelow)
+        platformPauseBriefly(kThrottlePauseMicros);
+    else
+        platformYield();
     return true;
 }
 

@@ -212,6 +212,15 @@ uintptr_t platformThreadSelf() { return static_cast<uintptr_t>(pthread_self()); 
 
 void platformYield() { sched_yield(); }
 
+void platformPauseBriefly(int micros) {
+    if (platformLibHeld() || micros <= 0) {
+        sched_yield();
+        return;
+    }
+    timespec ts{micros / 1000000, (micros % 1000000) * 1000L};
+    nanosleep(&ts, nullptr);  // a signal only shortens the pause
+}
+
 void platformSleep(int ms) {
     platformCheckNoLibLock("sleep");
     if (ms <= 0) {

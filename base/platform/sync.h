@@ -45,6 +45,9 @@ void platformSleep(int ms);
 // Lets other runnable threads go first; returns at once when there are none.
 // Unlike a sleep it may be called anywhere, also under g_libLock.
 void platformYield();
+// Sleeps about micros microseconds when the calling thread holds no level of
+// g_libLock; under the lock it only yields, so that it holds up no other thread.
+void platformPauseBriefly(int micros);
 
 // Milliseconds of a monotonic clock (for time limits; unrelated to wall time).
 int64_t platformMonotonicMs();

@@ -81,15 +81,15 @@ struct LRexCursor {
     // search lets other threads run first, or at the end of the budget. A
     // search that has taken many steps (a pattern working through its budget)
     // yields the processor now and then, and past kStepsBeforeThrottling it
-    // also pauses briefly each time, taking about a quarter of a processor, so
+    // also pauses briefly each time, taking about a fifth of a processor, so
     // that it slows the connections beside it as little as possible.
     int64_t slowBelow = INT64_MAX - kStepsBeforeYielding;
     // stepsLeft below which stepSlow() pauses instead of only yielding.
     int64_t throttleBelow = INT64_MIN;
     static constexpr int64_t kStepsBeforeYielding = 100000;
     static constexpr int64_t kStepsBetweenYields = 8192;
-    static constexpr int64_t kStepsBeforeThrottling = 2000000;
-    static constexpr int kThrottlePauseMicros = 180;
+    static constexpr int64_t kStepsBeforeThrottling = 500000;
+    static constexpr int kThrottlePauseMicros = 250;
 
     LRexCursor(const char* text, int length, LRexCaptures* captures);
 

@@ -95,7 +95,7 @@ const Row kIsolation[] = {
 
     // ---- patterns ----
     // The until pattern of P works through its whole budget on each piece of
-    // a's (past its first 2,000,000 steps at about a quarter of a processor,
+    // a's (past its first 500,000 steps at about a fifth of a processor,
     // half a second or more here); the healthy connection's atoms, handed out
     // once the first search has begun, complete and end the run before that
     // search gives up: the search holds up nothing but its own connection.

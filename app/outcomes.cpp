@@ -175,17 +175,25 @@ Assignment startAttempt(Atom& atom, const TSocket& c) {
     return a;
 }
 
-void runStarted(std::unique_ptr<Atom> atom, Assignment&& a, TSocket* c) {
-    LLockGuard guard;
-    if (c->run) endRun(c, AtomRun::Status::kFailed, "abandoned");  // cannot happen: c was ready
+namespace {
+// The record of one attempt of atom, begun as a describes.
+std::unique_ptr<AtomRun> newRun(std::unique_ptr<Atom> atom, Assignment&& a) {
     auto run = std::make_unique<AtomRun>();
     run->runId = g_nextRunId++;
     run->attempt = atom->attempts;
     run->connection = std::move(a.connection);
     run->startedWallMs = a.startedWallMs;
     run->startedMs = a.startedMs;
-    const int limit = atom->timeout >= 0 ? atom->timeout : g_atomTimeout.load();
     run->atom = std::move(atom);
+    return run;
+}
+}  // namespace
+
+void runStarted(std::unique_ptr<Atom> atom, Assignment&& a, TSocket* c) {
+    LLockGuard guard;
+    if (c->run) endRun(c, AtomRun::Status::kFailed, "abandoned");  // cannot happen: c was ready
+    const int limit = atom->timeout >= 0 ? atom->timeout : g_atomTimeout.load();
+    auto run = newRun(std::move(atom), std::move(a));
     run->timeout = limit;
     if (limit > 0) startTimeLimit(c->id, run->runId, limit);
     c->run = std::move(run);
@@ -193,13 +201,7 @@ void runStarted(std::unique_ptr<Atom> atom, Assignment&& a, TSocket* c) {
 }
 
 void runLost(std::unique_ptr<Atom> atom, Assignment&& a, const char* reason) {
-    auto run = std::make_unique<AtomRun>();
-    run->runId = g_nextRunId++;
-    run->attempt = atom->attempts;
-    run->connection = std::move(a.connection);
-    run->startedWallMs = a.startedWallMs;
-    run->startedMs = a.startedMs;
-    run->atom = std::move(atom);
+    auto run = newRun(std::move(atom), std::move(a));
     LLockGuard guard;
     if (g_runOver) {
         run.reset();

@@ -153,16 +153,8 @@ const char* platformEnv(const char* name) { return std::getenv(name); }
 int64_t platformNow() { return static_cast<int64_t>(std::time(nullptr)); }
 
 bool platformLocalTime(int64_t t, int fields[6]) {
-    const time_t tt = static_cast<time_t>(t);
-    struct tm tmv;
-    if (!localtime_r(&tt, &tmv)) return false;
-    fields[0] = tmv.tm_year + 1900;
-    fields[1] = tmv.tm_mon + 1;
-    fields[2] = tmv.tm_mday;
-    fields[3] = tmv.tm_hour;
-    fields[4] = tmv.tm_min;
-    fields[5] = tmv.tm_sec;
-    return true;
+    int utcOffset = 0;
+    return platformLocalTimeOffset(t * 1000, fields, &utcOffset);
 }
 
 int64_t platformNowMs() {

@@ -28,6 +28,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 #include <optional>
 #include <unordered_map>
@@ -65,9 +66,20 @@ int nextAutomaticColor() {
 }
 }  // namespace
 
-void printConnectionNotice(const char* head, const TSocket* c, const char* tail) {
-    const JoinedText label{"Connection ", c->name.data()};
-    printColoredParts(head, c->color, label.data(), tail);
+void printConnectionNoticeOf(Tx notice, const TSocket* c, ...) {
+    // The label is the last conversion: what comes before it is formatted
+    // with the arguments, what comes after it is text.
+    const char* const text = tr(notice);
+    FormatConversion label;
+    for (FormatConversion k = nextConversion(text, 0); k.start >= 0; k = nextConversion(text, k.end)) label = k;
+    const LString headFormat(text, label.start);
+    LString head;
+    va_list args;
+    va_start(args, c);
+    head.appendFormatV(headFormat.data(), args);
+    va_end(args);
+    const TextBuffer name(Tx::connectionLabel, c->name.data());
+    printColoredParts(head.data(), c->color, name.data(), text + label.end);
 }
 
 TSocket::TSocket(int c) : id(g_nextConnectionId++) {
@@ -112,7 +124,7 @@ void TSocket::onConnected() {
         LLockGuard guard;
         flags &= ~kConnecting;
     }
-    writeSysLog("Connection %s opened", name.data());
+    writeSysLog(Tx::eventConnectionOpened, name.data());
     // It may take an atom now: the main loop runs a pass.
     wakeMainLoop();
 }
@@ -126,8 +138,8 @@ void TSocket::onConnectFailed(int err) {
     LLockGuard guard;
     flags |= kConnectFailed;
     const int waiting = sendQueue.count();
-    if (waiting > 0) msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(*sendQueue[0]).data());
-    if (waiting > 1) systemMessage("[%d lines not sent to %s]", waiting, name.data());
+    if (waiting > 0) msg(Tx::lineNotSent, displayText(*sendQueue[0]).data());
+    if (waiting > 1) systemMessage(Tx::linesNotSent, waiting, name.data());
     sendQueue.clear();
 }
 
@@ -138,8 +150,8 @@ void TSocket::onClosed() {
     showReceived(rest.data(), rest.len());
     LLockGuard guard;
     flags &= ~kWritable;
-    printConnectionNotice("[", this, " closed]\r\n");
-    writeSysLog("Connection %s closed", name.data());
+    printConnectionNotice(Tx::connectionClosedNotice, this);
+    writeSysLog(Tx::eventConnectionClosed, name.data());
     // Lines still queued go with the object; a running atom is lost with it.
 }
 
@@ -279,7 +291,7 @@ void TSocket::sendLine(const LineRecord& line) {
         // A text line shows as its text (displayText without a copy).
         std::optional<LString> shown;
         if (line.lowerKind() != 'g' || line.secret) shown = displayText(line);
-        const JoinedText message{"[send to ", name.data(), "] ", shown ? shown->data() : text.data()};
+        const TextBuffer message(Tx::sentTo, name.data(), shown ? shown->data() : text.data());
         systemMessageText(message.data());
     }
     // The line and its line ending in one send.
@@ -360,7 +372,7 @@ TSocket* liveConnection(TSocket* c) {
 
 bool isConnectionColor(const char* name, int c) {
     if (c >= 0 && c <= 255) return true;
-    msg(10008, "接続「%s」に対する色指定 %Xh は正しくありません", name, c);
+    msg(Tx::invalidConnectionColor, name, c);
     return false;
 }
 
@@ -376,7 +388,7 @@ void queueLine(TSocket* c, const LineRecord& line) {
     // reach the console with one write.
     ConsoleOutput out;
     if (liveConnection(c) == nullptr || (c->flags & TSocket::kConnectFailed)) {
-        msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(line).data());
+        msg(Tx::lineNotSent, displayText(line).data());
         return;
     }
     if ((c->flags & TSocket::kWritable) && c->sendQueue.empty() && c->unsentRest.empty() &&
@@ -396,7 +408,7 @@ void queueLine(TSocket* c, const LineRecord& line) {
         return;
     }
     c->sendQueue.add(line.clone());
-    systemMessage("[Register for %s] %s", c->name.data(), displayText(line).data());
+    systemMessage(Tx::registerForConnection, c->name.data(), displayText(line).data());
 }
 
 // ---- opening ----
@@ -428,11 +440,11 @@ bool readLineEnd(const char*& p, LineEnd& eol) {
     LString word;
     p = nextToken(p, word);
     if (word.empty()) {
-        msg(10014, "'%s' のパラメータがありません", "eol");
+        msg(Tx::missingParameter, "eol");
         return false;
     }
     if (!parseLineEnd(word.data(), &eol)) {
-        msg(10047, "行末の指定「%s」は正しくありません (crlf, cr, lf のいずれか)", word.data());
+        msg(Tx::invalidLineEnd, word.data());
         return false;
     }
     return true;
@@ -478,7 +490,7 @@ int cmdOpen(CommandContext& ctx) {
         }
     }
     if (!name.empty() && findConnection(name.data()) != nullptr) {
-        msg(10029, "接続「%s」はすでに存在します", name.data());
+        msg(Tx::connectionExists, name.data());
         return 0;
     }
     // The lines after this one wait (the greeting comes first); everything
@@ -495,7 +507,7 @@ TSocket* closeTarget(CommandContext& ctx) {
     LString token;
     warnTrailing(nextToken(ctx.args, token));
     TSocket* c = token.empty() ? liveConnection(ctx.connection) : findConnection(token.data());
-    if (c == nullptr) msg(10004, "閉じるべき接続が見つかりません");
+    if (c == nullptr) msg(Tx::noConnectionToClose);
     return c;
 }
 }  // namespace

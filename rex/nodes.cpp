@@ -15,6 +15,7 @@
 #include "base/chars.h"
 #include "base/lock.h"
 #include "base/msg.h"
+#include "base/platform/sync.h"
 #include "rex/fold.h"
 #include "rex/plan.h"
 
@@ -31,6 +32,21 @@ LRexCustomResolver rexSetCustomResolver(LRexCustomResolver resolver) {
 
 LRexCursor::LRexCursor(const char* text, int length, LRexCaptures* caps)
     : pos(text), start(text), end(text + length), captures(caps), rules(&charRules()) {}
+
+void LRexCursor::setBudget(int64_t steps) {
+    stepsLeft = steps;
+    slowBelow = steps > kStepsBeforeYielding ? steps - kStepsBeforeYielding : 0;
+}
+
+bool LRexCursor::stepSlow() {
+    if (stepsLeft < 0) {
+        slowBelow = 0;  // stays used up (a lookaround copy may come back later)
+        return false;
+    }
+    slowBelow = stepsLeft > kStepsBetweenYields ? stepsLeft - kStepsBetweenYields : 0;
+    platformYield();
+    return true;
+}
 
 int LRexByteSet::count() const {
     int n = 0;
@@ -375,6 +391,7 @@ int LSpRex::match(LRexCursor& cur, int backward) {
             LRexCursor copy = cur;
             int r = body ? body->match(copy, backward ^ reverse) : 1;
             cur.stepsLeft = copy.stepsLeft;
+            cur.slowBelow = copy.slowBelow;
             done = 1;
             ok = type == '=' ? r : !r;
             break;
@@ -453,7 +470,7 @@ int LBraceRex::match(LRexCursor& cur, int backward) {
     const char* s = cur.pos;
     const int r = body->match(cur, backward);
     if (r && cur.captures && number >= 0) {
-        while (cur.captures->count() <= number) cur.captures->add(std::make_unique<LRexCapture>());
+        cur.captures->extendTo(number + 1);
         LRexCapture* e = (*cur.captures)[number];
         e->start = s < cur.pos ? s : cur.pos;
         e->length = static_cast<int32_t>(s < cur.pos ? cur.pos - s : s - cur.pos);
@@ -935,10 +952,10 @@ int LRefRex::match(LRexCursor& cur, int backward) {
                 targetLen = e->length;
             }
         } else {
-            for (const LRexCapture* e : *cur.captures) {
-                if (e->start && e->name && std::strcmp(e->name, name) == 0) {
-                    target = e->start;
-                    targetLen = e->length;
+            for (const LRexCapture& e : *cur.captures) {
+                if (e.start && e.name && std::strcmp(e.name, name) == 0) {
+                    target = e.start;
+                    targetLen = e.length;
                     break;
                 }
             }

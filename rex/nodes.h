@@ -25,13 +25,39 @@
 #include "rex/rex.h"
 
 // One capturing group's last match; start is null while the group is unset.
-struct LRexCapture : public LObj {
+struct LRexCapture {
     const char* start = nullptr;
     int32_t length = 0;
     const char* name = nullptr;  // the group's name, not owned
 };
 
-using LRexCaptures = LOwnedArray<LRexCapture>;
+// The captures of one search: entry i holds group i + 1's last match. A
+// backtracking search sets and drops entries over and over; dropped entries
+// stay allocated for reuse, so that after its first ways a search allocates
+// nothing (and never waits for the block allocator's lock while other
+// connections' threads need it).
+class LRexCaptures {
+public:
+    int count() const { return count_; }
+    LRexCapture* operator[](int i) { return &items_[static_cast<size_t>(i)]; }
+    const LRexCapture* operator[](int i) const { return &items_[static_cast<size_t>(i)]; }
+    // Makes the count at least n; entries that come into use start unset.
+    void extendTo(int n) {
+        if (static_cast<size_t>(n) > items_.size()) items_.resize(static_cast<size_t>(n));
+        for (; count_ < n; ++count_) items_[static_cast<size_t>(count_)] = LRexCapture{};
+    }
+    // Drops the entries from n on (kept for reuse).
+    void truncate(int n) {
+        if (n < count_) count_ = n < 0 ? 0 : n;
+    }
+    void clear() { count_ = 0; }
+    const LRexCapture* begin() const { return items_.data(); }
+    const LRexCapture* end() const { return items_.data() + count_; }
+
+private:
+    std::vector<LRexCapture> items_;
+    int count_ = 0;
+};
 
 // A snapshot of the cursor: position and number of capture entries.
 struct LRexMark {
@@ -51,10 +77,22 @@ struct LRexCursor {
     const LCharRules* rules = nullptr;
     // Steps left of the search's budget; below 0 every node fails at once.
     int64_t stepsLeft = INT64_MAX;
+    // Where the next call of stepSlow() comes: at the next point where the
+    // search lets other threads run first, or at the end of the budget. A
+    // search that has taken many steps (a pattern working through its budget)
+    // yields the processor now and then, so that it slows the connections
+    // beside it as little as possible.
+    int64_t slowBelow = INT64_MAX - kStepsBeforeYielding;
+    static constexpr int64_t kStepsBeforeYielding = 100000;
+    static constexpr int64_t kStepsBetweenYields = 8192;
 
     LRexCursor(const char* text, int length, LRexCaptures* captures);
 
-    bool step() { return --stepsLeft >= 0; }
+    // Counts one step; false once the budget is used up.
+    bool step() { return --stepsLeft >= slowBelow || stepSlow(); }
+    // Gives the search a budget of steps.
+    void setBudget(int64_t steps);
+    bool stepSlow();
     // Code and byte length of the character at p (p < end).
     int codeAt(const char* p, int* len) const { return charCodeAt(*rules, p, end, len); }
     // True when p lies inside a character (start is a character's start).
@@ -70,9 +108,7 @@ struct LRexCursor {
     }
     void restore(const LRexMark& m) {
         pos = m.pos;
-        if (captures) {
-            while (captures->count() > m.captureCount) captures->removeAt(captures->count() - 1);
-        }
+        if (captures) captures->truncate(m.captureCount);
     }
 };
 

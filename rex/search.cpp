@@ -88,7 +88,7 @@ int LRexSearch::find(const char* text, int lastStart, int length, int nth, int f
         }
     }
     LRexCursor cur(text, length, &captures);
-    cur.stepsLeft = stepLimit;
+    cur.setBudget(stepLimit);
     const LCharRules& rules = *cur.rules;
     const char* const end = text + length;
     auto step = [&](int at) {

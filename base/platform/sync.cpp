@@ -210,6 +210,8 @@ uint32_t platformThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)
 
 uintptr_t platformThreadSelf() { return static_cast<uintptr_t>(pthread_self()); }
 
+void platformYield() { sched_yield(); }
+
 void platformSleep(int ms) {
     platformCheckNoLibLock("sleep");
     if (ms <= 0) {

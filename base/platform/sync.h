@@ -42,6 +42,9 @@ uintptr_t platformThreadSelf();
 
 // Sleeps ms milliseconds (restarted after signals; ms <= 0 only yields).
 void platformSleep(int ms);
+// Lets other runnable threads go first; returns at once when there are none.
+// Unlike a sleep it may be called anywhere, also under g_libLock.
+void platformYield();
 
 // Milliseconds of a monotonic clock (for time limits; unrelated to wall time).
 int64_t platformMonotonicMs();

@@ -92,20 +92,20 @@ LString commandSyntax(const CommandEntry& e) {
     return syntax;
 }
 
-// The explanation of a command, with the colours in force where its text
-// shows a setting's current value.
-LString commandExplanation(const CommandEntry& e) {
-    if (e.help == Tx::helpSystemMsgColor) return textf(Tx::helpSystemMsgColor, g_systemMsgColor.load());
-    if (e.help == Tx::helpErrorMsgColor) return textf(Tx::helpErrorMsgColor, g_errorMsgColor.load());
-    return LString(tr(e.help));
-}
-
 void appendBlock(LString& out, HelpBlock block) {
     for (const CommandEntry& e : commandTable())
-        if (e.block == block) appendEntry(out, commandSyntax(e), e.sameLine, commandExplanation(e).data());
+        if (e.block == block)
+            appendEntry(out, commandSyntax(e), e.sameLine,
+                        commandExplanation(e, g_systemMsgColor, g_errorMsgColor).data());
 }
 
 }  // namespace
+
+LString commandExplanation(const CommandEntry& e, int systemMsgColor, int errorMsgColor) {
+    if (e.help == Tx::helpSystemMsgColor) return textf(Tx::helpSystemMsgColor, systemMsgColor);
+    if (e.help == Tx::helpErrorMsgColor) return textf(Tx::helpErrorMsgColor, errorMsgColor);
+    return LString(tr(e.help));
+}
 
 void printBanner() { msg(Tx::banner); }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -52,6 +54,29 @@ TEST(Catalogue, EveryEntryHasBothTextsWithTheSameConversions) {
         EXPECT_TRUE(e.code == 0 || (e.code >= 10000 && e.code <= 39998)) << e.code;
     }
     EXPECT_EQ(static_cast<int>(names.size()), kCatalogueSize);
+}
+
+// Texts live in the catalogue: no line of code outside it holds Japanese (a
+// text written at its call site would show untranslated in English runs).
+TEST(Catalogue, NoJapaneseTextOutsideTheCatalogue) {
+    namespace fs = std::filesystem;
+    int files = 0;
+    for (const char* folder : {"base", "rex", "app"}) {
+        for (const auto& entry : fs::recursive_directory_iterator(std::string(VESPERLINE_SOURCE_DIR) + "/" + folder)) {
+            const fs::path& path = entry.path();
+            if (path.extension() != ".cpp" && path.extension() != ".h") continue;
+            ++files;
+            std::ifstream in(path);
+            int number = 0;
+            for (std::string line; std::getline(in, line);) {
+                ++number;
+                const size_t code = line.find_first_not_of(" \t");
+                if (code == std::string::npos || line.compare(code, 2, "//") == 0) continue;
+                EXPECT_FALSE(hasKanaOrKanji(line.substr(0, line.find("//")))) << path.string() << ":" << number;
+            }
+        }
+    }
+    EXPECT_GT(files, 50);
 }
 
 TEST(Catalogue, ConversionsAsWritten) {

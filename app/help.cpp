@@ -29,8 +29,7 @@ struct UsageEntry {
     Tx explanation;
 };
 
-// Command-line entries; -wr, -tn, -rxsteps, -chrset, -lang, -hist, -?? and
-// -ver are ours (the stored usage text had no place for the last two).
+// The command-line entries in the order -? shows them.
 const UsageEntry kUsageEntries[] = {
     {"<cmd-files>", Tx::usageCommandFiles},
     {"-o:<addr>", Tx::usageOpen},

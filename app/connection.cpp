@@ -31,6 +31,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <unordered_map>
 
 #include "app/args.h"
@@ -67,16 +68,17 @@ int nextAutomaticColor() {
 }  // namespace
 
 void printConnectionNoticeOf(Tx notice, const TSocket* c, ...) {
-    // The label is the last conversion: what comes before it is formatted
-    // with the arguments, what comes after it is text.
+    // The label is the last conversion (printConnectionNotice's check makes
+    // sure there is one): what comes before it is formatted with the
+    // arguments, what comes after it is text.
     const char* const text = tr(notice);
     FormatConversion label;
     for (FormatConversion k = nextConversion(text, 0); k.start >= 0; k = nextConversion(text, k.end)) label = k;
-    const LString headFormat(text, label.start);
-    LString head;
+    // Short enough to stay off the heap: notices are printed for every atom.
+    const std::string headFormat(text, static_cast<size_t>(label.start));
     va_list args;
     va_start(args, c);
-    head.appendFormatV(headFormat.data(), args);
+    const TextBuffer head(headFormat.c_str(), args);
     va_end(args);
     const TextBuffer name(Tx::connectionLabel, c->name.data());
     printColoredParts(head.data(), c->color, name.data(), text + label.end);

@@ -15,16 +15,22 @@ LString formatText(Tx id, ...) {
     return text;
 }
 
+TextBuffer::TextBuffer(const char* format, va_list args) { fillV(format, args); }
+
 void TextBuffer::fill(Tx id, ...) {
     va_list args;
     va_start(args, id);
+    fillV(tr(id), args);
+    va_end(args);
+}
+
+void TextBuffer::fillV(const char* format, va_list args) {
     va_list again;
     va_copy(again, args);
-    const int n = std::vsnprintf(small_, sizeof small_, tr(id), args);
-    va_end(args);
+    const int n = std::vsnprintf(small_, sizeof small_, format, args);
     if (n >= static_cast<int>(sizeof small_)) {
         large_.emplace();
-        large_->appendFormatV(tr(id), again);
+        large_->appendFormatV(format, again);
     } else if (n < 0) {
         small_[0] = 0;
     }

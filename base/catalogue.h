@@ -24,6 +24,7 @@
 // such as "%s\r\n".
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -232,12 +233,16 @@ public:
     explicit TextBuffer(TextOf<Args...> text, Args... args) {
         fill(text.id, args...);
     }
+    // A format of the program (a part of a catalogue text, never user text)
+    // with its arguments.
+    TextBuffer(const char* format, va_list args);
     TextBuffer(const TextBuffer&) = delete;
     TextBuffer& operator=(const TextBuffer&) = delete;
     const char* data() const { return large_ ? large_->data() : small_; }
 
 private:
     void fill(Tx id, ...);
+    void fillV(const char* format, va_list args);
     char small_[256];
     std::optional<LString> large_;
 };

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "base/block.h"
@@ -138,14 +139,22 @@ void ignoreBrokenPipeOnce() {
 // The last steps of LMsg::report: the position, the kind, the sink's output and
 // a fatal exit. other is the text in the other language, or null. Under
 // g_libLock.
-int deliverReport(LMsg& sink, int code, const char* text, const char* other) {
-    LString position;
-    if (LPos* top = topPos()) top->toText(position);
-    const char* const where = position.empty() ? nullptr : position.data();
+void outputTo(LMsg& sink, int code, const char* position, const char* text, const char* other) {
     if (other)
-        sink.outputBilingual(code, where, kindOf(code), text, other);
+        sink.outputBilingual(code, position, kindOf(code), text, other);
     else
-        sink.output(code, where, kindOf(code), text);
+        sink.output(code, position, kindOf(code), text);
+}
+
+int deliverReport(LMsg& sink, int code, const char* text, const char* other) {
+    // Most reports are plain output without a position: no string is made for them.
+    if (LPos* top = topPos()) {
+        LString position;
+        top->toText(position);
+        outputTo(sink, code, position.empty() ? nullptr : position.data(), text, other);
+    } else {
+        outputTo(sink, code, nullptr, text, other);
+    }
     if (sink.fatal && code >= 10000 && code <= 19998) fatalExit();
     return 0;
 }
@@ -323,11 +332,14 @@ int msgOf(Tx id, ...) {
     LLockGuard guard;
     LMsg* sink = currentSink();
     // Held reports wait for the language; formatting twice is for them only.
-    LString other;
-    if (sink->holdsReports()) other.appendFormatV(trOther(id), again);
+    std::optional<LString> other;
+    if (sink->holdsReports()) {
+        other.emplace();
+        other->appendFormatV(trOther(id), again);
+    }
     va_end(again);
     platformSetErrno(err);
-    return sink->report(entryOf(id).code, text.data(), sink->holdsReports() ? other.data() : nullptr);
+    return sink->report(entryOf(id).code, text.data(), other ? other->data() : nullptr);
 }
 
 int msgPrint(const char* fmt, ...) {

@@ -9,6 +9,7 @@
 // and g_endMarker are read by connection threads and change under g_libLock.
 #include "app/atoms.h"
 
+#include <climits>
 #include <cstdint>
 
 #include "app/args.h"
@@ -16,6 +17,7 @@
 #include "app/connection.h"
 #include "app/console.h"
 #include "app/logfiles.h"
+#include "app/outcomes.h"
 #include "base/block.h"
 #include "base/lock.h"
 #include "base/msg.h"
@@ -33,13 +35,12 @@ namespace {
 
 Atom* g_openAtom = nullptr;  // the atom being defined; main thread only
 
-// True when text holds anything but blanks: a further token to read.
-
 // Ends the definition of the open atom, if any.
 void closeOpenAtom() {
     if (g_openAtom == nullptr) return;
     g_openAtom->open = 0;
     writeSysLog(Tx::eventAtomDefined, g_openAtom->name.data());
+    atomDefined(*g_openAtom);
     g_openAtom = nullptr;
 }
 
@@ -69,6 +70,24 @@ void moveAtom(const char* name, int n) {
     }
     g_atoms.insert(static_cast<int>(target), g_atoms.takeAt(i));
     msg(Tx::atomMoved, name, static_cast<int>(target) + 1, count);
+}
+
+// Reads the number after the keyword of !atom (timeout, retry) into value:
+// the parameter missing is 10014, a negative number 10013; value then stays.
+const char* readCount(const char* p, const char* keyword, int& value) {
+    LString token;
+    p = nextToken(p, token);
+    if (token.empty()) {
+        msg(Tx::missingParameter, keyword);
+        return p;
+    }
+    const int n = parseInt(token.data(), 0, 0);
+    if (n < 0) {
+        msg(Tx::invalidNumber, n);
+        return p;
+    }
+    value = n;
+    return p;
 }
 
 }  // namespace
@@ -134,6 +153,10 @@ int cmdAtom(CommandContext& ctx) {
             LString pattern;
             p = nextToken(p, pattern);
             atom->until = rexCompile(pattern.data(), 0);
+        } else if (token.equals("timeout")) {
+            p = readCount(p, "timeout", atom->timeout);
+        } else if (token.equals("retry")) {
+            p = readCount(p, "retry", atom->retries);
         } else if (n == 1) {
             atom->name = token;
         } else {
@@ -175,6 +198,8 @@ int cmdListAtom(CommandContext& ctx) {
         printNameList(" after ", a->after);
         printNameList(" by ", a->by);
         printNameList(" except-by ", a->exceptBy);
+        if (a->timeout >= 0) msgPrint(" timeout %d", a->timeout);
+        if (a->retries > 0) msgPrint(" retry %d", a->retries);
         if (a->open)
             msgPrint("%s\r\n", tr(Tx::listedOpen));
         else
@@ -188,6 +213,12 @@ int cmdListAtom(CommandContext& ctx) {
         if (!c->currentAtom.empty()) running.add(c->currentAtom.data());
     printNameList(tr(Tx::runningAtoms), running, "\r\n");
     printNameList(tr(Tx::completedAtoms), g_completedAtoms, "\r\n");
+    printNameList(tr(Tx::failedAtoms), failedAtoms(), "\r\n");
+    return 0;
+}
+
+int cmdAtomTimeout(CommandContext& ctx) {
+    g_atomTimeout = parseNumberArg(ctx.args, 0, INT_MAX, g_atomTimeout);
     return 0;
 }
 
@@ -228,6 +259,7 @@ int cmdDeleteAtom(CommandContext& ctx) {
         removeAtom(i);
         ++count;
     }
+    dependenciesChanged();
     msg(Tx::atomsDeleted, count);
     writeSysLog(Tx::eventAtomsDeleted, count);
     return 0;
@@ -256,6 +288,7 @@ int cmdDeleteCompletedAtom(CommandContext& ctx) {
             if (!removed) msg(Tx::completedAtomNotFound, name);
         }
     }
+    dependenciesChanged();
     msg(Tx::completedAtomsDeleted, count);
     writeSysLog(Tx::eventCompletedAtomsDeleted, count);
     return 0;

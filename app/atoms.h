@@ -22,6 +22,7 @@
 #include "base/lstring.h"
 
 class LRex;
+class CompletionPattern;
 
 struct Atom : LObj {
     LString name;                     // "A%d" unless given
@@ -30,7 +31,13 @@ struct Atom : LObj {
     LStrList by;                      // when not empty: the only connections allowed
     LStrList exceptBy;                // connections not allowed
     std::unique_ptr<LRex> until;      // own completion pattern, or null
+    // The until pattern once an attempt has run: a retry takes it again.
+    std::shared_ptr<CompletionPattern> untilShared;
     int open = 1;                     // 1 while being defined
+    int timeout = -1;                 // seconds without the marker before it fails; -1: !atom-timeout's
+    int retries = 0;                  // times it goes back to the queue after a failure
+    int attempts = 0;                 // attempts begun so far
+    bool stuckWarned = false;         // the warning that no connection may take it was given
     ~Atom() override;                 // where the pattern's type is known
 };
 

@@ -1,5 +1,6 @@
 // The commands the dispatcher handles itself: reading a further command file,
 // colours and input settings, clearing the screen, waiting, quitting, remarks.
+#include <cctype>
 #include <cstdint>
 
 #include "app/args.h"
@@ -7,6 +8,8 @@
 #include "app/console.h"
 #include "app/deadlines.h"
 #include "app/line_record.h"
+#include "app/mainloop.h"
+#include "app/outcomes.h"
 #include "app/reader.h"
 #include "app/settings.h"
 #include "base/msg.h"
@@ -19,10 +22,12 @@ int cmdReadCommandFile(CommandContext& ctx) {
     if (!nextPathToken(rest, path)) return 0;
     warnTrailing(rest);
     LIoFile file(path.data(), 'r', true);
-    if (file.isOpen()) {
-        readCommandFile(file, ctx.pending);
-        file.close();
+    if (!file.isOpen()) {
+        noteRunFailure();  // the exit status tells
+        return 0;
     }
+    readCommandFile(file, ctx.pending);
+    file.close();
     return 0;
 }
 
@@ -80,7 +85,46 @@ int cmdCls(CommandContext&) {
     return 0;
 }
 
-int cmdQuit(CommandContext&) { return 1; }
+namespace {
+// A whole number as parseInt reads it: decimal (digit-grouping commas
+// allowed) or hexadecimal after 0x, with an optional '-'.
+bool isNumberText(const char* p) {
+    if (*p == '-') ++p;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        p += 2;
+        if (!std::isxdigit(static_cast<unsigned char>(*p))) return false;
+        while (std::isxdigit(static_cast<unsigned char>(*p))) ++p;
+        return *p == 0;
+    }
+    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+    while (std::isdigit(static_cast<unsigned char>(*p)) || *p == ',') ++p;
+    return *p == 0;
+}
+}  // namespace
+
+// !quit [<n>]: a code from 0 to 255 becomes the exit status. Any other code is
+// reported (15000 for text that is no number, 10013 for a number out of range)
+// and the run still ends, with the status it would have had without one: a
+// script that quits should not be kept running by a typing error.
+int cmdQuit(CommandContext& ctx) {
+    g_quitRequested = 1;  // the pass of this line is the last one
+    LString token;
+    warnTrailing(nextToken(ctx.args, token));
+    if (token.empty()) return 1;
+    const int code = parseInt(token.data(), 0, 0);
+    if (!isNumberText(token.data())) return 1;  // parseInt has reported it
+    if (code < 0 || code > 255) {
+        msg(Tx::invalidNumber, code);
+        return 1;
+    }
+    setQuitCode(code);
+    return 1;
+}
+
+int cmdQuitWhenDone(CommandContext& ctx) {
+    g_quitWhenDone = parseSwitch(ctx.args);
+    return 0;
+}
 
 // A negative number of seconds is refused (10013). The wait holds back only
 // the lines after it (the main loop's pending lines, or the rest of the atom

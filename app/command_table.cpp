@@ -7,13 +7,17 @@
 
 namespace {
 
+const CommandForm kOpenProgram = {
+    .synopsis = "ssh://[<user>@]<host>[:<port>] [as <cname>] ...\n\"exec:<program> [<arg>...]\" [as <cname>] ...",
+    .help = Tx::helpOpenProgram};
+
 const CommandEntry kCommands[] = {
     {.name = "read-command-file", .shortName = "rcf", .shortRank = 4, .synopsis = "<path>",
      .help = Tx::helpReadCommandFile, .handler = cmdReadCommandFile},
     {.name = "send", .synopsis = "<str>", .help = Tx::helpSend, .handler = nullptr, .sameLine = true},
     {.name = "open", .shortName = "o", .shortRank = 1,
      .synopsis = "<addr>[:<port>] [as <cname>] [nr] [wait <msec>] [color <c>]\n[raw|telnet] [eol crlf|cr|lf]",
-     .help = Tx::helpOpen, .handler = cmdOpen},
+     .help = Tx::helpOpen, .handler = cmdOpen, .otherForm = &kOpenProgram},
     {.name = "close", .shortName = "c", .shortRank = 2, .synopsis = "[<cname>]", .help = Tx::helpClose,
      .handler = cmdClose, .sameLine = true},
     {.name = "close-on-ready", .shortName = "cor", .shortRank = 3, .synopsis = "[<cname>]",
@@ -26,12 +30,14 @@ const CommandEntry kCommands[] = {
     {.name = "list-connection", .shortName = "lc", .shortRank = 7, .help = Tx::helpListConnection,
      .handler = cmdListConnection, .sameLine = true},
     {.name = "atom", .shortName = "a", .shortRank = 8,
-     .synopsis = "[<name>] [after <name>,...] [by <cname>,...]\n[except-by <cname>,...] [until <rex>]",
+     .synopsis = "[<name>] [after <name>,...] [by <cname>,...]\n[except-by <cname>,...] [until <rex>] [timeout <sec>] [retry <n>]",
      .help = Tx::helpAtom, .handler = cmdAtom},
     {.name = "end-atom", .shortName = "ea", .shortRank = 9, .help = Tx::helpEndAtom, .handler = cmdEndAtom,
      .sameLine = true},
     {.name = "atom-end-marker", .shortName = "aem", .shortRank = 10, .synopsis = "<rex>",
      .help = Tx::helpAtomEndMarker, .handler = cmdAtomEndMarker},
+    {.name = "atom-timeout", .shortName = "ato", .shortRank = 31, .synopsis = "[<sec>]",
+     .help = Tx::helpAtomTimeout, .handler = cmdAtomTimeout},
     {.name = "delete-atom", .shortName = "da", .shortRank = 11, .synopsis = "[<name>,...]",
      .help = Tx::helpDeleteAtom, .handler = cmdDeleteAtom},
     {.name = "delete-completed-atom", .shortName = "dca", .shortRank = 12, .synopsis = "[<name>,...]",
@@ -60,7 +66,7 @@ const CommandEntry kCommands[] = {
     {.name = "list-macro", .shortName = "lm", .shortRank = 22, .synopsis = "[d]", .help = Tx::helpListMacro,
      .handler = cmdListMacro, .sameLine = true},
     {.name = "color", .synopsis = "<c>,...", .help = Tx::helpColor, .handler = cmdColor, .sameLine = true},
-    {.name = "secret", .shortName = "sec", .shortRank = 32, .synopsis = "[<cname>]", .help = Tx::helpSecret,
+    {.name = "secret", .shortName = "sec", .shortRank = 34, .synopsis = "[<cname>]", .help = Tx::helpSecret,
      .handler = cmdSecret},
 
     {.name = "input-show", .shortName = "is", .shortRank = 24, .synopsis = "[0|1]", .help = Tx::helpInputShow,
@@ -74,13 +80,15 @@ const CommandEntry kCommands[] = {
     {.name = "error-msg-color", .shortName = "emc", .shortRank = 28, .synopsis = "<c>",
      .help = Tx::helpErrorMsgColor, .handler = cmdErrorMsgColor, .block = HelpBlock::settings},
     {.name = "cls", .help = Tx::helpCls, .handler = cmdCls, .block = HelpBlock::settings, .sameLine = true},
-    {.name = "quit", .shortName = "q", .shortRank = 29, .help = Tx::helpQuit, .handler = cmdQuit,
-     .block = HelpBlock::settings, .sameLine = true},
+    {.name = "quit", .shortName = "q", .shortRank = 29, .synopsis = "[<n>]", .help = Tx::helpQuit,
+     .handler = cmdQuit, .block = HelpBlock::settings, .sameLine = true},
+    {.name = "quit-when-done", .shortName = "qd", .shortRank = 30, .synopsis = "[0|1]", .help = Tx::helpQuitWhenDone,
+     .handler = cmdQuitWhenDone, .block = HelpBlock::settings},
     {.name = "wait", .synopsis = "<sec>", .help = Tx::helpWait, .handler = cmdWait, .block = HelpBlock::settings,
      .sameLine = true},
-    {.name = "help", .shortName = "h", .shortRank = 30, .help = Tx::helpHelp, .handler = cmdHelp,
+    {.name = "help", .shortName = "h", .shortRank = 32, .help = Tx::helpHelp, .handler = cmdHelp,
      .block = HelpBlock::settings, .sameLine = true},
-    {.name = "online-help", .shortName = "oh", .shortRank = 31, .help = Tx::helpOnlineHelp,
+    {.name = "online-help", .shortName = "oh", .shortRank = 33, .help = Tx::helpOnlineHelp,
      .handler = cmdOnlineHelp, .block = HelpBlock::settings, .sameLine = true},
     {.name = "ver", .help = Tx::helpVer, .handler = cmdVer, .block = HelpBlock::settings, .sameLine = true},
     {.name = "rem", .synopsis = "<str>", .help = Tx::helpRem, .handler = cmdRem, .block = HelpBlock::settings,

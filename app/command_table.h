@@ -17,6 +17,13 @@
 // settings and the program's own commands.
 enum class HelpBlock { commands, settings };
 
+// A further form of a command's arguments with an explanation of its own,
+// listed after the command's first form.
+struct CommandForm {
+    const char* synopsis;  // as CommandEntry::synopsis
+    Tx help;
+};
+
 struct CommandEntry {
     const char* name;                // the long name, without '!'
     const char* shortName = nullptr; // the short form, or null
@@ -26,6 +33,7 @@ struct CommandEntry {
     CommandHandler handler;          // null: resolved by the line readers (!send), never dispatched
     HelpBlock block = HelpBlock::commands;
     bool sameLine = false;           // !help starts the explanation on the syntax line
+    const CommandForm* otherForm = nullptr;  // a further form (explained on the next line), or null
 };
 
 // The table, in the order !help lists the commands.

@@ -33,6 +33,7 @@ int cmdSystemMsgColor(CommandContext& ctx);   // !system-msg-color !smc
 int cmdErrorMsgColor(CommandContext& ctx);    // !error-msg-color !emc
 int cmdCls(CommandContext& ctx);              // !cls
 int cmdQuit(CommandContext& ctx);             // !quit !q
+int cmdQuitWhenDone(CommandContext& ctx);     // !quit-when-done !qd
 int cmdWait(CommandContext& ctx);             // !wait
 int cmdRem(CommandContext& ctx);              // !rem
 
@@ -67,6 +68,7 @@ int cmdDeleteAtom(CommandContext& ctx);           // !delete-atom !da
 int cmdDeleteCompletedAtom(CommandContext& ctx);  // !delete-completed-atom !dca
 int cmdSetAtom(CommandContext& ctx);              // !set-atom !sa
 int cmdListAtom(CommandContext& ctx);             // !list-atom !la
+int cmdAtomTimeout(CommandContext& ctx);          // !atom-timeout !ato
 
 // Console input (input.cpp).
 int cmdSecret(CommandContext& ctx);  // !secret !sec

@@ -41,6 +41,8 @@
 #include "app/input.h"
 #include "app/logfiles.h"
 #include "app/mainloop.h"
+#include "app/outcomes.h"
+#include "app/program.h"
 #include "app/scheduler.h"
 #include "app/settings.h"
 #include "base/lock.h"
@@ -84,6 +86,16 @@ void printConnectionNoticeOf(Tx notice, const TSocket* c, ...) {
     printColoredParts(head.data(), c->color, name.data(), text + label.end);
 }
 
+void printConnectionNoticeWith(TextOf<const char*, const char*> notice, const TSocket* c, const char* detail) {
+    // The label is the first conversion, the detail the one after it.
+    const char* const text = tr(notice.id);
+    const FormatConversion label = nextConversion(text, 0);
+    const std::string head(text, static_cast<size_t>(label.start));
+    const TextBuffer name(Tx::connectionLabel, c->name.data());
+    const LString tail = LString::format(text + label.end, detail);
+    printColoredParts(head.c_str(), c->color, name.data(), tail.data());
+}
+
 TSocket::TSocket(int c) : id(g_nextConnectionId++) {
     name = LString::format("C%d", g_connectionCounter++);
     color = c > 0 ? c : nextAutomaticColor();
@@ -92,6 +104,7 @@ TSocket::TSocket(int c) : id(g_nextConnectionId++) {
 TSocket::~TSocket() {
     LLockGuard guard;
     removeConnection(this);
+    atomConnectionClosed(this);  // when no close event has ended it
     // The main loop resumes what waited for this connection (an atom held back
     // by !!wait, the end of the run). Under the lock: once the main loop sees
     // the list empty it may release its event.
@@ -137,6 +150,7 @@ void TSocket::onConnectFailed(int err) {
     // sent, then how many there were. A connect that !close or the end of the
     // run cancelled ends with the close notice; one that failed never opened.
     connectFailed_ = err != ECANCELED;
+    if (connectFailed_) noteRunFailure();  // the exit status tells
     LLockGuard guard;
     flags |= kConnectFailed;
     const int waiting = sendQueue.count();
@@ -152,9 +166,16 @@ void TSocket::onClosed() {
     showReceived(rest.data(), rest.len());
     LLockGuard guard;
     flags &= ~kWritable;
-    printConnectionNotice(Tx::connectionClosedNotice, this);
-    writeSysLog(Tx::eventConnectionClosed, name.data());
-    // Lines still queued go with the object; a running atom is lost with it.
+    // A program's connection says how the program ended.
+    if (const LString how = programEnd(); !how.empty()) {
+        printConnectionNoticeWith(Tx::connectionEndedNotice, this, how.data());
+        writeSysLog(Tx::eventConnectionEnded, name.data(), how.data());
+    } else {
+        printConnectionNotice(Tx::connectionClosedNotice, this);
+        writeSysLog(Tx::eventConnectionClosed, name.data());
+    }
+    // Lines still queued go with the object; a running atom fails.
+    atomConnectionClosed(this);
 }
 
 void TSocket::receive() {
@@ -197,6 +218,7 @@ void TSocket::showReceived(const char* text, int n) {
             setConsoleColor(7);
         }
         logReceived(this, text, n);
+        countReceived(this, n);
         probe = probeCompletion(this);
         noteReceived(text, n);
     }
@@ -416,16 +438,27 @@ void queueLine(TSocket* c, const LineRecord& line) {
 // ---- opening ----
 
 bool openConnection(const char* host, const char* name, bool notReady, int color,
-                    std::optional<TelnetMode> telnetMode, LineEnd eol) {
+                    std::optional<TelnetMode> telnetMode, std::optional<LineEnd> eol) {
+    // A program (exec:, ssh://) or a TCP host: checked before the connection
+    // takes a number or a colour.
+    const bool program = isProgramTarget(host);
+    LStrList words;
     int port = 23;
     LString target;
-    if (!splitHostPort(host, target, &port)) return false;
+    if (program ? !programWords(host, words) : !splitHostPort(host, target, &port)) return false;
     auto c = std::make_unique<TSocket>(color);
     if (name != nullptr && *name != 0) c->name.assign(name);
     if (notReady) c->flags &= ~TSocket::kReady;
-    c->telnet.setMode(telnetMode ? *telnetMode : static_cast<TelnetMode>(g_telnetMode.load()));
-    c->eol = eol;
-    c->setTarget(host, target.data(), port);
+    // A program speaks no telnet, and a terminal's Enter is CR, unless the
+    // user says otherwise.
+    c->telnet.setMode(telnetMode ? *telnetMode
+                      : program  ? TelnetMode::raw
+                                 : static_cast<TelnetMode>(g_telnetMode.load()));
+    c->eol = eol ? *eol : program ? LineEnd::cr : LineEnd::crlf;
+    if (program)
+        c->setProgram(std::make_unique<NSocket::LProgram>(words));
+    else
+        c->setTarget(host, target.data(), port);
     if (!c->prepare(c->name.data())) return false;
     attachLogFiles(c.get());
     // Started and listed under one hold of the lock: the thread cannot end
@@ -461,7 +494,7 @@ int cmdOpen(CommandContext& ctx) {
     int wait = g_openWait;
     int color = -1;
     std::optional<TelnetMode> telnetMode;
-    LineEnd eol = LineEnd::crlf;
+    std::optional<LineEnd> eol;
     for (;;) {
         const char* at = p;
         LString token;
@@ -485,7 +518,8 @@ int cmdOpen(CommandContext& ctx) {
         } else if (token.equals("telnet")) {
             telnetMode = TelnetMode::telnet;
         } else if (token.equals("eol")) {
-            readLineEnd(p, eol);
+            LineEnd given = LineEnd::crlf;
+            if (readLineEnd(p, given)) eol = given;
         } else {
             warnTrailing(at);
             break;
@@ -493,12 +527,16 @@ int cmdOpen(CommandContext& ctx) {
     }
     if (!name.empty() && findConnection(name.data()) != nullptr) {
         msg(Tx::connectionExists, name.data());
+        noteRunFailure();
         return 0;
     }
     // The lines after this one wait (the greeting comes first); everything
     // else goes on, and the connect goes on after the wait when it takes longer.
-    if (openConnection(host.data(), name.data(), notReady, color, telnetMode, eol) && wait > 0)
-        ctx.pause.extendTo(openedAt + wait);
+    if (!openConnection(host.data(), name.data(), notReady, color, telnetMode, eol)) {
+        noteRunFailure();
+        return 0;
+    }
+    if (wait > 0) ctx.pause.extendTo(openedAt + wait);
     return 0;
 }
 

@@ -23,6 +23,7 @@
 #include "base/msg.h"
 #include "base/thread.h"
 
+struct AtomRun;
 struct LogFile;
 
 class TSocket : public NSocket::LSocket {
@@ -43,6 +44,8 @@ public:
     uint32_t flags = kReady | kConnecting;  // under g_libLock
     LOwnedArray<LineRecord> sendQueue;  // oldest first; under g_libLock
     LString currentAtom;              // running atom's name; empty when none
+    std::unique_ptr<AtomRun> run;     // the attempt running here, with its atom; under g_libLock
+    LString resultAddress;            // peerAddress() for the result file, once looked up; under g_libLock
     // Counts the atoms recorded as running here; a completion found in text
     // searched for one atom is not recorded for a later one. Under g_libLock.
     uint64_t atomSerial = 0;
@@ -118,14 +121,17 @@ private:
 // All connections; last = current. Guarded by g_libLock.
 extern LPtrArray<TSocket> g_connections;
 
-// Opens one connection: splits host[:port] (10044 for a bad port), constructs
-// it (name, colour, nr, telnet mode (without one the -tn setting decides),
-// line end), makes its descriptors (one error when they are refused),
-// attaches the log files, starts its thread and lists it as the current
-// connection. The thread then connects; a failed connect is reported there.
-// Returns false when nothing was listed.
+// Opens one connection: splits host[:port] (10044 for a bad port), or takes
+// the words of a program (exec:, ssh://; app/program.h), constructs it (name,
+// colour, nr, telnet mode (without one the -tn setting decides; raw for a
+// program), line end (without one CR LF; CR for a program)), makes its
+// descriptors (one error when they are refused), attaches the log files,
+// starts its thread and lists it as the current connection. The thread then
+// connects or starts the program; a failure is reported there. Returns false
+// when nothing was listed.
 bool openConnection(const char* host, const char* name, bool notReady, int color,
-                    std::optional<TelnetMode> telnetMode = std::nullopt, LineEnd eol = LineEnd::crlf);
+                    std::optional<TelnetMode> telnetMode = std::nullopt,
+                    std::optional<LineEnd> eol = std::nullopt);
 // Appends c to g_connections (it becomes current) / takes it out; under g_libLock.
 void addConnection(TSocket* c);
 void removeConnection(TSocket* c);
@@ -148,6 +154,9 @@ template <class... Args>
 void printConnectionNotice(TextOf<Args..., const char*> notice, const TSocket* c, Args... args);
 // The same without the check of the arguments; use printConnectionNotice().
 void printConnectionNoticeOf(Tx notice, const TSocket* c, ...);
+// Prints a notice of the catalogue whose first conversion is c's label and
+// whose second is detail, e.g. "[%s closed (%s)]\r\n"; as printConnectionNotice.
+void printConnectionNoticeWith(TextOf<const char*, const char*> notice, const TSocket* c, const char* detail);
 // Asks c to close; it leaves g_connections from its own thread. Never waits;
 // c must be live.
 void closeConnection(TSocket* c);

@@ -9,6 +9,8 @@
 #include "app/commands.h"
 #include "app/connection.h"
 #include "app/console.h"
+#include "app/outcomes.h"
+#include "app/scheduler.h"
 #include "base/lock.h"
 #include "base/msg.h"
 #include "base/text.h"
@@ -49,8 +51,11 @@ void setReady(bool ready, TSocket* c) {
     }
     printConnectionNotice(Tx::connectionReadyNotice, c);
     c->flags |= TSocket::kReady;
-    // An atom running here is abandoned, also one whose lines a !!wait holds back.
+    // An atom running here is abandoned and fails, also one whose lines a
+    // !!wait holds back.
+    endRun(c, AtomRun::Status::kFailed, tr(Tx::reasonAbandoned));
     c->currentAtom.clear();
+    if (c->handOut != 0) abandonHandOut(c->handOut);
     c->handOut = 0;
     if (c->flags & TSocket::kCloseOnReady) closeConnection(c);
 }

@@ -27,6 +27,7 @@ constexpr int kSynopsisIndent = 6;
 struct UsageEntry {
     const char* syntax;
     Tx explanation;
+    bool sameLine = true;  // the explanation starts on the syntax line
 };
 
 // The command-line entries in the order -? shows them.
@@ -40,6 +41,9 @@ const UsageEntry kUsageEntries[] = {
     {"-chrset:<n>", Tx::usageCharSet},
     {"-lang:<ja|en>", Tx::usageLanguage},
     {"-hist:<path>", Tx::usageHistory},
+    {"-qd", Tx::usageQuitWhenDone},
+    {"-rf:<path>", Tx::usageResultFile},
+    {"-ssh:\"<program> [<arg>...]\"", Tx::usageSsh, false},
     {"-?", Tx::usageUsage},
     {"-??", Tx::usageOnlineHelp},
     {"-ver", Tx::usageVersion},
@@ -81,21 +85,23 @@ void appendEntry(LString& out, const LString& syntax, bool sameLine, const char*
 }
 
 // "!name synopsis" of a command.
-LString commandSyntax(const CommandEntry& e) {
+LString commandSyntax(const CommandEntry& e, const char* synopsis) {
     LString syntax("!");
     syntax.append(e.name);
-    if (*e.synopsis) {
+    if (*synopsis) {
         syntax.append(" ");
-        syntax.append(e.synopsis);
+        syntax.append(synopsis);
     }
     return syntax;
 }
 
 void appendBlock(LString& out, HelpBlock block) {
-    for (const CommandEntry& e : commandTable())
-        if (e.block == block)
-            appendEntry(out, commandSyntax(e), e.sameLine,
-                        commandExplanation(e, g_systemMsgColor, g_errorMsgColor).data());
+    for (const CommandEntry& e : commandTable()) {
+        if (e.block != block) continue;
+        appendEntry(out, commandSyntax(e, e.synopsis), e.sameLine,
+                    commandExplanation(e, g_systemMsgColor, g_errorMsgColor).data());
+        if (e.otherForm) appendEntry(out, commandSyntax(e, e.otherForm->synopsis), false, tr(e.otherForm->help));
+    }
 }
 
 }  // namespace
@@ -138,7 +144,7 @@ LString helpText() {
 LString usageText() {
     LString out;
     out.append(tr(Tx::usageLine));
-    for (const UsageEntry& e : kUsageEntries) appendEntry(out, LString(e.syntax), true, tr(e.explanation));
+    for (const UsageEntry& e : kUsageEntries) appendEntry(out, LString(e.syntax), e.sameLine, tr(e.explanation));
     return out;
 }
 

@@ -46,6 +46,15 @@ std::string helpPageCommandList() {
         out += "</td><td>";
         appendEscaped(out, commandExplanation(e, kDefaultSystemMsgColor, kDefaultErrorMsgColor).data(), "<br>\n");
         out += "</td></tr>\n";
+        if (e.otherForm) {
+            out += "<tr><td><code>!";
+            out += e.name;
+            out += ' ';
+            appendEscaped(out, e.otherForm->synopsis, " ");
+            out += "</code></td><td></td><td>";
+            appendEscaped(out, tr(e.otherForm->help), "<br>\n");
+            out += "</td></tr>\n";
+        }
     }
     g_language = saved;
     return out;

@@ -219,8 +219,15 @@ void TInput::run() {
         secretWanted_ = false;
         g_consoleEditing = false;
     }
+    // The main loop decides whether anything can still happen.
+    event.set();
     // Nothing is read any more: the terminal echoes again as it did before.
     reader_.closeEditor();
+}
+
+bool TInput::ended() const {
+    LLockGuard guard;
+    return ended_;
 }
 
 bool requestSecretLine(const char* target) {

@@ -13,7 +13,8 @@
 // The read waits on standard input and on a wake-up together, so shutdown()
 // ends the thread at once, also while it waits for the user. At the end of a
 // pipe or file, or after Ctrl-D on an empty terminal line, the thread ends
-// quietly; the program runs on until !quit.
+// quietly and says so (ended()); the program runs on until !quit, -qd, or the
+// point where nothing can happen any more.
 #pragma once
 
 #include <string>
@@ -45,8 +46,11 @@ public:
     // wait, and waits up to timeoutMs (negative: without limit) for it to end.
     void shutdown(int timeoutMs);
 
+    // Console input has ended (or cannot be read): no line will come any more.
+    bool ended() const;
+
     LString line;  // the line handed over; empty when taken. Under g_libLock.
-    LEvent event;  // signalled when a line has been put into line; in g_waitSet
+    LEvent event;  // signalled when a line has been put into line, and at the end of input; in g_waitSet
 
 protected:
     void run() override;

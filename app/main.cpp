@@ -1,8 +1,12 @@
 // The program's entry point: start-up in its fixed order, the main loop, the
 // shutdown, and the exit handler that runs after main() in every case.
 //
-// Exit codes: 2 after -??, -? or -ver; 0 after !quit; 128 + the signal after
-// Ctrl-C (130), SIGTERM (143) or SIGHUP (129), which end the run as !quit does.
+// Exit codes: 2 after -??, -? or -ver; after !quit, -qd or the end of input
+// when nothing can happen any more, 0 when every atom that ended completed and
+// 1 when one failed or was skipped, a command file or a connection could not
+// be opened, or the result file could not be written (!quit <n> gives n
+// whatever happened); 128 + the signal after Ctrl-C (130), SIGTERM (143) or
+// SIGHUP (129), which end the run as !quit does.
 #include <cstdlib>
 #include <memory>
 
@@ -15,8 +19,12 @@
 #include "app/logfiles.h"
 #include "app/macros.h"
 #include "app/mainloop.h"
+#include "app/outcomes.h"
 #include "app/pending_lines.h"
+#include "app/progress.h"
+#include "app/program.h"
 #include "app/reader.h"
+#include "app/result_file.h"
 #include "app/settings.h"
 #include "app/socket.h"
 #include "base/chars.h"
@@ -40,8 +48,10 @@ LStrList g_args;
 LStrList g_files;
 
 void exitCleanup() {
+    endProgress();
     endThreads();
     releaseMacros();
+    releaseOutcomes();
     releaseAtoms();
     setConsoleColor(7);
     if (!inFatalExit()) libShutdown();
@@ -64,6 +74,9 @@ struct OptionValues {
     const char* msgFile = nullptr;
     const char* historyFile = nullptr;
     const char* language = nullptr;
+    const char* resultFile = nullptr;
+    int quitWhenDone = 0;
+    const char* sshCommand = nullptr;
     LStrList hosts;
 };
 
@@ -88,6 +101,9 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addIntOpt(options, "tn", &v.telnetMode, 0, 2, 2);
     addStrOpt(options, "hist", &v.historyFile, nullptr);
     addStrOpt(options, "lang", &v.language, nullptr);
+    addStrOpt(options, "rf", &v.resultFile, nullptr);
+    addIntOpt(options, "qd", &v.quitWhenDone, 0, 1, 1);
+    addStrOpt(options, "ssh", &v.sshCommand, nullptr);
     for (int i = 0; i < args.count(); ++i) {
         const char* arg = args[i];
         if (tryOptions(options, arg)) continue;
@@ -111,7 +127,10 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
 
 void loadCommandFile(const char* path, PendingLines& pending) {
     LIoFile file(path, 'r', true);
-    if (!file.isOpen()) return;
+    if (!file.isOpen()) {
+        noteRunFailure();  // the exit status tells
+        return;
+    }
     readCommandFile(file, pending);
     file.close();
 }
@@ -148,6 +167,7 @@ int main(int argc, char** argv) {
     g_sink->holdReports();
     std::atexit(exitCleanup);
     platformIgnoreBrokenPipe();
+    platformDefaultChildSignal();  // the programs of connections are ours to reap
 
     // 3: the argument list through response files, wildcards and the filter.
     for (int i = 1; i < argc; ++i) g_args.add(argv[i]);
@@ -175,6 +195,9 @@ int main(int argc, char** argv) {
     rexSetStepLimit(v.rexSteps);
     // A -tn value out of range has been reported; the default stays.
     if (v.telnetMode >= 0 && v.telnetMode <= 2) g_telnetMode = v.telnetMode;
+    g_quitWhenDone = v.quitWhenDone;
+    // A -ssh command that holds no program has been reported; "ssh -tt" stays.
+    if (v.sshCommand) setSshCommand(v.sshCommand);
 
     // 8: help, usage or version end the run.
     if (v.onlineHelp) {
@@ -189,6 +212,10 @@ int main(int argc, char** argv) {
         printBanner();
         return 2;
     }
+
+    // The result file is what a script reads afterwards: a batch whose
+    // results could not be kept is not started at all.
+    if (v.resultFile && !g_resultFile.open(v.resultFile)) return 1;
 
     // 9: banner and hints.
     if (g_verbose >= 1) {
@@ -205,7 +232,8 @@ int main(int argc, char** argv) {
     if (!v.hosts.empty()) {
         // They connect side by side; the command-file lines wait once, for
         // -wo, while the main loop already runs.
-        for (int i = 0; i < v.hosts.count(); ++i) openConnection(v.hosts[i], "", false, -1);
+        for (int i = 0; i < v.hosts.count(); ++i)
+            if (!openConnection(v.hosts[i], "", false, -1)) noteRunFailure();
         pending.pause.extendTo(nowMs() + g_openWait);
     }
 
@@ -215,6 +243,7 @@ int main(int argc, char** argv) {
     input->start(false);
     runMainLoop(pending, input.get());
     shutdown(std::move(input), pending);
+    g_resultFile.close();
     // Ended by Ctrl-C, SIGTERM or SIGHUP: the shell's convention, 128 + signal.
-    return quitSignal() ? 128 + quitSignal() : 0;
+    return quitSignal() ? 128 + quitSignal() : exitStatus();
 }

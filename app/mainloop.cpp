@@ -18,7 +18,9 @@
 #include "app/input.h"
 #include "app/line_record.h"
 #include "app/macros.h"
+#include "app/outcomes.h"
 #include "app/pending_lines.h"
+#include "app/progress.h"
 #include "app/scheduler.h"
 #include "base/lock.h"
 #include "base/msg.h"
@@ -133,12 +135,17 @@ int runMainLoop(PendingLines& pending, TInput* input) {
         }
         passStarting();
         if (g_closeOnReadyPending.exchange(0)) closeMarkedConnections();
+        settleOutcomes();
         assignAtoms(pending);
         if (g_quitRequested) break;
+        updateProgress();
+        if (runIsDone(pending, input != nullptr && input->ended())) break;
         // Every signalled event is taken at once: one pass answers them all.
         waitAnyTakeAll(g_waitSet, g_deadlines.msUntilNext(nowMs()));
     }
-    // The end of the run cancels every wait.
+    // The end of the run: what ended is counted, what runs still counts as waiting.
+    finishRun();
+    // It cancels every wait.
     releaseHandOuts();
     g_deadlines.clear();
     pending.pause = LinePause{};

@@ -17,7 +17,8 @@ class TInput;
 // connection. Changed (and snapshot for the wait) under g_libLock.
 extern LPtrArray<LEvent> g_waitSet;
 
-// Set by !!quit inside an atom: the program ends after the current pass.
+// Set by !quit (also !!quit inside an atom): the program ends after the
+// current pass.
 extern std::atomic<int> g_quitRequested;
 
 // Creates the main loop's own event and puts it into g_waitSet (start-up).

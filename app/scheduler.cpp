@@ -106,19 +106,43 @@ void recordCompletion(const LString& name) {
     writeSysLog(Tx::eventAtomCompleted, name.data());
 }
 
-// Records the atom as running on c: its name, its until pattern; the text
-// searched from now on starts afresh. Under g_libLock.
-void recordRunning(Atom& atom, TSocket* c) {
+// Records the atom as running on c: its name, its until pattern (kept with
+// the atom for a retry); the text searched from now on starts afresh. The atom
+// passes to c's run record. Under g_libLock.
+void recordRunning(HandOut& h, TSocket* c) {
+    Atom& atom = *h.atom;
     c->currentAtom = atom.name;
     ++c->atomSerial;
     c->handOut = 0;
-    if (atom.until) c->endMarker = std::make_shared<CompletionPattern>(std::move(atom.until));
+    if (atom.until) atom.untilShared = std::make_shared<CompletionPattern>(std::move(atom.until));
+    if (atom.untilShared) c->endMarker = atom.untilShared;
+    runStarted(std::move(h.atom), std::move(h.assignment), c);
 }
 
 // Atoms held back by a pause, and the numbers that tell hand-outs apart.
 std::unordered_map<HandOut*, std::unique_ptr<HandOut>> g_heldBack;  // main thread
 uint64_t g_handOutSerial = 0;                     // main thread
 PendingLines* g_pendingForResume = nullptr;       // the main loop's, for resumed hand-outs
+
+// The pass ends at a head that may not run now: the atoms behind it that wait
+// for one that can no longer complete fail all the same, so that nothing waits
+// for ever on a failure. Only after a change that can make one so.
+void skipHopelessBehind(int from) {
+    static uint64_t scanned = 0;  // main thread
+    if (scanned == dependencyGeneration()) return;
+    scanned = dependencyGeneration();
+    if (failedAtoms().empty()) return;
+    for (int j = from; j < g_atoms.count();) {
+        Atom* b = g_atoms[j];
+        // Most atoms wait for nothing: they cost a glance.
+        const char* failed = b->open || b->after.empty() ? nullptr : hopelessAfter(*b);
+        if (failed == nullptr) {
+            ++j;
+            continue;
+        }
+        skipAtom(g_atoms.takeAt(j), failed);
+    }
+}
 
 void finishHandOut(std::unique_ptr<HandOut> h) {
     LLockGuard guard;  // its blocks go back under one hold of the lock
@@ -139,7 +163,7 @@ void resume(HandOut* held) {
         // !ready has abandoned it, and the connection may run another atom now.
         TSocket* c = findConnectionById(h->connectionId);
         if (c != nullptr && c->handOut != h->serial) {
-            finishHandOut(std::move(h));
+            runLost(std::move(h->atom), std::move(h->assignment), tr(Tx::reasonAbandoned));
             return;
         }
     }
@@ -169,6 +193,8 @@ TSocket* findReadyConnectionFor(const Atom& atom) {
 }
 
 bool continueHandOut(HandOut& h, PendingLines& pending, std::optional<ConsoleOutput>* notice) {
+    // Stays valid after the atom has passed to the run record: only the main
+    // loop frees a run, never while a hand-out goes on.
     Atom& atom = *h.atom;
     LockHold lock;
     bool recorded = false;
@@ -189,7 +215,7 @@ bool continueHandOut(HandOut& h, PendingLines& pending, std::optional<ConsoleOut
             // The send of a text line releases g_libLock for the system call,
             // and the answer may be checked before it returns: the atom is
             // recorded as running first, in this hold of the lock.
-            recordRunning(atom, c);
+            recordRunning(h, c);
             recorded = true;
         }
         // c is not used after this: a send releases the lock meanwhile.
@@ -203,9 +229,12 @@ bool continueHandOut(HandOut& h, PendingLines& pending, std::optional<ConsoleOut
     if (notice) notice->reset();
     if (recorded) return true;
     lock.acquire();
-    // A connection that has gone takes the atom with it: it is lost, as an atom
-    // running on a connection that closes is.
-    if (TSocket* c = findConnectionById(h.connectionId)) recordRunning(atom, c);
+    // A connection that has gone takes the atom with it: it fails, as an atom
+    // running on a connection that closes does.
+    if (TSocket* c = findConnectionById(h.connectionId))
+        recordRunning(h, c);
+    else
+        runLost(std::move(h.atom), std::move(h.assignment), tr(Tx::reasonConnectionClosed));
     return true;
 }
 
@@ -222,6 +251,24 @@ void resumeHandOutsOfClosedConnections() {
     }
 }
 
+int heldBackAtoms() { return static_cast<int>(g_heldBack.size()); }
+
+void forEachHeldBack(const std::function<void(const Atom&)>& f) {
+    for (const auto& [raw, h] : g_heldBack)
+        if (h->atom) f(*h->atom);
+}
+
+void abandonHandOut(uint64_t serial) {
+    for (auto it = g_heldBack.begin(); it != g_heldBack.end(); ++it) {
+        if (it->second->serial != serial) continue;
+        std::unique_ptr<HandOut> h = std::move(it->second);
+        g_heldBack.erase(it);
+        g_deadlines.cancel(h->resume);
+        runLost(std::move(h->atom), std::move(h->assignment), tr(Tx::reasonAbandoned));
+        return;
+    }
+}
+
 void releaseHandOuts() {
     for (const auto& [raw, h] : g_heldBack) g_deadlines.cancel(h->resume);
     LLockGuard guard;
@@ -234,7 +281,16 @@ void assignAtoms(PendingLines& pending) {
     int i = 0;
     while (i < g_atoms.count()) {
         Atom* a = g_atoms[i];
-        if (a->open || !afterMet(*a)) {
+        if (a->open) {
+            ++i;
+            continue;
+        }
+        if (!afterMet(*a)) {
+            // An atom that waits for one that can no longer complete fails too.
+            if (const char* failed = hopelessAfter(*a)) {
+                skipAtom(g_atoms.takeAt(i), failed);
+                continue;
+            }
             ++i;  // an atom that may not run yet holds up nothing
             continue;
         }
@@ -246,8 +302,13 @@ void assignAtoms(PendingLines& pending) {
         {
             LLockGuard guard;
             TSocket* c = findReadyConnectionFor(*a);
-            if (c == nullptr) return;  // strict queue order: nothing behind a runs now
+            if (c == nullptr) {
+                checkStuckHead(*a, pending);
+                skipHopelessBehind(i + 1);
+                return;  // strict queue order: nothing behind a runs now
+            }
             c->flags &= ~TSocket::kReady;
+            h->assignment = startAttempt(*a, *c);
             h->serial = ++g_handOutSerial;
             c->handOut = h->serial;
             notice.emplace();
@@ -294,6 +355,7 @@ bool searchForCompletion(TSocket* c, const CompletionProbe& probe, const char* t
     if (c->currentAtom.empty() || c->atomSerial != probe.serial) return false;
     c->flags |= TSocket::kReady;
     recordCompletion(c->currentAtom);
+    endRun(c, AtomRun::Status::kCompleted, nullptr);
     c->currentAtom.truncate(0);  // its buffer serves the next atom's name
     if (c->flags & TSocket::kCloseOnReady) g_closeOnReadyPending = 1;
     return true;

@@ -7,12 +7,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "app/atoms.h"
 #include "app/console.h"
 #include "app/deadlines.h"
+#include "app/outcomes.h"
 
 class TSocket;
 class PendingLines;
@@ -38,6 +40,7 @@ struct HandOut {
     uint64_t serial = 0;  // the connection's handOut while this one owns it
     LinePause pause;
     Deadlines::Id resume = 0;  // the deadline that ends the pause (while held back)
+    Assignment assignment;     // the attempt this hand-out begins
 };
 
 // Runs the atom's lines from h.next on, in order, on the connection with
@@ -46,7 +49,9 @@ struct HandOut {
 // the first line that finds it gone reports 10006 and the rest are dropped. A
 // line that pauses the rest (h.pause) stops it: false, and the caller resumes
 // it when the pause ends. Otherwise true, with the atom recorded as running
-// there (currentAtom; its until becomes the connection's pattern). A !!quit
+// there (currentAtom; its until becomes the connection's pattern; the atom
+// passes to the connection's run record), or failed when the connection has
+// gone (the atom passes to the ended runs). A !!quit
 // among the lines sets g_quitRequested. notice (may be null) is the open
 // console output of the assignment notice: the first text line joins it, and
 // it is closed before any command runs and after the first line.
@@ -55,6 +60,14 @@ bool continueHandOut(HandOut& h, PendingLines& pending, std::optional<ConsoleOut
 // it go on at once (reporting 10006 for their next line) instead of waiting
 // for the end of their pause.
 void resumeHandOutsOfClosedConnections();
+// Atoms held back by a pause (main thread).
+int heldBackAtoms();
+// Calls f for the atom of every hand-out that a pause holds back (main thread).
+void forEachHeldBack(const std::function<void(const Atom&)>& f);
+// !ready has taken the connection from the hand-out with this number (its
+// handOut): when a pause holds it back, it ends now, abandoned (main thread,
+// under g_libLock).
+void abandonHandOut(uint64_t serial);
 // Forgets every atom held back (the end of the run).
 void releaseHandOuts();
 

@@ -13,16 +13,23 @@
 // progress, so a thread that holds the lock and sees the connection in its
 // list can use the socket safely, and keeps that right across a release of
 // the lock by marking its send (SendInProgress).
+//
+// A program connection's thread starts the program where a TCP connection
+// connects, and after closing the terminal's master side (where a TCP
+// connection closes its socket) ends and reaps the program, without the lock,
+// before it delivers kFdClose.
 #include "app/socket.h"
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
+#include "app/program.h"
 #include "base/lock.h"
 #include "base/msg.h"
 #include "base/platform/net.h"
 #include "base/platform/process.h"
+#include "base/platform/pty.h"
 #include "base/platform/sync.h"
 #include "base/text.h"
 
@@ -87,15 +94,35 @@ void LSocket::setTarget(const char* text, const char* host, int port) {
     peer_ = netParseDotted(host, &address) ? dotted(address, port) : LString::format("%s:%d", host, port);
 }
 
+void LSocket::setProgram(std::unique_ptr<LProgram> program) {
+    program_ = std::move(program);
+    LLockGuard guard;
+    peer_ = program_->commandLine();
+}
+
+LString LSocket::programEnd() const { return program_ ? program_->endText() : LString(); }
+
 bool LSocket::prepare(const char* label) {
     if (!stopEvent.makePollable()) {
         reportRefusedDescriptor(platformErrno(), label, Tx::cannotCreateEvent);
         return false;
     }
-    fd_ = netSocket();
-    if (fd_ < 0) {
-        reportRefusedDescriptor(netLastError(), label, Tx::socketCreateFailed);
-        return false;
+    if (program_) {
+        fd_ = program_->openTerminal();
+        if (fd_ < 0) {
+            const int err = platformErrno();
+            if (netOutOfDescriptors(err))
+                reportRefusedDescriptor(err, label, Tx::openptFailed);
+            else
+                msg(Tx::terminalOpenFailed, label, winErrorText(err).data());
+            return false;
+        }
+    } else {
+        fd_ = netSocket();
+        if (fd_ < 0) {
+            reportRefusedDescriptor(netLastError(), label, Tx::socketCreateFailed);
+            return false;
+        }
     }
     // Descriptors are numbered from the lowest free one, so the socket's number
     // tells how many are in use: the last few are kept for log files, command
@@ -146,6 +173,7 @@ int LSocket::lookUp(uint32_t* address) {
 }
 
 int LSocket::dial() {
+    if (program_) return closeRequested_ ? -1 : program_->start();
     uint32_t address = 0;
     const int looked = lookUp(&address);
     if (looked != 0) return looked;
@@ -192,7 +220,7 @@ int LSocket::sendSome(const char* bytes, int length) {
     // who sends it on the next kFdWrite, so a full socket holds up nobody.
     int sent = 0;
     while (sent < length) {
-        const int n = netSend(fd_, bytes + sent, length - sent);
+        const int n = writeSome(bytes + sent, length - sent);
         if (n > 0) {
             sent += n;
             continue;
@@ -201,7 +229,12 @@ int LSocket::sendSome(const char* bytes, int length) {
         if (n < 0 && err == EINTR) continue;
         if (n == 0 || netWouldBlock(err)) break;
         // A hard error does not go away by waiting: report it once, stop trying.
-        if (fd_ >= 0 && !netPeerGone(err)) reportSocketErrorNo(err, Tx::sendFailed);
+        if (fd_ >= 0 && !netPeerGone(err)) {
+            if (program_)
+                reportSocketErrorNo(err, Tx::programWriteFailed);
+            else
+                reportSocketErrorNo(err, Tx::sendFailed);
+        }
         break;
     }
     return length - sent;
@@ -239,7 +272,7 @@ int LSocket::receiveAll(LString& into, int pauseMs) {
         const int want = kPieceLimit - total < static_cast<int>(sizeof buf)
                              ? kPieceLimit - total
                              : static_cast<int>(sizeof buf);
-        const int n = netRecv(fd_, buf, want);
+        const int n = readSome(buf, want);
         if (n > 0) {
             into.append(buf, n);
             total += n;
@@ -252,7 +285,12 @@ int LSocket::receiveAll(LString& into, int pauseMs) {
         } else {
             const int err = netLastError();
             if (!netWouldBlock(err)) {
-                if (!netPeerGone(err)) reportSocketErrorNo(err, Tx::receiveFailed);
+                if (!netPeerGone(err)) {
+                    if (program_)
+                        reportSocketErrorNo(err, Tx::programReadFailed);
+                    else
+                        reportSocketErrorNo(err, Tx::receiveFailed);
+                }
                 peerGone_ = true;
                 break;
             }
@@ -271,7 +309,7 @@ int LSocket::receiveAll(LString& into, int pauseMs) {
 
 LString LSocket::peerAddress() const {
     LLockGuard guard;
-    if (fd_ >= 0 && started_ && !closeRequested_) {
+    if (fd_ >= 0 && started_ && !closeRequested_ && !program_) {
         uint32_t address = 0;
         int port = 0;
         if (netPeer(fd_, &address, &port) == 0) return dotted(address, port);
@@ -293,6 +331,12 @@ void LSocket::close() {
         if (netClose(fd_) < 0) reportSocketError(Tx::socketCloseFailed);
         fd_ = -1;
     }
+}
+
+int LSocket::readSome(char* into, int n) { return program_ ? ptyRead(fd_, into, n) : netRecv(fd_, into, n); }
+
+int LSocket::writeSome(const char* bytes, int n) {
+    return program_ ? ptyWrite(fd_, bytes, n) : netSend(fd_, bytes, n);
 }
 
 void LSocket::deliver(uint32_t mask) {
@@ -358,6 +402,9 @@ void LSocket::run() {
         }
         stopEvent.wait(-1);
     }
+    // The program learns of the end from its terminal and from the hang-up;
+    // the close then tells how it ended.
+    if (program_) program_->hangUp();
     deliver(kFdClose);
 }
 

@@ -13,18 +13,29 @@
 // waiting has been delivered. The object deletes itself on its own thread
 // when run() returns.
 //
-// Descriptors: the socket and the wake-up event, both made by prepare() on the
-// opening thread, so that a refused open is reported there, once.
+// A connection may also lead to a program (LProgram, app/program.h): then its
+// descriptor is the master side of the program's pseudo-terminal, the first
+// step starts the program instead of connecting, and the end of the
+// connection ends the program (hang-up, SIGTERM, SIGKILL) and reaps it before
+// the single kFdClose, so that the close can tell how the program ended.
+// Everything between works the same on either descriptor.
+//
+// Descriptors: the socket (or the terminal) and the wake-up event, both made
+// by prepare() on the opening thread, so that a refused open is reported
+// there, once.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "base/catalogue.h"
 #include "base/lstring.h"
 #include "base/thread.h"
 
 namespace NSocket {
+
+class LProgram;
 
 enum : uint32_t {
     kFdRead = 1,
@@ -51,6 +62,13 @@ public:
     // Where the thread connects to: host (a dotted address, or a name that it
     // looks up; text is what the user wrote, for reports) and port.
     void setTarget(const char* text, const char* host, int port);
+    // Instead of a host: the program that the thread starts, on a
+    // pseudo-terminal (the object owns it). Before prepare().
+    void setProgram(std::unique_ptr<LProgram> program);
+    bool isProgram() const { return program_ != nullptr; }
+    // How the program of a program connection ended ("exit code 3"), once
+    // kFdClose has come; empty for a TCP connection.
+    LString programEnd() const;
     // Makes the descriptors the connection needs (its wake-up event and its
     // socket) on the calling thread. False when the system refuses one; then it
     // has reported that once, naming the limit of open files and how to raise
@@ -99,7 +117,7 @@ public:
     int receiveAll(LString& into, int pauseMs);
     // "a.b.c.d:port" of the peer; while connecting, or once the connection has
     // gone, the address it connects or was connected to. Unexpected failures
-    // are reported.
+    // are reported. For a program, its command line.
     LString peerAddress() const;
     // Ends the connection from any thread, also while it connects; never waits
     // for the thread.
@@ -122,12 +140,17 @@ public:
 protected:
     void run() override;
     // The step that produces the connected descriptor, on the connection's
-    // thread: for TCP the name lookup and the connect. 0 when connected; the
-    // error number of a failure (reported here); -1 when close() ended it.
+    // thread: for TCP the name lookup and the connect, for a program its
+    // start. 0 when connected; the error number of a failure (reported here);
+    // -1 when close() ended it.
     virtual int dial();
 
 private:
     void deliver(uint32_t mask);
+    // read / write on the descriptor, whichever kind it is, without waiting:
+    // as netRecv / netSend (0 from readSome: the end of the data).
+    int readSome(char* into, int n);
+    int writeSome(const char* bytes, int n);
     // Waits until the lookup of the target name has ended (0: address set) or
     // close() was asked for (-1); the error number when the name is unknown.
     int lookUp(uint32_t* address);
@@ -145,6 +168,9 @@ private:
     std::atomic<bool> wantWrite_{true};  // the thread waits for writability
     bool peerGone_ = false;              // connection thread only
     int reads_ = 0;                      // receiveAll calls; connection thread only
+    // The program of a program connection; set before the thread starts, its
+    // state changed by the thread only.
+    std::unique_ptr<LProgram> program_;
 };
 
 }  // namespace NSocket

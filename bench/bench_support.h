@@ -272,6 +272,7 @@ public:
         stdin_ = in[1];
     }
     ~Program() { quit(); }
+    pid_t pid() const { return pid_; }
     // Types !q and waits up to ten seconds for the end, then kills it.
     void quit() {
         if (pid_ <= 0) return;

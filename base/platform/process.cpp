@@ -1,6 +1,7 @@
 // POSIX implementation of the process functions of the platform layer.
 #include "base/platform/process.h"
 
+#include "base/platform/sync.h"
 #include "base/platform/terminal.h"
 
 #include <cerrno>
@@ -9,7 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -113,6 +117,16 @@ void platformIgnoreBrokenPipe() {
     ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
+void platformDefaultChildSignal() {
+    struct sigaction current;
+    if (::sigaction(SIGCHLD, nullptr, &current) != 0 || current.sa_handler != SIG_IGN) return;
+    struct sigaction standard;
+    std::memset(&standard, 0, sizeof standard);
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    ::sigaction(SIGCHLD, &standard, nullptr);
+}
+
 int platformErrno() { return errno; }
 void platformSetErrno(int e) { errno = e; }
 
@@ -149,4 +163,110 @@ bool platformLocalTime(int64_t t, int fields[6]) {
     fields[4] = tmv.tm_min;
     fields[5] = tmv.tm_sec;
     return true;
+}
+
+int64_t platformNowMs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool platformLocalTimeOffset(int64_t ms, int fields[6], int* utcOffset) {
+    // Floor division: a time before the epoch keeps its second.
+    const int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    const time_t tt = static_cast<time_t>(seconds);
+    struct tm tmv;
+    if (!localtime_r(&tt, &tmv)) return false;
+    fields[0] = tmv.tm_year + 1900;
+    fields[1] = tmv.tm_mon + 1;
+    fields[2] = tmv.tm_mday;
+    fields[3] = tmv.tm_hour;
+    fields[4] = tmv.tm_min;
+    fields[5] = tmv.tm_sec;
+    *utcOffset = static_cast<int>(tmv.tm_gmtoff);
+    return true;
+}
+
+bool platformSignalGroup(int pid, PlatformEndSignal sig) {
+    const int number = sig == PlatformEndSignal::hangUp      ? SIGHUP
+                       : sig == PlatformEndSignal::terminate ? SIGTERM
+                                                             : SIGKILL;
+    // A group is named by its leader's id, negated. The leader's id is no
+    // other group's while the leader is unreaped, so this reaches only ours.
+    return pid > 0 && ::kill(-pid, number) == 0;
+}
+
+namespace {
+// Reaps pid when it has ended (or waits for that without WNOHANG): 1 with *end
+// filled, 0 while it runs, -1 when it is no child of ours.
+int reap(int pid, int options, PlatformChildEnd* end) {
+    int status = 0;
+    pid_t got;
+    do {
+        got = ::waitpid(pid, &status, options);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return got < 0 ? -1 : 0;
+    if (end != nullptr) {
+        *end = PlatformChildEnd{};
+        if (WIFEXITED(status)) end->exitCode = WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) end->signal = WTERMSIG(status);
+    }
+    return 1;
+}
+}  // namespace
+
+int platformWaitChild(int pid, int timeoutMs, PlatformChildEnd* end) {
+    const int now = reap(pid, WNOHANG, end);
+    if (now != 0 || timeoutMs == 0) return now;
+    platformCheckNoLibLock("waiting for a program to end");
+    if (timeoutMs < 0) return reap(pid, 0, end);
+    // A process descriptor becomes readable when the child ends, so the wait
+    // costs nothing; it is held only for this wait.
+    const int64_t until = platformMonotonicMs() + timeoutMs;
+    const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    for (;;) {
+        const int64_t left = until - platformMonotonicMs();
+        if (left <= 0) break;
+        if (pidFd >= 0) {
+            pollfd p{pidFd, POLLIN, 0};
+            const int r = ::poll(&p, 1, static_cast<int>(left));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+        } else {
+            // Without process descriptors (an old kernel, or none left): look
+            // again now and then.
+            platformSleep(left < 20 ? static_cast<int>(left) : 20);
+        }
+        const int got = reap(pid, WNOHANG, end);
+        if (got != 0) {
+            if (pidFd >= 0) ::close(pidFd);
+            return got;
+        }
+    }
+    if (pidFd >= 0) ::close(pidFd);
+    return reap(pid, WNOHANG, end);
+}
+
+const char* platformSignalName(int sig) {
+    switch (sig) {
+    case SIGHUP: return "SIGHUP";
+    case SIGINT: return "SIGINT";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGILL: return "SIGILL";
+    case SIGTRAP: return "SIGTRAP";
+    case SIGABRT: return "SIGABRT";
+    case SIGBUS: return "SIGBUS";
+    case SIGFPE: return "SIGFPE";
+    case SIGKILL: return "SIGKILL";
+    case SIGUSR1: return "SIGUSR1";
+    case SIGSEGV: return "SIGSEGV";
+    case SIGUSR2: return "SIGUSR2";
+    case SIGPIPE: return "SIGPIPE";
+    case SIGALRM: return "SIGALRM";
+    case SIGTERM: return "SIGTERM";
+    case SIGXCPU: return "SIGXCPU";
+    case SIGXFSZ: return "SIGXFSZ";
+    case SIGSYS: return "SIGSYS";
+    default: return "signal";
+    }
 }

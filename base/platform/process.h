@@ -31,6 +31,14 @@ int platformQuitSignal();
 // process.
 void platformIgnoreBrokenPipe();
 
+// Gives SIGCHLD its default action back when the process was started with it
+// ignored (an ignored SIGCHLD is inherited across exec, and some job runners
+// leave it so): ignored, the system would reap our children by itself, their
+// exit statuses would be lost, and a wait for one would last until every
+// child had ended. No handler is installed: children are reaped by whoever
+// waits for them.
+void platformDefaultChildSignal();
+
 int platformErrno();
 void platformSetErrno(int e);
 
@@ -47,3 +55,34 @@ int64_t platformNow();
 // Local time of t as year, month (1-12), day, hour, minute, second; false when t
 // cannot be converted.
 bool platformLocalTime(int64_t t, int fields[6]);
+
+// Milliseconds since the epoch (wall-clock time, for time stamps only).
+int64_t platformNowMs();
+// platformLocalTime of the second of ms, and the local time's offset from UTC
+// in seconds (east positive) through utcOffset.
+bool platformLocalTimeOffset(int64_t ms, int fields[6], int* utcOffset);
+
+// ---- child processes ----
+
+// How a child process ended: its exit code, or the signal that ended it.
+struct PlatformChildEnd {
+    int exitCode = -1;  // 0..255 when it exited, else -1
+    int signal = 0;     // the signal that ended it, else 0
+};
+
+// The signals that end a program we started, mildest first.
+enum class PlatformEndSignal { hangUp, terminate, kill };
+
+// Sends sig to every process of the process group whose leader is pid. False
+// (errno set) when none received it.
+bool platformSignalGroup(int pid, PlatformEndSignal sig);
+
+// Waits up to timeoutMs (negative: without limit, 0: only looks) for the child
+// pid to end, and reaps it: 1 when it has ended (how through *end), 0 when it
+// still runs after the time, -1 when it is no child of ours (errno set). Only
+// this child is reaped, never another one. Must not be called with g_libLock
+// held: it waits.
+int platformWaitChild(int pid, int timeoutMs, PlatformChildEnd* end);
+
+// The name of a signal ("SIGKILL"), or "signal" for a number without one.
+const char* platformSignalName(int sig);

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -50,6 +51,14 @@ std::atomic<bool> g_terminalSaved{false};
 std::once_flag g_saveOnce;
 }  // namespace
 
+bool platformConsoleSize(int* columns, int* rows) {
+    winsize w{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &w) != 0 || w.ws_col == 0 || w.ws_row == 0) return false;
+    *columns = w.ws_col;
+    *rows = w.ws_row;
+    return true;
+}
+
 void platformSaveTerminal() {
     std::call_once(g_saveOnce, [] {
         if (::isatty(STDIN_FILENO) == 0 || ::tcgetattr(STDIN_FILENO, &g_savedModes) != 0) return;
@@ -68,6 +77,27 @@ void terminalClear() {
     // Through the line editor, which draws a line being edited again at the top.
     static const char kClear[] = "\x1b[H\x1b[2J\x1b[3J";
     platformWriteStdout(kClear, static_cast<int>(sizeof kClear - 1));
+}
+
+void terminalPushTitle() {
+    if (!platformStdoutIsTerminal()) return;
+    static const char kPush[] = "\x1b[22;0t";
+    platformWriteStdout(kPush, static_cast<int>(sizeof kPush - 1));
+}
+
+void terminalSetTitle(const char* text) {
+    if (!platformStdoutIsTerminal()) return;
+    std::string seq = "\x1b]0;";
+    for (const char* p = text; *p; ++p)
+        if (static_cast<unsigned char>(*p) >= 0x20 && *p != 0x7F) seq.push_back(*p);
+    seq.push_back('\x07');
+    platformWriteStdout(seq.data(), static_cast<int>(seq.size()));
+}
+
+void terminalPopTitle() {
+    if (!platformStdoutIsTerminal()) return;
+    static const char kPop[] = "\x1b[23;0t";
+    platformWriteStdout(kPop, static_cast<int>(sizeof kPop - 1));
 }
 
 StdinReader::StdinReader() {

@@ -19,12 +19,25 @@ int formatSgr(int attribute, char* out);
 // Clears the screen and the scroll-back when standard output is a terminal.
 void terminalClear();
 
+// The window size of the terminal that standard output goes to: true with its
+// columns and rows, false (nothing changed) when it is no terminal.
+bool platformConsoleSize(int* columns, int* rows);
+
 // Remembers the modes of standard input (when it is a terminal) the first
 // time it is called, so that platformRestoreTerminal() can put them back.
 void platformSaveTerminal();
 // Puts standard input back into the saved modes (nothing when none were
 // saved). Async-signal-safe: also called just before an immediate exit.
 void platformRestoreTerminal();
+
+// The terminal's window title, when standard output is a terminal (nothing is
+// written otherwise). Push saves the title in force on the terminal's title
+// stack and pop gives it back (there is no portable way to read it); a
+// terminal without such a stack ignores both. The text is written without its
+// control bytes.
+void terminalPushTitle();
+void terminalSetTitle(const char* text);
+void terminalPopTitle();
 
 // Reads standard input one whole line at a time, waiting with poll() on the
 // input and on a wake-up pipe so that wake() from another thread ends a wait

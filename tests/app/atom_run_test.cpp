@@ -122,13 +122,17 @@ const Row kAtoms[] = {
      .cmd = "!open {S1} wait 0\n!open {S2} wait 0\n!open {S3} wait 0\n!atom X by C1\n!!close-on-ready\nx\n!end-atom\n"
             "!atom Y by C2\n!!cor\ny #END#\n!end-atom\n!atom Z after Y by C3\nz\n!end-atom\n" + kQuitAfter + "Z" +
             kQuit,
-     .out = {"[Atom Q => Connection C3]", "[Connection C3 closed]"},
-     .steps = {{"out:[Connection C1 closed]"}, {"out:[Connection C2 closed]"}, {"S3:z\r\n", "S3:#END#"}}},
+     .out = {"[Connection C1 closed]", "[Atom X failed on C1: connection closed]", "[Atom Q => Connection C3]",
+             "[Connection C3 closed]"},
+     .steps = {{"out:[Connection C1 closed]"}, {"out:[Connection C2 closed]"}, {"S3:z\r\n", "S3:#END#"}},
+     .exit = 1},
     {.name = "ReadyAbandonsTheRunningAtom", .servers = {kSilent},
      .cmd = "!open {S1} wait 0\n!atom R\nr\n!end-atom\n",
-     .out = {"[Atom R => Connection C1]", "!ready C1\r\n", "[Connection C1 ready]\r\n",
-             "[Atom Q => Connection C1]", "!!la\r\n0 個のアトムが待機中です\r\n"}, .absent = {"実行中のアトム", "完了したアトム"},
-     .steps = {{"S1:r\r\n", "in:!rcf rest.vl\n"}}, .setup = {{"rest.vl", "!ready C1\n!atom Q\n!!la" + kQuit}}},
+     .out = {"[Atom R => Connection C1]", "!ready C1\r\n", "[Connection C1 ready]\r\n[Atom R failed on C1: abandoned]\r\n",
+             "[Atom Q => Connection C1]", "!!la\r\n0 個のアトムが待機中です\r\n失敗したアトム: R\r\n"},
+     .absent = {"実行中のアトム", "完了したアトム"},
+     .steps = {{"S1:r\r\n", "in:!rcf rest.vl\n"}}, .exit = 1,
+     .setup = {{"rest.vl", "!ready C1\n!atom Q\n!!la" + kQuit}}},
 
     // ---- deferred commands that reach the main loop ----
     {.name = "MacroCallsAndCommandFilesInsideAnAtomJoinThePendingLines", .servers = {kEcho},

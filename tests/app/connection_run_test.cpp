@@ -60,7 +60,7 @@ const Row kConnections[] = {
              "\x1b[93;44m[5] CONNECTION 'C7' -> {S1} [ready]\r\r\n\x1b[0m5 個の接続があります",
              "[3] CONNECTION 'C5' -> {S1} [occupied]\r\r\n\x1b[0m\x1b[31;49m[4] CONNECTION 'C6' -> {S1} [occupied]"},
      .steps = {{"out:failed to connect()"}, {"out:に変換できません"}, {"out#5:hi>", "in:!rcf rest.vl\n"}},
-     .terminal = true, .setup = {{"rest.vl", "!lc\n!nr C5\n!lc\n!q\n"}}},
+     .exit = 1, .terminal = true, .setup = {{"rest.vl", "!lc\n!nr C5\n!lc\n!q\n"}}},
     // Lines are echoed when they go out, so each setting changes after the line before it went.
     {.name = "EchoesAndSwitchesOnATerminal", .servers = {ServerBehaviour::greet("hello")},
      .cmd = "!open {S1} wait 0\nfile line\n",

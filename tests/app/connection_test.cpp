@@ -51,6 +51,7 @@ protected:
         listed.clear();
         closeAllConnections();
         EXPECT_TRUE(waitUntil([] { return connectionCount() == 0; }, 30000));
+        releaseOutcomes();
         releaseAtoms();
     }
     // A listed connection without a thread that counts as connected, so that
@@ -62,12 +63,11 @@ protected:
         return listed.back().get();
     }
     // Hands out a whole atom as a pass does, to the connection with this id.
-    void handOut(Atom& atom, uint64_t connectionId) {
+    void handOut(std::unique_ptr<Atom> atom, uint64_t connectionId) {
         HandOut h;
-        h.atom.reset(&atom);
+        h.atom = std::move(atom);
         h.connectionId = connectionId;
         EXPECT_TRUE(continueHandOut(h, pending));
-        (void)h.atom.release();
     }
     // Queues an atom without lines; start() also runs a scheduling pass.
     static void queue(const char* name) {
@@ -143,10 +143,10 @@ TEST_F(InProcess, ALineTheSocketCannotTakeHoldsUpNobody) {
     TSocket* c = currentConnection();
     ASSERT_TRUE(waitUntil([&] { return locked([&] { return (c->flags & TSocket::kWritable) != 0; }); }, 30000));
     g_systemMsgColor = 0;
-    Atom atom;
-    atom.name.assign("S");
-    atom.lines.add(std::make_unique<LineRecord>('g', std::string(16 << 20, 'x').c_str()));
-    handOut(atom, c->id);
+    auto atom = std::make_unique<Atom>();
+    atom->name.assign("S");
+    atom->lines.add(std::make_unique<LineRecord>('g', std::string(16 << 20, 'x').c_str()));
+    handOut(std::move(atom), c->id);
     EXPECT_EQ(running(c), "S");
     EXPECT_FALSE(locked([&] { return c->unsentRest.empty(); }));
     EXPECT_EQ(slow.received().size(), 0u);
@@ -246,11 +246,11 @@ TEST_F(InProcess, EveryCompletionAfterAPassWakesTheMainLoop) {
 TEST_F(InProcess, LinesForAConnectionThatHasGoneAreDroppedEvenWhenItsMemoryIsReused) {
     const uint64_t goneId = std::make_unique<TSocket>(3)->id;  // closed at once; a new one may take its memory
     TSocket* c = add();
-    Atom atom;
-    atom.name.assign("late");
+    auto atom = std::make_unique<Atom>();
+    atom->name.assign("late");
     for (const Line& l : {Line{'G', "one"}, Line{'W', "close-on-ready"}, Line{'G', "two"}})
-        atom.lines.add(std::make_unique<LineRecord>(l.first, l.second));
-    handOut(atom, goneId);
+        atom->lines.add(std::make_unique<LineRecord>(l.first, l.second));
+    handOut(std::move(atom), goneId);
     EXPECT_EQ(capture.codes(), std::vector<int>{10006});
     EXPECT_EQ(capture.textOf(10006), "接続が閉じられたためコマンドを実行できません: one");
     EXPECT_TRUE(locked([&] { return c->sendQueue.empty(); }));

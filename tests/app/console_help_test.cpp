@@ -88,6 +88,14 @@ TEST(Help, ShowsEveryCommandOfTheTableInEitherLanguage) {
                 const std::string under = std::string(18, ' ') + explanation;
                 EXPECT_NE(std::find(at, lines.end(), under), lines.end());
             }
+            // A further form follows with its own explanation under it.
+            if (e.otherForm) {
+                const std::string other = "!" + std::string(e.name) + " " + firstLine(e.otherForm->synopsis);
+                const auto form = std::find(at + 1, lines.end(), other);
+                ASSERT_NE(form, lines.end());
+                const std::string under = std::string(18, ' ') + firstLine(tr(e.otherForm->help));
+                EXPECT_NE(std::find(form, lines.end(), under), lines.end());
+            }
         }
         const std::string columns(tr(Tx::shortFormsColumns), std::strcspn(tr(Tx::shortFormsColumns), "\r"));
         const auto heading = std::find(lines.begin(), lines.end(), columns);

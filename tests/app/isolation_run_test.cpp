@@ -42,17 +42,19 @@ const Row kIsolation[] = {
     // waiting: the next line is reported at once and the rest dropped.
     {.name = "ClosingTheConnectionEndsTheWaitOfItsAtom", .servers = {kEcho},
      .cmd = "!open {S1} as A wait 0\n!atom slow\none\n!!wait 60\ntwo\nthree\n!end-atom\n",
-     .out = {"[Connection A closed]\r\nError 10006: 接続が閉じられたためコマンドを実行できません: two\n"},
+     .out = {"[Connection A closed]\r\nError 10006: 接続が閉じられたためコマンドを実行できません: two\n"
+             "[Atom slow failed on A: connection closed]\r\n"},
      .absent = {": three", "[send to A] two"},
-     .steps = {{"S1:one\r\n", "in:!close A\n"}, {"out:10006", "in:!q\n"}}, .timeoutMs = 20000},
+     .steps = {{"S1:one\r\n", "in:!close A\n"}, {"out:10006", "in:!q\n"}}, .exit = 1, .timeoutMs = 20000},
     // !ready abandons an atom whose wait holds the rest back: the connection
     // takes the next atom, and the rest of the first never goes out.
     {.name = "ReadyAbandonsAnAtomThatWaits", .servers = {kEcho},
      .cmd = "!open {S1} as A wait 0\n!atom slow\none\n!!wait 60\ntwo\n!end-atom\n!atom next\nn #END#\n!end-atom\n"
             "!atom Q after next\n!!la\n!!quit\n!end-atom\n",
-     .out = {"[Connection A ready]\r\n", "[Atom next => Connection A]", "完了したアトム: next\r\n"},
+     .out = {"[Connection A ready]\r\n[Atom slow failed on A: abandoned]\r\n", "[Atom next => Connection A]",
+             "完了したアトム: next\r\n失敗したアトム: slow\r\n"},
      .absent = {"[send to A] two"}, .seen = {{"=S1", {"one\r\nn #END#\r\n"}}},
-     .steps = {{"S1:one\r\n", "in:!ready A\n"}}, .timeoutMs = 20000},
+     .steps = {{"S1:one\r\n", "in:!ready A\n"}}, .exit = 1, .timeoutMs = 20000},
     {.name = "TheWaitOfAnOpenCountsFromItsLineAndItsLinesQueue", .servers = {kDead},
      .cmd = "!open {S1} as dead wait 300\nhello\nsecond\n",
      .out = {"[Register for dead] hello\r\n[Register for dead] second\r\n",
@@ -83,12 +85,13 @@ const Row kIsolation[] = {
              "Error 10006: 接続が閉じられたためコマンドを実行できません: one\n[3 lines not sent to dead]\r\n",
              nowhere("10006"), "0 個の接続があります\r\n"},
      .absent = {"closed]"},
-     .steps = {{"out:[Register for dead] three", "close:S1"}, {"out:lines not sent to dead]", "in:!lc\n!q\n"}}},
+     .steps = {{"out:[Register for dead] three", "close:S1"}, {"out:lines not sent to dead]", "in:!lc\n!q\n"}},
+     .exit = 1},
     {.name = "OneLineForAConnectThatFailsIsReportedAlone", .servers = {kDead},
      .cmd = "!open {S1} as dead wait 0\nonly\n",
      .out = {kRefused, "Error 10006: 接続が閉じられたためコマンドを実行できません: only\n", "0 個の接続があります\r\n"},
      .absent = {"not sent"},
-     .steps = {{"out:[Register for dead] only", "close:S1"}, {"out:10006", "in:!lc\n!q\n"}}},
+     .steps = {{"out:[Register for dead] only", "close:S1"}, {"out:10006", "in:!lc\n!q\n"}}, .exit = 1},
 
     // ---- patterns ----
     // The until pattern of P works through its whole budget on each piece of
@@ -148,7 +151,7 @@ TEST(FileLimit, OpensBeyondTheLimitAreRefusedOneByOneAndTheOthersWork) {
     o.fileLimit = 48;
     const RunResult r = runVesperline(o);
     ASSERT_FALSE(r.timedOut) << r.out;
-    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.exitCode, 1) << r.out;  // connections that could not be opened
     const int refused = countOf(r.out, "Error 10050: ");
     EXPECT_GT(refused, 0) << r.out;
     EXPECT_EQ(countOf(r.out, "Error"), refused) << r.out;  // one error per refused open, nothing else

@@ -76,7 +76,29 @@ const Row kLanguage[] = {
              "Error 10018: completed atom zz not found\n0 completed atom(s) deleted\r\n",
              "Error 17000: cannot open nope.vl: No such file or directory\n", "Error 10004: no connection to close was found\n"},
      .steps = {{"out:", "in:!open {S1} as dev wait 0\n"}, {"out:hello\r\n", "in:" + kEnglishSession}},
-     .loud = true, .asciiOnly = true},
+     .exit = 1, .loud = true, .asciiOnly = true},  // the command file that is missing
+    // A batch in English: a stuck head, a failed atom, programs that cannot
+    // start, the failed atoms' line and the summary, on the console and in the log.
+    {.name = "EnglishBatchHasNoJapanese", .servers = {ServerBehaviour::greet("")},
+     .cmd = "!olf sys.log sys\n!open {S1} wait 0\n!atom A\nwork\n!end-atom\n!atom S by NOPE\ns\n!end-atom\n",
+     .args = {"-lang:en"},
+     .out = {anywhere("Warning 30010: no open connection may run atom S: by NOPE\n"),
+             "[Connection C1 closed]\r\n[Atom A failed on C1: connection closed]\r\n",
+             "[1] ATOM 'S' by NOPE timeout 5 retry 2\r\n1 atom(s) waiting\r\nfailed atoms: A\r\n",
+             "Error 10070: cannot start program '/nonexistent/prog': ",
+             "Error 10072: invalid SSH destination: 'ssh://-x'\n",
+             "Error 10071: no program to start is given: 'exec:'\n",
+             "!atom-timeout [<sec>]\r\n                  seconds atoms without their own timeout wait",
+             "!quit [<n>]       end Vesperline (<n> is the exit code, 0 to 255)\r\n",
+             "!quit-when-done [0|1]\r\n                  end once no atom is waiting or running\r\n",
+             "Error 10013: invalid number: 300\n", "[0 atoms completed, 1 failed, 0 skipped, 1 still waiting]\r\n"},
+     .seen = {{"sys.log", {event("Atom A failed on C1: connection closed"),
+                           event("0 atoms completed, 1 failed, 0 skipped, 1 still waiting")}}},
+     .steps = {{"S1:work\r\n", "reset:S1"},
+               {"out:connection closed]", "in:!da S\n!atom S by NOPE timeout 5 retry 2\ns\n!end-atom\n"
+                                          "!la\n!ato 5\n!qd 0\n!open \"exec:/nonexistent/prog\"\n!open ssh://-x\n"
+                                          "!open exec:\n!help\n!q 300\n"}},
+     .exit = 1, .asciiOnly = true},
 };
 RUN_TABLE(Language, kLanguage);
 

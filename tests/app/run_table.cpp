@@ -118,6 +118,7 @@ TEST_P(Run, Row) {
             where.resize(hash);
         }
         const bool ok = waitUntil([&] {
+            // An empty text is there at once (a step that only acts).
             return text.empty() || countOf(where == "out" ? o.live->output() : contentOf(where), text) >= times;
         }, kWait);
         if (!ok) {
@@ -130,6 +131,7 @@ TEST_P(Run, Row) {
         if (target == "in") o.live->type(bytes);
         if (target == "signal") o.live->signal(std::stoi(bytes));
         if (target == "close") servers.at(std::stoul(bytes.substr(1)) - 1)->stopListening();
+        if (target == "reset") servers.at(std::stoul(bytes.substr(1)) - 1)->resetAll();
         if (target.rfind('S', 0) == 0) servers.at(std::stoul(target.substr(1)) - 1)->sendToAll(bytes);
     }
     program.join();
@@ -153,6 +155,7 @@ TEST_P(Run, Row) {
         for (const std::string& f : fragments) want.push_back(fill(f));
         expectInOrder(contentOf(fill(where.substr(whole ? 1 : 0))), want, whole, where);
     }
+    if (row.check) row.check(dir.path());
 }
 
 }  // namespace vltest

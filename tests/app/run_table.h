@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,7 +29,8 @@ struct Step {
     std::string waitFor{};
     std::string then{};     // "in:<text>" typed into standard input, "S<n>:<bytes>" sent by server n,
                             // "signal:<number>" sent to the program, "close:S<n>" server n
-                            // stops listening, "" nothing
+                            // stops listening, "reset:S<n>" server n resets its clients,
+                            // "" nothing
 };
 
 struct Row {
@@ -50,6 +52,8 @@ struct Row {
     int hangUpMs = -1;                     // with terminal: the terminal goes away then
     std::vector<std::pair<std::string, std::string>> setup{};  // files written first ("#!" ones made executable)
     std::vector<std::string> env{};
+    // Further checks once the program has ended, given the run's folder.
+    std::function<void(const std::string& folder)> check{};
     int fileLimit = 0;                     // > 0: the program's limit of open files
     int timeoutMs = 60000;                 // then the program is killed (and the row fails)
     bool asciiOnly = false;                // standard output holds no byte beyond ASCII

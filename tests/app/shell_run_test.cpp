@@ -49,6 +49,7 @@ const Row kShell[] = {
     {.name = "VersionThenUsage", .args = {"-ver", "-?"},
      .out = {"~^Vesperline - V1\\.11\r\nvesperline \\[<cmd-files>\\.\\.\\.\\] \\[-<options>\\.\\.\\.\\]\r\n",
              "<cmd-files>       読み込むコマンドファイル\r\n-o:<addr>         リモートのテルネットサーバーに接続\r\n"
+             "                  (ssh://... と exec:... も可、!open と同じ)\r\n"
              "-wo:<msec>        接続オープン後の待機ミリ秒 (既定=2000)\r\n"
              "-wr:<msec>        受信がこのミリ秒途切れたら受信テキストを表示 (既定=100)\r\n"
              "-tn:<n>           テルネット処理 (0=しない, 1=自動, 2=常にする, 既定=1)\r\n"
@@ -59,11 +60,15 @@ const Row kShell[] = {
              "                  (既定: LC_ALL, LC_MESSAGES, LANG の最初の空でない値が\r\n"
              "                   ja で始まるか C、POSIX、空なら ja、それ以外は en)\r\n"
              "-hist:<path>      入力行の履歴をこのファイルに保存 (最大 1000 行)\r\n"
+             "-qd               待機中・実行中のアトムがなくなったら終了\r\n"
+             "-rf:<path>        終わったアトムごとに結果を JSON の 1 行で記録\r\n"
+             "-ssh:\"<program> [<arg>...]\"\r\n                  ssh:// の接続で起動するコマンド (既定=\"ssh -tt\")\r\n"
              "-?                使い方を表示\r\n-??               ヘルプをブラウザで表示\r\n"
              "-ver              バージョン番号等を表示\r\n制御コマンド一覧\r\n(先頭の ! を !! とすると待機実行)\r\n"
              "!read-command-file <path>\r\n                  コマンドファイルを読み込む\r\n"
              "!send <str>       現在の接続に <str> を送信\r\n",
-             "!atom [<name>] [after <name>,...] [by <cname>,...]\r\n      [except-by <cname>,...] [until <rex>]\r\n"
+             "!atom [<name>] [after <name>,...] [by <cname>,...]\r\n"
+             "      [except-by <cname>,...] [until <rex>] [timeout <sec>] [retry <n>]\r\n"
              "                  アトム定義開始。<name> はアトム名 (既定値=A<n>)\r\n",
              "!close-log-file [<path>]  ログファイルへの記録終了\r\n",
              "!system-msg-color <c>\r\n                  システム メッセージ色 (0 なら非表示, 既定=0x16)\r\n",
@@ -96,7 +101,7 @@ const Row kShell[] = {
      .whole = true},
     {.name = "FileLineEndsAndMissingFiles", .cmd = "!rem one\r\n;c\r\n\r\n  !rem x\r!rcf nope.txt\n!rcf /a/b\n!q",
      .out = {"!rem one\r\n!rem x\r\n!rcf nope.txt\r\nError 17000: nope.txt を開けません",
-             "!rcf /a/b\r\nError 17000: /a/b を開けません", "!q\r\n"}},
+             "!rcf /a/b\r\nError 17000: /a/b を開けません", "!q\r\n"}, .exit = 1},
     // A path argument that starts with a slash is an absolute path; a quoted
     // one that is never closed opens nothing.
     {.name = "AbsolutePathsAndUnclosedQuotes",
@@ -211,19 +216,19 @@ const Row kShell[] = {
      .env = {"LC_ALL=", "LC_CTYPE=", "LANG=C"}},
     {.name = "LocaleJapaneseUtf8SelectsUtf8", .input = "!atom \"あ\"\n!end-atom\n!la\n!q\n",
      .args = {"-lro:^.$", "あ"}, .out = {"Error 17000: あ を開けません", "[1] ATOM 'あ'\r\n"},
-     .absent = {"Error 10012"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=ja_JP.UTF-8"}},
+     .absent = {"Error 10012"}, .exit = 1, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=ja_JP.UTF-8"}},
     {.name = "LocaleEnglishUtf8SelectsUtf8", .input = "!q\n", .args = {"-lro:^.$", "あ"},
-     .out = {"Error 17000: cannot open あ"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=en_US.UTF-8"}},
+     .out = {"Error 17000: cannot open あ"}, .exit = 1, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=en_US.UTF-8"}},
     {.name = "LocaleFirstNonEmptyOfLcAllLcCtypeLang", .input = "!q\n", .args = {"-lro:^.$", "あ"},
      .absent = {"あ を開けません"}, .env = {"LC_ALL=POSIX", "LC_CTYPE=ja_JP.utf8", "LANG=ja_JP.UTF-8"}},
     {.name = "LocaleCodesetInAnyCase", .input = "!q\n", .args = {"-lro:^.$", "あ"},
-     .out = {"Error 17000: あ を開けません"}, .env = {"LC_ALL=", "LC_CTYPE=de_DE.uTf8@euro", "LANG=C"}},
+     .out = {"Error 17000: あ を開けません"}, .exit = 1, .env = {"LC_ALL=", "LC_CTYPE=de_DE.uTf8@euro", "LANG=C"}},
     {.name = "LocaleShiftJisCodesetKeepsShiftJis", .input = "!q\n", .args = {"-lro:^.$", "あ"},
      .absent = {"あ を開けません"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=ja_JP.SJIS"}},
     {.name = "ChrsetOverridesTheLocale", .input = "!q\n", .args = {"-lro:^.$", "あ", "-chrset:1"},
      .absent = {"あ を開けません"}, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=ja_JP.UTF-8"}},
     {.name = "Chrset2SelectsUtf8InTheCLocale", .input = "!q\n", .args = {"-chrset:2", "-lro:^.$", "あ"},
-     .out = {"Error 17000: あ を開けません"}, .env = {"LC_ALL=C"}},
+     .out = {"Error 17000: あ を開けません"}, .exit = 1, .env = {"LC_ALL=C"}},
 };
 RUN_TABLE(Shell, kShell);
 

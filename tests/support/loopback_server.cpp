@@ -109,6 +109,14 @@ void LoopbackServer::sendToAll(const std::string& bytes) {
     wake();
 }
 
+void LoopbackServer::resetAll() {
+    {
+        std::lock_guard<std::mutex> g(m_);
+        resetPending_ = true;
+    }
+    wake();
+}
+
 void LoopbackServer::stopListening() {
     std::lock_guard<std::mutex> g(m_);
     if (listenFd_ >= 0) close(listenFd_);
@@ -161,9 +169,21 @@ void LoopbackServer::loop() {
     std::vector<pollfd> fds;
     while (!stop_) {
         std::string pending;
+        bool reset = false;
         {
             std::lock_guard<std::mutex> g(m_);
             pending.swap(toSend_);
+            std::swap(reset, resetPending_);
+        }
+        if (reset) {
+            for (Client& c : clients_) {
+                const linger hard{1, 0};  // the close sends an RST
+                setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                close(c.fd);
+            }
+            std::lock_guard<std::mutex> g(m_);
+            open_ -= static_cast<int>(clients_.size());
+            clients_.clear();
         }
         const int64_t now = monoMs();
         int timeout = -1;

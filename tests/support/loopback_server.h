@@ -69,6 +69,9 @@ public:
 
     // Queues bytes for every client accepted so far (wait for open() first).
     void sendToAll(const std::string& bytes);
+    // Resets every client accepted so far (a close with an RST, as a device
+    // that reboots or a firewall that drops the session).
+    void resetAll();
     // Stops listening (any thread): a connect that hangs on a server that never
     // accepts is then refused at its next retry, within a few seconds.
     void stopListening();
@@ -101,6 +104,7 @@ private:
     std::string received_;
     int open_ = 0;
     std::string toSend_;    // queued by sendToAll
+    bool resetPending_ = false;  // asked for by resetAll
 
     std::thread thread_;
 };

@@ -164,10 +164,10 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
     env.insert(env.end(), extra.begin(), extra.end());
     pid_t pid = -1;
     int rc = 0;
-    if (o.fileLimit > 0) {
-        // posix_spawn cannot set a limit: the child sets it between fork and
-        // exec, with async-signal-safe calls only, doing what the file actions
-        // and attributes above would do.
+    if (o.fileLimit > 0 || o.childSignalIgnored) {
+        // posix_spawn cannot set a limit or ignore a signal: the child does it
+        // between fork and exec, with async-signal-safe calls only, doing what
+        // the file actions and attributes above would do.
         std::vector<char*> argv = pointers(args), envp = pointers(env);
         const rlimit limit{static_cast<rlim_t>(o.fileLimit), static_cast<rlim_t>(o.fileLimit)};
         pid = ::fork();
@@ -187,7 +187,9 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
                 }
             }
             ::dup2(1, 2);
-            if ((o.workDir.empty() || ::chdir(o.workDir.c_str()) == 0) && ::setrlimit(RLIMIT_NOFILE, &limit) == 0)
+            if (o.childSignalIgnored) ::signal(SIGCHLD, SIG_IGN);
+            if ((o.workDir.empty() || ::chdir(o.workDir.c_str()) == 0) &&
+                (o.fileLimit <= 0 || ::setrlimit(RLIMIT_NOFILE, &limit) == 0))
                 ::execve(program.c_str(), argv.data(), envp.data());
             ::_exit(127);
         }

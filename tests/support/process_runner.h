@@ -62,6 +62,7 @@ struct RunOptions {
     int columns = 80;
     int hangUpAfterMs = -1;          // with terminal: close the terminal's other side then
     int fileLimit = 0;               // > 0: the program's limit of open files (soft and hard)
+    bool childSignalIgnored = false; // the program starts with SIGCHLD ignored, as some job runners leave it
 };
 
 struct RunResult {

@@ -86,14 +86,26 @@ void printConnectionNoticeOf(Tx notice, const TSocket* c, ...) {
     printColoredParts(head.data(), c->color, name.data(), text + label.end);
 }
 
-void printConnectionNoticeWith(TextOf<const char*, const char*> notice, const TSocket* c, const char* detail) {
-    // The label is the first conversion, the detail the one after it.
-    const char* const text = tr(notice.id);
+namespace {
+// The tail of a notice whose label is its first conversion, formatted with
+// the arguments after the label.
+void printLabelFirstNotice(Tx notice, const TSocket* c, ...) {
+    const char* const text = tr(notice);
     const FormatConversion label = nextConversion(text, 0);
     const std::string head(text, static_cast<size_t>(label.start));
     const TextBuffer name(Tx::connectionLabel, c->name.data());
-    const LString tail = LString::format(text + label.end, detail);
+    va_list args;
+    va_start(args, c);
+    const TextBuffer tail(text + label.end, args);
+    va_end(args);
     printColoredParts(head.c_str(), c->color, name.data(), tail.data());
+}
+}  // namespace
+
+void printConnectionNoticeWith(TextOf<const char*, const char*> notice, const TSocket* c, const char* detail) {
+    // The label is the first conversion, the detail the one after it (the
+    // check of notice makes sure of both).
+    printLabelFirstNotice(notice.id, c, detail);
 }
 
 TSocket::TSocket(int c) : id(g_nextConnectionId++) {

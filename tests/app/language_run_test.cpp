@@ -88,7 +88,7 @@ const Row kLanguage[] = {
              "Error 10070: cannot start program '/nonexistent/prog': ",
              "Error 10072: invalid SSH destination: 'ssh://-x'\n",
              "Error 10071: no program to start is given: 'exec:'\n",
-             "!atom-timeout [<sec>]\r\n                  seconds atoms without their own timeout wait",
+             "!atom-timeout [<sec>]\r\n                  seconds that atoms without a timeout wait",
              "!quit [<n>]       end Vesperline (<n> is the exit code, 0 to 255)\r\n",
              "!quit-when-done [0|1]\r\n                  end once no atom is waiting or running\r\n",
              "Error 10013: invalid number: 300\n", "[0 atoms completed, 1 failed, 0 skipped, 1 still waiting]\r\n"},

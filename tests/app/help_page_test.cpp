@@ -44,6 +44,18 @@ TEST(HelpPage, ListsEveryCommandInEnglishWhateverTheLanguage) {
         const std::string english = entryOf(e.help).english;
         const std::string first = english.substr(0, english.find_first_of("\n<%"));
         EXPECT_NE(line.find(first), std::string::npos) << first;
+        // A further form has a row of its own right after, with its own help.
+        if (e.otherForm) {
+            const size_t next = list.find("<tr>", row);
+            ASSERT_NE(next, std::string::npos);
+            const std::string other = list.substr(next, list.find("</tr>", next) - next);
+            const std::string synopsis = e.otherForm->synopsis;
+            EXPECT_EQ(other.rfind("<tr><td><code>!" + std::string(e.name) + " " +
+                                      synopsis.substr(0, synopsis.find_first_of("<\n")), 0), 0u)
+                << other;
+            const std::string help = entryOf(e.otherForm->help).english;
+            EXPECT_NE(other.find(help.substr(0, help.find('\n'))), std::string::npos) << other;
+        }
     }
     EXPECT_EQ(std::count_if(list.begin(), list.end(), [](char c) { return (c & 0x80) != 0; }), 0);
     std::string page;

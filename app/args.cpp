@@ -47,7 +47,7 @@ const char* quotedToken(const char* p, LString& out, bool* closed) {
     }
     *closed = *p == q;
     if (*closed) return p + 1;
-    msg(10012, "右側の「%c」がありません: %s", q, open);
+    msg(Tx::missingClosingQuote, q, open);
     return p;
 }
 
@@ -91,7 +91,7 @@ const char* parseNameList(const char* text, LStrList& list, const char* commandN
         if (!token.equals(",")) return afterItem;
         p = nextToken(p, token);
     }
-    if (commandName) msg(10014, "'%s' のパラメータがありません", commandName);
+    if (commandName) msg(Tx::missingParameter, commandName);
     return p;
 }
 
@@ -109,11 +109,11 @@ int parseNumberArg(const char* text, int min, int max, int current) {
     warnTrailing(nextToken(text, token));
     const int value = parseInt(token.data(), 0, 0);
     if (value >= min && value <= max) return value;
-    msg(10013, "数値が正しくありません: %d", value);
+    msg(Tx::invalidNumber, value);
     return current;
 }
 
 void warnTrailing(const char* text) {
     const char* p = skipBlanks(text);
-    if (*p) msg(30001, "行末の余計な記述を無視します: '%s'", p);
+    if (*p) msg(Tx::extraTextIgnored, p);
 }

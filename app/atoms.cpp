@@ -39,7 +39,7 @@ Atom* g_openAtom = nullptr;  // the atom being defined; main thread only
 void closeOpenAtom() {
     if (g_openAtom == nullptr) return;
     g_openAtom->open = 0;
-    writeSysLog("Atom %s defined", g_openAtom->name.data());
+    writeSysLog(Tx::eventAtomDefined, g_openAtom->name.data());
     atomDefined(*g_openAtom);
     g_openAtom = nullptr;
 }
@@ -65,11 +65,11 @@ void moveAtom(const char* name, int n) {
     if (target < 0) target = 0;
     const int i = findAtom(name);
     if (i < 0) {
-        msg(10018, "アトム「%s」が見つかりません", name);
+        msg(Tx::atomNotFound, name);
         return;
     }
     g_atoms.insert(static_cast<int>(target), g_atoms.takeAt(i));
-    msgPrint("アトム「%s」を %d/%d 番目に移動しました\r\n", name, static_cast<int>(target) + 1, count);
+    msg(Tx::atomMoved, name, static_cast<int>(target) + 1, count);
 }
 
 // Reads the number after the keyword of !atom (timeout, retry) into value:
@@ -78,12 +78,12 @@ const char* readCount(const char* p, const char* keyword, int& value) {
     LString token;
     p = nextToken(p, token);
     if (token.empty()) {
-        msg(10014, "'%s' のパラメータがありません", keyword);
+        msg(Tx::missingParameter, keyword);
         return p;
     }
     const int n = parseInt(token.data(), 0, 0);
     if (n < 0) {
-        msg(10013, "数値が正しくありません: %d", n);
+        msg(Tx::invalidNumber, n);
         return p;
     }
     value = n;
@@ -169,7 +169,7 @@ int cmdAtom(CommandContext& ctx) {
 
 int cmdEndAtom(CommandContext&) {
     if (g_openAtom == nullptr) {
-        msg(10017, "入力受付中のアトムがありません");
+        msg(Tx::noAtomOpen);
         return 0;
     }
     closeOpenAtom();
@@ -194,23 +194,26 @@ int cmdListAtom(CommandContext& ctx) {
     const bool detail = token.equals("d");
     for (int i = 0; i < g_atoms.count(); ++i) {
         const Atom* a = g_atoms[i];
-        msgPrint("[%d] ATOM '%s'", i + 1, a->name.data());
+        msg(Tx::atomListed, i + 1, a->name.data());
         printNameList(" after ", a->after);
         printNameList(" by ", a->by);
         printNameList(" except-by ", a->exceptBy);
         if (a->timeout >= 0) msgPrint(" timeout %d", a->timeout);
         if (a->retries > 0) msgPrint(" retry %d", a->retries);
-        msgPrintText(a->open ? " [open]\r\n" : "\r\n");
+        if (a->open)
+            msgPrint("%s\r\n", tr(Tx::listedOpen));
+        else
+            msgPrintText("\r\n");
         if (detail)
             for (const LineRecord* line : a->lines) msgPrint("    %s\r\n", displayText(*line).data());
     }
-    msgPrint("%d 個のアトムが待機中です\r\n", g_atoms.count());
+    msg(Tx::atomsWaiting, g_atoms.count());
     LStrList running;
     for (const TSocket* c : g_connections)
         if (!c->currentAtom.empty()) running.add(c->currentAtom.data());
-    printNameList("実行中のアトム: ", running, "\r\n");
-    printNameList("完了したアトム: ", g_completedAtoms, "\r\n");
-    printNameList(lang("失敗したアトム: ", "failed atoms: "), failedAtoms(), "\r\n");
+    printNameList(tr(Tx::runningAtoms), running, "\r\n");
+    printNameList(tr(Tx::completedAtoms), g_completedAtoms, "\r\n");
+    printNameList(tr(Tx::failedAtoms), failedAtoms(), "\r\n");
     return 0;
 }
 
@@ -249,16 +252,16 @@ int cmdDeleteAtom(CommandContext& ctx) {
     for (int k = 0; k < names.count(); ++k) {
         const int i = findAtom(names[k]);
         if (i < 0) {
-            msg(10018, "アトム「%s」が見つかりません", names[k]);
+            msg(Tx::atomNotFound, names[k]);
             continue;
         }
-        writeSysLog("Delete atom %s", names[k]);
+        writeSysLog(Tx::eventAtomDeleted, names[k]);
         removeAtom(i);
         ++count;
     }
     dependenciesChanged();
-    msgPrint("%d 個のアトムを削除しました\r\n", count);
-    writeSysLog("%d atom(s) deleted", count);
+    msg(Tx::atomsDeleted, count);
+    writeSysLog(Tx::eventAtomsDeleted, count);
     return 0;
 }
 
@@ -282,11 +285,11 @@ int cmdDeleteCompletedAtom(CommandContext& ctx) {
                 removed = true;
                 ++count;
             }
-            if (!removed) msg(10018, "完了したアトム「%s」が見つかりません", name);
+            if (!removed) msg(Tx::completedAtomNotFound, name);
         }
     }
     dependenciesChanged();
-    msgPrint("%d 個の完了アトムを削除しました\r\n", count);
-    writeSysLog("%d completed atom(s) deleted", count);
+    msg(Tx::completedAtomsDeleted, count);
+    writeSysLog(Tx::eventCompletedAtomsDeleted, count);
     return 0;
 }

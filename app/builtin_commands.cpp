@@ -32,7 +32,7 @@ int cmdReadCommandFile(CommandContext& ctx) {
 }
 
 int cmdEndMacroOutside(CommandContext& ctx) {
-    msg(10010, "マクロ定義外に %s があります", displayText(ctx.line).data());
+    msg(Tx::endMacroOutside, displayText(ctx.line).data());
     return 0;
 }
 
@@ -43,13 +43,13 @@ int cmdColor(CommandContext& ctx) {
     for (int i = 0; i < items.count(); ++i) {
         const int c = parseInt(items[i], 0, 0);
         if (c < 0 || c > 255) {
-            msg(10008, "%Xh は色として指定できません", c);
+            msg(Tx::invalidColor, c);
             continue;
         }
         g_colorList.add(c);
     }
     if (g_colorList.empty()) {
-        msg(10009, "色の指定が１つもありません");
+        msg(Tx::noColor);
         g_colorList.add(7);
     }
     return 0;
@@ -114,7 +114,7 @@ int cmdQuit(CommandContext& ctx) {
     const int code = parseInt(token.data(), 0, 0);
     if (!isNumberText(token.data())) return 1;  // parseInt has reported it
     if (code < 0 || code > 255) {
-        msg(10013, "数値が正しくありません: %d", code);
+        msg(Tx::invalidNumber, code);
         return 1;
     }
     setQuitCode(code);
@@ -135,7 +135,7 @@ int cmdWait(CommandContext& ctx) {
     const int seconds = parseInt(token.data(), 0, 0);
     warnTrailing(rest);
     if (seconds < 0) {
-        msg(10013, "数値が正しくありません: %d", seconds);
+        msg(Tx::invalidNumber, seconds);
         return 0;
     }
     ctx.pause.extendTo(nowMs() + static_cast<int64_t>(seconds) * 1000);

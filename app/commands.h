@@ -1,6 +1,7 @@
 // The control commands: the context every handler gets, and one handler per
-// command. The table that maps names and short forms to handlers is in
-// dispatcher.cpp; each handler lives with the component that owns the command.
+// command. The table that maps names and short forms to handlers, with their
+// synopses and help, is app/command_table.cpp; each handler lives with the
+// component that owns the command.
 #pragma once
 
 class LineRecord;

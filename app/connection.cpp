@@ -28,8 +28,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <unordered_map>
 
 #include "app/args.h"
@@ -67,9 +69,43 @@ int nextAutomaticColor() {
 }
 }  // namespace
 
-void printConnectionNotice(const char* head, const TSocket* c, const char* tail) {
-    const JoinedText label{"Connection ", c->name.data()};
-    printColoredParts(head, c->color, label.data(), tail);
+void printConnectionNoticeOf(Tx notice, const TSocket* c, ...) {
+    // The label is the last conversion (printConnectionNotice's check makes
+    // sure there is one): what comes before it is formatted with the
+    // arguments, what comes after it is text.
+    const char* const text = tr(notice);
+    FormatConversion label;
+    for (FormatConversion k = nextConversion(text, 0); k.start >= 0; k = nextConversion(text, k.end)) label = k;
+    // Short enough to stay off the heap: notices are printed for every atom.
+    const std::string headFormat(text, static_cast<size_t>(label.start));
+    va_list args;
+    va_start(args, c);
+    const TextBuffer head(headFormat.c_str(), args);
+    va_end(args);
+    const TextBuffer name(Tx::connectionLabel, c->name.data());
+    printColoredParts(head.data(), c->color, name.data(), text + label.end);
+}
+
+namespace {
+// The tail of a notice whose label is its first conversion, formatted with
+// the arguments after the label.
+void printLabelFirstNotice(Tx notice, const TSocket* c, ...) {
+    const char* const text = tr(notice);
+    const FormatConversion label = nextConversion(text, 0);
+    const std::string head(text, static_cast<size_t>(label.start));
+    const TextBuffer name(Tx::connectionLabel, c->name.data());
+    va_list args;
+    va_start(args, c);
+    const TextBuffer tail(text + label.end, args);
+    va_end(args);
+    printColoredParts(head.c_str(), c->color, name.data(), tail.data());
+}
+}  // namespace
+
+void printConnectionNoticeWith(TextOf<const char*, const char*> notice, const TSocket* c, const char* detail) {
+    // The label is the first conversion, the detail the one after it (the
+    // check of notice makes sure of both).
+    printLabelFirstNotice(notice.id, c, detail);
 }
 
 TSocket::TSocket(int c) : id(g_nextConnectionId++) {
@@ -115,7 +151,7 @@ void TSocket::onConnected() {
         LLockGuard guard;
         flags &= ~kConnecting;
     }
-    writeSysLog("Connection %s opened", name.data());
+    writeSysLog(Tx::eventConnectionOpened, name.data());
     // It may take an atom now: the main loop runs a pass.
     wakeMainLoop();
 }
@@ -130,8 +166,8 @@ void TSocket::onConnectFailed(int err) {
     LLockGuard guard;
     flags |= kConnectFailed;
     const int waiting = sendQueue.count();
-    if (waiting > 0) msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(*sendQueue[0]).data());
-    if (waiting > 1) systemMessage("[%d lines not sent to %s]", waiting, name.data());
+    if (waiting > 0) msg(Tx::lineNotSent, displayText(*sendQueue[0]).data());
+    if (waiting > 1) systemMessage(Tx::linesNotSent, waiting, name.data());
     sendQueue.clear();
 }
 
@@ -144,12 +180,11 @@ void TSocket::onClosed() {
     flags &= ~kWritable;
     // A program's connection says how the program ended.
     if (const LString how = programEnd(); !how.empty()) {
-        const JoinedText tail{" closed (", how.data(), ")]\r\n"};
-        printConnectionNotice("[", this, tail.data());
-        writeSysLog("Connection %s closed (%s)", name.data(), how.data());
+        printConnectionNoticeWith(Tx::connectionEndedNotice, this, how.data());
+        writeSysLog(Tx::eventConnectionEnded, name.data(), how.data());
     } else {
-        printConnectionNotice("[", this, " closed]\r\n");
-        writeSysLog("Connection %s closed", name.data());
+        printConnectionNotice(Tx::connectionClosedNotice, this);
+        writeSysLog(Tx::eventConnectionClosed, name.data());
     }
     // Lines still queued go with the object; a running atom fails.
     atomConnectionClosed(this);
@@ -292,7 +327,7 @@ void TSocket::sendLine(const LineRecord& line) {
         // A text line shows as its text (displayText without a copy).
         std::optional<LString> shown;
         if (line.lowerKind() != 'g' || line.secret) shown = displayText(line);
-        const JoinedText message{"[send to ", name.data(), "] ", shown ? shown->data() : text.data()};
+        const TextBuffer message(Tx::sentTo, name.data(), shown ? shown->data() : text.data());
         systemMessageText(message.data());
     }
     // The line and its line ending in one send.
@@ -373,7 +408,7 @@ TSocket* liveConnection(TSocket* c) {
 
 bool isConnectionColor(const char* name, int c) {
     if (c >= 0 && c <= 255) return true;
-    msg(10008, "接続「%s」に対する色指定 %Xh は正しくありません", name, c);
+    msg(Tx::invalidConnectionColor, name, c);
     return false;
 }
 
@@ -389,7 +424,7 @@ void queueLine(TSocket* c, const LineRecord& line) {
     // reach the console with one write.
     ConsoleOutput out;
     if (liveConnection(c) == nullptr || (c->flags & TSocket::kConnectFailed)) {
-        msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(line).data());
+        msg(Tx::lineNotSent, displayText(line).data());
         return;
     }
     if ((c->flags & TSocket::kWritable) && c->sendQueue.empty() && c->unsentRest.empty() &&
@@ -409,7 +444,7 @@ void queueLine(TSocket* c, const LineRecord& line) {
         return;
     }
     c->sendQueue.add(line.clone());
-    systemMessage("[Register for %s] %s", c->name.data(), displayText(line).data());
+    systemMessage(Tx::registerForConnection, c->name.data(), displayText(line).data());
 }
 
 // ---- opening ----
@@ -452,11 +487,11 @@ bool readLineEnd(const char*& p, LineEnd& eol) {
     LString word;
     p = nextToken(p, word);
     if (word.empty()) {
-        msg(10014, "'%s' のパラメータがありません", "eol");
+        msg(Tx::missingParameter, "eol");
         return false;
     }
     if (!parseLineEnd(word.data(), &eol)) {
-        msg(10047, "行末の指定「%s」は正しくありません (crlf, cr, lf のいずれか)", word.data());
+        msg(Tx::invalidLineEnd, word.data());
         return false;
     }
     return true;
@@ -503,7 +538,7 @@ int cmdOpen(CommandContext& ctx) {
         }
     }
     if (!name.empty() && findConnection(name.data()) != nullptr) {
-        msg(10029, "接続「%s」はすでに存在します", name.data());
+        msg(Tx::connectionExists, name.data());
         noteRunFailure();
         return 0;
     }
@@ -524,7 +559,7 @@ TSocket* closeTarget(CommandContext& ctx) {
     LString token;
     warnTrailing(nextToken(ctx.args, token));
     TSocket* c = token.empty() ? liveConnection(ctx.connection) : findConnection(token.data());
-    if (c == nullptr) msg(10004, "閉じるべき接続が見つかりません");
+    if (c == nullptr) msg(Tx::noConnectionToClose);
     return c;
 }
 }  // namespace

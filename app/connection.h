@@ -20,6 +20,7 @@
 #include "app/socket.h"
 #include "app/telnet.h"
 #include "base/larray.h"
+#include "base/msg.h"
 #include "base/thread.h"
 
 struct AtomRun;
@@ -145,10 +146,17 @@ int connectionCount();
 // c when it is still in g_connections, else null. The caller holds g_libLock
 // and keeps holding it while it uses the result.
 TSocket* liveConnection(TSocket* c);
-// Prints head (e.g. "["), "Connection <name>" in c's colour, then tail (e.g.
-// " closed]\r\n"), as one unit of console output. The caller holds g_libLock
-// or otherwise keeps c alive.
-void printConnectionNotice(const char* head, const TSocket* c, const char* tail);
+// Prints a notice of the catalogue whose last conversion is c's label
+// ("Connection C1", in c's colour), e.g. "[%s closed]\r\n"; args fill the
+// conversions before it. One unit of console output. The caller holds
+// g_libLock or otherwise keeps c alive.
+template <class... Args>
+void printConnectionNotice(TextOf<Args..., const char*> notice, const TSocket* c, Args... args);
+// The same without the check of the arguments; use printConnectionNotice().
+void printConnectionNoticeOf(Tx notice, const TSocket* c, ...);
+// Prints a notice of the catalogue whose first conversion is c's label and
+// whose second is detail, e.g. "[%s closed (%s)]\r\n"; as printConnectionNotice.
+void printConnectionNoticeWith(TextOf<const char*, const char*> notice, const TSocket* c, const char* detail);
 // Asks c to close; it leaves g_connections from its own thread. Never waits;
 // c must be live.
 void closeConnection(TSocket* c);
@@ -177,3 +185,8 @@ void setReady(bool ready, TSocket* c);
 // connection is writable and nothing waits, else a copy is queued
 // ("[Register for %s] %s").
 void queueLine(TSocket* c, const LineRecord& line);
+
+template <class... Args>
+void printConnectionNotice(TextOf<Args..., const char*> notice, const TSocket* c, Args... args) {
+    printConnectionNoticeOf(notice.id, c, args...);
+}

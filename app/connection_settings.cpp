@@ -20,12 +20,12 @@ TSocket* moveConnection(const char* name, int position) {
     int i = 0;
     while (i < g_connections.count() && !g_connections[i]->name.equals(name)) ++i;
     if (i == g_connections.count()) {
-        msg(10005, "接続「%s」が見つかりません", name);
+        msg(Tx::connectionNotFound, name);
         return nullptr;
     }
     TSocket* c = g_connections[i];
     if (!c->ready()) {
-        msg(10027, "接続「%s」は使用中です", name);
+        msg(Tx::connectionInUse, name);
         return c;
     }
     g_connections.removeAt(i);
@@ -33,27 +33,27 @@ TSocket* moveConnection(const char* name, int position) {
     if (position < 0) position = 0;
     if (position > rest) position = rest;
     g_connections.insert(position, c);
-    msgPrint("接続「%s」を %d/%d 番目に移動しました\r\n", name, position + 1, rest + 1);
+    msg(Tx::connectionMoved, name, position + 1, rest + 1);
     return c;
 }
 
 void setReady(bool ready, TSocket* c) {
     LLockGuard guard;
     if (c == nullptr) {
-        msg(10001, "接続が見つかりません");
+        msg(Tx::noConnection);
         return;
     }
     if (ready == c->ready()) return;
     if (!ready) {
-        printConnectionNotice("[", c, " occupied]\r\n");
+        printConnectionNotice(Tx::connectionOccupiedNotice, c);
         c->flags &= ~TSocket::kReady;
         return;
     }
-    printConnectionNotice("[", c, " ready]\r\n");
+    printConnectionNotice(Tx::connectionReadyNotice, c);
     c->flags |= TSocket::kReady;
     // An atom running here is abandoned and fails, also one whose lines a
     // !!wait holds back.
-    endRun(c, AtomRun::Status::kFailed, "abandoned");
+    endRun(c, AtomRun::Status::kFailed, tr(Tx::reasonAbandoned));
     c->currentAtom.clear();
     if (c->handOut != 0) abandonHandOut(c->handOut);
     c->handOut = 0;
@@ -62,19 +62,19 @@ void setReady(bool ready, TSocket* c) {
 
 namespace {
 
-// Sets c's colour and says so with the words "この色" shown in it.
+// Sets c's colour and says so, with the sample words shown in it.
 void setColor(const char* name, int color) {
     LLockGuard guard;
     TSocket* c = findConnection(name);
     if (c == nullptr) {
-        msg(10005, "接続「%s」が見つかりません", name);
+        msg(Tx::connectionNotFound, name);
         return;
     }
     c->color = color;
     ConsoleOutput out;
-    msgPrint("接続「%s」を", name);
-    printColored(color, "この色");
-    msgPrintText("に設定しました\r\n");
+    msg(Tx::colorSetHead, name);
+    printColored(color, tr(Tx::colorSetSample));
+    msg(Tx::colorSetTail);
 }
 
 // Sets the line ending of the named connection and says so.
@@ -82,11 +82,11 @@ void setLineEnd(const char* name, LineEnd eol) {
     LLockGuard guard;
     TSocket* c = findConnection(name);
     if (c == nullptr) {
-        msg(10005, "接続「%s」が見つかりません", name);
+        msg(Tx::connectionNotFound, name);
         return;
     }
     c->eol = eol;
-    msgPrint("接続「%s」の行末を %s に設定しました\r\n", name, lineEndName(eol));
+    msg(Tx::lineEndSet, name, lineEndName(eol));
 }
 
 // The name of the connection a command acts on when it names none.
@@ -159,27 +159,25 @@ int cmdListConnection(CommandContext&) {
     LLockGuard guard;
     int number = 0;
     for (TSocket* c : g_connections) {
-        LString line = LString::format("[%d] CONNECTION '%s' -> %s", ++number, c->name.data(),
-                                       c->peerAddress().data());
+        LString line = textf(Tx::connectionListed, ++number, c->name.data(), c->peerAddress().data());
         if (c->connecting())
-            line.append(" [connecting]");
+            line.append(tr(Tx::listedConnecting));
         else if (c->ready())
-            line.append(" [ready]");
+            line.append(tr(Tx::listedReady));
         else if (!c->currentAtom.empty())
-            line.appendFormat(" [occupied for %s]", c->currentAtom.data());
+            line.append(textf(Tx::listedOccupiedFor, c->currentAtom.data()));
         else
-            line.append(" [occupied]");
-        if (!c->logFiles.empty()) {
-            line.append(" [logging");
-            if (c->logFiles.count() >= 2) line.appendFormat(" to %d files", c->logFiles.count());
-            line.append("]");
-        }
-        if (c->flags & TSocket::kCloseOnReady) line.append(" [close on ready]");
-        if (c->telnet.active()) line.append(" [telnet]");
-        if (const LineEnd eol = c->eol; eol != LineEnd::crlf) line.appendFormat(" [eol %s]", lineEndName(eol));
+            line.append(tr(Tx::listedOccupied));
+        if (c->logFiles.count() >= 2)
+            line.append(textf(Tx::listedLoggingTo, c->logFiles.count()));
+        else if (!c->logFiles.empty())
+            line.append(tr(Tx::listedLogging));
+        if (c->flags & TSocket::kCloseOnReady) line.append(tr(Tx::listedCloseOnReady));
+        if (c->telnet.active()) line.append(tr(Tx::listedTelnet));
+        if (const LineEnd eol = c->eol; eol != LineEnd::crlf) line.append(textf(Tx::listedLineEnd, lineEndName(eol)));
         line.append("\r\n");
         printColored(c->color, line.data(), line.len());
     }
-    msgPrint("%d 個の接続があります\r\n", number);
+    msg(Tx::connectionCount, number);
     return 0;
 }

@@ -40,7 +40,7 @@ void colorWritten(bool ok) {
     if (g_colorFailureReported) return;
     g_colorFailureReported = true;
     g_reportingColorFailure = true;
-    msg(17000, "SetConsoleTextAttribute() failed");
+    msg(Tx::colorFailed);
     g_reportingColorFailure = false;
 }
 }  // namespace
@@ -99,12 +99,12 @@ int echoColor(int c) {
     return c;
 }
 
-void systemMessage(const char* fmt, ...) {
+void systemMessageOf(Tx id, ...) {
     if (g_systemMsgColor == 0) return;
     LString text;
     va_list args;
-    va_start(args, fmt);
-    text.appendFormatV(fmt, args);
+    va_start(args, id);
+    text.appendFormatV(tr(id), args);
     va_end(args);
     systemMessageText(text.data());
 }

@@ -80,9 +80,12 @@ void setConsoleColor(int attribute);
 // g_inputHighlight the foreground intensity bit is set.
 int echoColor(int c);
 
-// Prints one system message line in g_systemMsgColor (nothing when it is 0).
-// fmt is program text; pass user text as arguments.
-void systemMessage(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Prints one system message line of the catalogue in g_systemMsgColor
+// (nothing when it is 0).
+template <class... Args>
+void systemMessage(TextOf<Args...> text, Args... args);
+// The same without the check of the arguments; use systemMessage().
+void systemMessageOf(Tx text, ...);
 // The same with a finished text.
 void systemMessageText(const char* text);
 
@@ -102,3 +105,8 @@ void printColoredParts(const char* head, int attribute, const char* text, const 
 
 // Clears the screen when standard output is a terminal.
 void clearScreen();
+
+template <class... Args>
+void systemMessage(TextOf<Args...> text, Args... args) {
+    systemMessageOf(text.id, args...);
+}

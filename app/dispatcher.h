@@ -1,30 +1,13 @@
 // Executing a line and dispatching a control command through the command table
-// (names and short forms as data, one handler per command; see commands.h).
+// (app/command_table.h).
 #pragma once
 
-#include <string>
-#include <vector>
-
-#include "app/commands.h"
+#include "app/command_table.h"
 
 class LineRecord;
 class PendingLines;
 class TSocket;
 struct LinePause;
-
-// One entry of the command table.
-struct CommandEntry {
-    const char* name;       // the long name, without '!'
-    const char* shortName;  // the short form, or null
-    CommandHandler handler;
-};
-
-// The entry whose long name or short form is exactly name, or null.
-const CommandEntry* findCommand(const char* name);
-
-// Appends every command name and short form of the table (for completion);
-// the table is constant, so any thread may call it.
-void listCommandNames(std::vector<std::string>& out);
 
 // Runs one line with connection as the current connection (may be null): text
 // goes to queueLine, a command to dispatchCommand. Without a connection only

@@ -4,6 +4,8 @@
 
 #include "base/lstring.h"
 
+struct CommandEntry;
+
 // The address opened when no help page lies next to the executable.
 extern const char* const kOnlineHelpAddress;
 
@@ -20,3 +22,6 @@ void openOnlineHelp();
 // The texts themselves (tests compare them line by line).
 LString helpText();
 LString usageText();
+// The explanation of a command in the language in force; where it shows the
+// value of a colour setting, these are the values shown.
+LString commandExplanation(const CommandEntry& e, int systemMsgColor, int errorMsgColor);

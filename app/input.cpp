@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/args.h"
+#include "app/command_table.h"
 #include "app/commands.h"
 #include "app/completion.h"
 #include "app/connection.h"
@@ -43,11 +44,11 @@ bool secretTargetExists(const char* cname) {
     LLockGuard guard;
     if (*cname != 0) {
         if (findConnection(cname) != nullptr) return true;
-        msg(10005, "接続「%s」が見つかりません", cname);
+        msg(Tx::connectionNotFound, cname);
         return false;
     }
     if (currentConnection() != nullptr) return true;
-    msg(10003, "コマンドを実行する接続がありません: %s", "!secret");
+    msg(Tx::noConnectionForCommand, "!secret");
     return false;
 }
 }  // namespace
@@ -132,7 +133,8 @@ bool TInput::isSecretCommand(const std::string& text, std::string& target) {
         return w;
     };
     const std::string name = word();
-    if (name != "secret" && name != "sec") return false;
+    const CommandEntry* command = findCommand(name.c_str());
+    if (command == nullptr || command->handler != cmdSecret) return false;
     target = word();
     return true;
 }
@@ -141,7 +143,7 @@ void TInput::addToHistory(const std::string& text) {
     LineEditor* editor = reader_.editor();
     if (!editor || editor->addHistory(text) || historyFailed_) return;
     historyFailed_ = true;  // once: the next line would fail the same way
-    msg(17000, "履歴ファイル %s に書き込めません", historyPath_.c_str());
+    msg(Tx::historyWriteFailed, historyPath_.c_str());
 }
 
 void TInput::run() {
@@ -149,7 +151,7 @@ void TInput::run() {
         LineEditor* editor = reader_.editor();
         editor->setCompleter(completeConsoleLine);
         if (!historyPath_.empty() && !editor->useHistoryFile(historyPath_))
-            msg(17000, "履歴ファイル %s を読めません", historyPath_.c_str());
+            msg(Tx::historyReadFailed, historyPath_.c_str());
         LLockGuard guard;
         g_consoleEditing = true;
     }
@@ -162,12 +164,12 @@ void TInput::run() {
         if (n == StdinReader::kWoken || n == StdinReader::kEnd) break;
         if (n == StdinReader::kError) {
             // Reported once: a read that fails now fails again at once.
-            msg(17000, "ReadConsole() failed");
+            msg(Tx::readConsoleFailed);
             break;
         }
         if (n == StdinReader::kTooLong) {
             // A pasted command is run whole or not at all.
-            msg(10045, "入力行が長すぎます (最大 %d バイト)", kMaxLine);
+            msg(Tx::lineTooLong, kMaxLine);
             continue;
         }
         if (!secret && !reader_.editor()) {
@@ -249,6 +251,6 @@ int cmdSecret(CommandContext& ctx) {
     // connection is checked when it is sent.
     if (ctx.line.readsSecret) return 0;
     if (!secretTargetExists(cname.data())) return 0;
-    if (!requestSecretLine(cname.data())) msg(10048, "コンソール入力が終了しているため秘密の行を読めません");
+    if (!requestSecretLine(cname.data())) msg(Tx::secretAfterInputEnded);
     return 0;
 }

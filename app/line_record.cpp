@@ -33,7 +33,7 @@ LString displayText(const LineRecord& line) {
     case 'g':
         break;
     default:
-        msg(10000, "Internal 454");
+        msg(Tx::invalidLineKind);
         break;
     }
     out.append(line.text());

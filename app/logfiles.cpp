@@ -44,7 +44,7 @@ bool records(const LogFile& f, const TSocket* c) {
 // The local time as "yyyy/mm/dd hh:mm:ss", or "(time-error)".
 LString timeStamp() {
     int t[6];
-    if (!platformLocalTime(platformNow(), t)) return LString("(time-error)");
+    if (!platformLocalTime(platformNow(), t)) return LString(tr(Tx::timeError));
     return LString::format("%04d/%02d/%02d %02d:%02d:%02d", t[0], t[1], t[2], t[3], t[4], t[5]);
 }
 
@@ -87,10 +87,10 @@ void closeBrokenFile(const LogFile* f, int err) {
         std::unique_ptr<LogFile> broken = g_logFiles.takeAt(i);
         const LString path(broken->stream->fileName());
         platformSetErrno(err);
-        msg(17000, lang("ログファイル「%s」に書き込めません", "cannot write to log file %s"), path.data());
+        msg(Tx::logWriteFailed, path.data());
         const int count = detachEverywhere(broken.get());
         broken.reset();  // closes the file
-        systemMessage("[Log file %s closed for %d connection(s)]", path.data(), count);
+        systemMessage(Tx::logFileClosed, path.data(), count);
         return;
     }
 }
@@ -128,7 +128,7 @@ void logTraffic(TSocket* c, uint32_t leaveOut, char direction, const char* bytes
 }
 }  // namespace
 
-void writeSysLog(const char* fmt, ...) {
+void writeSysLogOf(Tx id, ...) {
     LLockGuard guard;
     // The event is formatted only when a file records it: without such a file
     // this costs a glance at the list, on the busiest paths of the program.
@@ -142,8 +142,8 @@ void writeSysLog(const char* fmt, ...) {
         if (entry.empty()) {
             LString event;
             va_list args;
-            va_start(args, fmt);
-            event.appendFormatV(fmt, args);
+            va_start(args, id);
+            event.appendFormatV(tr(id), args);
             va_end(args);
             entry = LString::format("[%s  %s]\r\n", timeStamp().data(), event.data());
         }
@@ -172,7 +172,7 @@ int cmdOpenLogFile(CommandContext& ctx) {
     const char* p = ctx.args;
     if (!nextPathToken(p, path)) return 0;
     if (path.empty()) {
-        msg(10019, "ログファイルのパスを指定してください");
+        msg(Tx::logPathMissing);
         return 0;
     }
     auto file = std::make_unique<LogFile>();
@@ -214,10 +214,10 @@ int cmdOpenLogFile(CommandContext& ctx) {
         }
     }
     if (forAll)
-        msgPrint("ログファイル「%s」を開きました\r\n", path.data());
+        msg(Tx::logFileOpened, path.data());
     else
-        msgPrint("ログファイル「%s」を %d 個の接続に対して設定しました\r\n", path.data(), count);
-    writeSysLog("Log file %s opened", path.data());
+        msg(Tx::logFileSetFor, path.data(), count);
+    writeSysLog(Tx::eventLogFileOpened, path.data());
     return 0;
 }
 
@@ -227,11 +227,11 @@ int cmdCloseLogFile(CommandContext& ctx) {
     if (!nextPathToken(rest, path)) return 0;
     if (path.empty()) {
         if (g_logFiles.empty()) {
-            msg(10028, "開いているログファイルはありません");
+            msg(Tx::noLogFileOpen);
             return 0;
         }
         if (g_logFiles.count() >= 2) {
-            msg(10019, "ログファイルのパスを指定してください");
+            msg(Tx::logPathMissing);
             return 0;
         }
         path.assign(g_logFiles[0]->stream->fileName());
@@ -250,9 +250,9 @@ int cmdCloseLogFile(CommandContext& ctx) {
         }
     }
     if (!closing) {
-        msg(10022, "ログファイル「%s」が見つかりません", path.data());
+        msg(Tx::logFileNotFound, path.data());
         return 0;
     }
-    msgPrint("[Log file %s closed for %d connection(s)]\r\n", path.data(), count);
+    msgPrint("%s\r\n", TextBuffer(Tx::logFileClosed, path.data(), count).data());
     return 0;  // closing releases the names and closes the stream
 }

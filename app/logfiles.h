@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/catalogue.h"
 #include "base/larray.h"
 #include "base/lhash.h"
 #include "base/obj.h"
@@ -26,8 +27,12 @@ struct LogFile : LObj {
 
 extern LOwnedArray<LogFile> g_logFiles;
 
-// Writes "[<local time>  <event>]\r\n" to every file with sys. fmt is program text.
-void writeSysLog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Writes "[<local time>  <event>]\r\n" to every file with sys; the event is a
+// text of the catalogue with its arguments.
+template <class... Args>
+void writeSysLog(TextOf<Args...> event, Args... args);
+// The same without the check of the arguments; use writeSysLog().
+void writeSysLogOf(Tx event, ...);
 // Attaches every log file whose forNames is empty or holds c's name.
 void attachLogFiles(TSocket* c);
 // Receive entry ("[%s<]" with cn, then the bytes) to c's files without xr.
@@ -36,3 +41,8 @@ void logReceived(TSocket* c, const char* bytes, int n);
 void logSent(TSocket* c, const char* text, int n);
 // Closes and releases every log file (at exit, after "Exit Vesperline").
 void closeAllLogFiles();
+
+template <class... Args>
+void writeSysLog(TextOf<Args...> event, Args... args) {
+    writeSysLogOf(event.id, args...);
+}

@@ -50,7 +50,7 @@ LString expandMacroLine(const LineRecord& line, const LStrList& params, const LS
         out.append(text.data() + pos, open - pos);
         const int close = text.find("}", open + 2);
         if (close < 0) {
-            msg(10040, "'${' の後に '}' がありません: %s", displayText(line).data());
+            msg(Tx::macroBraceMissing, displayText(line).data());
             out.append(text.data() + open, text.len() - open);
             break;
         }
@@ -68,7 +68,7 @@ LString expandMacroLine(const LineRecord& line, const LStrList& params, const LS
             if (found >= 0) {
                 out.append(args[found]);
             } else {
-                msg(10041, "マクロ引数 '%s' は未定義です", key.data());
+                msg(Tx::macroArgumentUndefined, key.data());
             }
         }
         pos = close + 1;
@@ -80,7 +80,7 @@ int cmdMacro(CommandContext& ctx) {
     auto macro = std::make_unique<Macro>();
     const char* rest = nextToken(ctx.args, macro->name);
     macro->key = macro->name.data();
-    if (takeMacro(macro->name.data())) msg(30004, "既存のマクロ %s を置き換えます", macro->name.data());
+    if (takeMacro(macro->name.data())) msg(Tx::macroReplaced, macro->name.data());
     parseNameList(rest, macro->params, nullptr);
     g_recordingMacro = macro.get();
     g_macros.addRecord(macro.release());
@@ -92,19 +92,19 @@ int cmdCallMacro(CommandContext& ctx) {
     const char* rest = nextToken(ctx.args, name);
     const Macro* macro = findMacro(name.data());
     if (!macro) {
-        msg(10023, "マクロ %s が見つかりません", name.data());
+        msg(Tx::macroNotFound, name.data());
         return 0;
     }
     std::shared_ptr<MacroExpansion> expansion = ctx.line.expansion;
     if (!expansion) expansion = std::make_shared<MacroExpansion>();
     if (expansion->stopped) return 0;
     if (ctx.line.depth >= kMaxMacroDepth) {
-        msg(10042, "マクロ %s の呼び出しが深すぎます (最大 %d 段)", name.data(), kMaxMacroDepth);
+        msg(Tx::macroTooDeep, name.data(), kMaxMacroDepth);
         expansion->stopped = true;
         return 0;
     }
     if (macro->lines.count() > kMaxMacroLines - expansion->lines) {
-        msg(10043, "マクロ %s の展開が大きすぎます (最大 %d 行)", name.data(), kMaxMacroLines);
+        msg(Tx::macroTooLarge, name.data(), kMaxMacroLines);
         expansion->stopped = true;
         return 0;
     }
@@ -114,10 +114,10 @@ int cmdCallMacro(CommandContext& ctx) {
     const int nParams = macro->params.count();
     const int nArgs = args.count();
     if (nArgs < nParams) {
-        msg(30002, "マクロ %s の実引数が足りません (仮引数=%d個, 実引数=%d個)", name.data(), nParams,
+        msg(Tx::macroTooFewArguments, name.data(), nParams,
             nArgs);
     } else if (nArgs > nParams) {
-        msg(30003, "マクロ %s の実引数が多すぎます (仮引数=%d個, 実引数=%d個)", name.data(), nParams,
+        msg(Tx::macroTooManyArguments, name.data(), nParams,
             nArgs);
     }
     const int bound = nArgs < nParams ? nArgs : nParams;
@@ -140,10 +140,10 @@ int cmdDeleteMacro(CommandContext& ctx) {
         if (takeMacro(names[i])) {
             ++count;
         } else {
-            msg(10023, "マクロ %s が見つかりません", names[i]);
+            msg(Tx::macroNotFound, names[i]);
         }
     }
-    msgPrint("%d 個のマクロを削除しました\r\n", count);
+    msg(Tx::macrosDeleted, count);
     return 0;
 }
 
@@ -155,10 +155,7 @@ int cmdListMacro(CommandContext& ctx) {
     g_macros.collect(all);
     for (int i = 0; i < all.count(); ++i) {
         const auto* macro = reinterpret_cast<const Macro*>(all[i]);
-        LString head;
-        head.append("MACRO '");
-        head.append(macro->name);
-        head.append("'");
+        LString head = textf(Tx::macroListed, macro->name.data());
         for (int p = 0; p < macro->params.count(); ++p) {
             head.append(p == 0 ? " " : ",");
             head.append(macro->params[p]);
@@ -169,6 +166,6 @@ int cmdListMacro(CommandContext& ctx) {
             for (const LineRecord* line : macro->lines) msgPrint("    %s\r\n", displayText(*line).data());
         }
     }
-    msgPrint("%d 個のマクロがあります\r\n", all.count());
+    msg(Tx::macroCount, all.count());
     return 0;
 }

@@ -73,6 +73,7 @@ struct OptionValues {
     const char* outputFile = nullptr;
     const char* msgFile = nullptr;
     const char* historyFile = nullptr;
+    const char* language = nullptr;
     const char* resultFile = nullptr;
     int quitWhenDone = 0;
     const char* sshCommand = nullptr;
@@ -99,6 +100,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     addIntOpt(options, "rxsteps", &v.rexSteps, 1000, -1, kRexDefaultStepLimit);
     addIntOpt(options, "tn", &v.telnetMode, 0, 2, 2);
     addStrOpt(options, "hist", &v.historyFile, nullptr);
+    addStrOpt(options, "lang", &v.language, nullptr);
     addStrOpt(options, "rf", &v.resultFile, nullptr);
     addIntOpt(options, "qd", &v.quitWhenDone, 0, 1, 1);
     addStrOpt(options, "ssh", &v.sshCommand, nullptr);
@@ -106,7 +108,7 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
         const char* arg = args[i];
         if (tryOptions(options, arg)) continue;
         if (isOptionArg(arg)) {
-            msg(10007, "不明なオプションです: '%s'", arg);
+            msg(Tx::unknownOption, arg);
             continue;
         }
         files.add(arg);
@@ -114,6 +116,13 @@ void readOptions(const LStrList& args, OptionValues& v, LStrList& files) {
     // An empty name (-mf:) means no message file rather than a file that can
     // never be opened and an error about it after every report.
     if (v.msgFile && *v.msgFile) g_sink->msgFile = v.msgFile;
+    // The reports held so far are written in the language chosen here.
+    if (v.language) {
+        if (const int language = languageOfName(v.language))
+            setLanguage(language);
+        else
+            msg(Tx::unknownLanguage, v.language);
+    }
 }
 
 void loadCommandFile(const char* path, PendingLines& pending) {
@@ -134,11 +143,11 @@ void shutdown(std::unique_ptr<TInput> input, PendingLines& pending) {
     // Connecting ones end at once too; each one that leaves wakes us.
     while (connectionCount() > 0) waitMainEvent(-1);
     if (input && input->isRunning()) {
-        msgPrint("Press Enter Key...");
+        msg(Tx::pressEnter);
         input->shutdown(-1);
     }
     input.reset();
-    writeSysLog("Exit Vesperline");
+    writeSysLog(Tx::eventExit);
     pending.clear();
     closeAllLogFiles();
     releaseMacros();
@@ -148,8 +157,9 @@ void shutdown(std::unique_ptr<TInput> input, PendingLines& pending) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // 1-2: Japanese texts, the sink, the exit handler.
-    setLanguage('J');
+    // 1-2: the language of the locale (-lang may change it before the first
+    // report is written), the sink, the exit handler.
+    setLanguageFromLocale();
     g_sink = new TMsg(0);  // ownership passes to the library
     installMsg(g_sink);
     // Until the options are read, nobody knows where reports go: the reports of
@@ -210,8 +220,8 @@ int main(int argc, char** argv) {
     // 9: banner and hints.
     if (g_verbose >= 1) {
         printBanner();
-        writeStdout("ヘルプを表示するには !h または !oh と入力します。\r\n");
-        writeStdout("終了するには !q と入力します。\r\n");
+        writeStdout(tr(Tx::hintHelp));
+        writeStdout(tr(Tx::hintQuit));
     }
 
     // 10: every command file, completely, before any of its lines runs.

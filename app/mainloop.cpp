@@ -45,7 +45,7 @@ int sendSecretLine(const LineRecord& line, PendingLines& pending) {
         target = line.target.empty() ? currentConnection() : findConnection(line.target.c_str());
     }
     if (target == nullptr && !line.target.empty()) {
-        msg(10005, "接続「%s」が見つかりません", line.target.c_str());
+        msg(Tx::connectionNotFound, line.target.c_str());
         return 0;
     }
     return executeLine(target, line, pending, pending.pause);
@@ -70,14 +70,14 @@ int handlePendingLine(std::unique_ptr<LineRecord> line, PendingLines& pending) {
             (line->text().equals("em") || line->text().equals("end-macro"))) {
             g_recordingMacro = nullptr;
         } else {
-            systemMessage("[Register in macro %s] %s", macro->name.data(), displayText(*line).data());
+            systemMessage(Tx::registerInMacro, macro->name.data(), displayText(*line).data());
             line->expansion.reset();  // a recorded line starts afresh when it runs
             macro->lines.add(std::move(line));
         }
         return 0;
     }
     if (atom && line->lowerKind() != 'i') {
-        systemMessage("[Register in %s] %s", atom->name.data(), displayText(*line).data());
+        systemMessage(Tx::registerInAtom, atom->name.data(), displayText(*line).data());
         line->expansion.reset();
         atom->lines.add(std::move(line));
         return 0;

@@ -191,7 +191,7 @@ std::unique_ptr<AtomRun> newRun(std::unique_ptr<Atom> atom, Assignment&& a) {
 
 void runStarted(std::unique_ptr<Atom> atom, Assignment&& a, TSocket* c) {
     LLockGuard guard;
-    if (c->run) endRun(c, AtomRun::Status::kFailed, "abandoned");  // cannot happen: c was ready
+    if (c->run) endRun(c, AtomRun::Status::kFailed, tr(Tx::reasonAbandoned));  // cannot happen: c was ready
     const int limit = atom->timeout >= 0 ? atom->timeout : g_atomTimeout.load();
     auto run = newRun(std::move(atom), std::move(a));
     run->timeout = limit;
@@ -211,8 +211,8 @@ void runLost(std::unique_ptr<Atom> atom, Assignment&& a, const char* reason) {
     run->endedMs = platformMonotonicMs();
     run->status = AtomRun::Status::kFailed;
     run->reason = reason;
-    systemMessage("[Atom %s failed on %s: %s]", run->atom->name.data(), run->connection.data(), run->reason.data());
-    writeSysLog("Atom %s failed on %s: %s", run->atom->name.data(), run->connection.data(), run->reason.data());
+    systemMessage(Tx::atomFailedNotice, run->atom->name.data(), run->connection.data(), run->reason.data());
+    writeSysLog(Tx::eventAtomFailed, run->atom->name.data(), run->connection.data(), run->reason.data());
     g_endedRuns.push_back(std::move(run));
 }
 
@@ -239,8 +239,8 @@ void endRun(TSocket* c, AtomRun::Status status, const char* reason) {
     }
     const bool failed = status == AtomRun::Status::kFailed;
     if (failed) {
-        systemMessage("[Atom %s failed on %s: %s]", run->atom->name.data(), c->name.data(), run->reason.data());
-        writeSysLog("Atom %s failed on %s: %s", run->atom->name.data(), c->name.data(), run->reason.data());
+        systemMessage(Tx::atomFailedNotice, run->atom->name.data(), c->name.data(), run->reason.data());
+        writeSysLog(Tx::eventAtomFailed, run->atom->name.data(), c->name.data(), run->reason.data());
     }
     g_endedRuns.push_back(std::move(run));
     // A completion wakes the main loop itself (wakeForPass), once per burst.
@@ -251,18 +251,18 @@ void countReceived(TSocket* c, int n) {
     if (c->run) c->run->bytes += n;
 }
 
-void atomConnectionClosed(TSocket* c) { endRun(c, AtomRun::Status::kFailed, "connection closed"); }
+void atomConnectionClosed(TSocket* c) { endRun(c, AtomRun::Status::kFailed, tr(Tx::reasonConnectionClosed)); }
 
 void timeLimitReached(uint64_t connectionId, uint64_t runId) {
     LLockGuard guard;
     TSocket* c = findConnectionById(connectionId);
     if (c == nullptr || !c->run || c->run->runId != runId) return;  // it has ended
-    const LString reason = LString::format("no end marker after %d s", c->run->timeout);
+    const LString reason = textf(Tx::reasonNoEndMarker, c->run->timeout);
     endRun(c, AtomRun::Status::kFailed, reason.data());
     // No further atom goes into a device in an unknown state: the connection
     // stays occupied until !ready gives it back.
     c->currentAtom.truncate(0);
-    printConnectionNotice("[", c, " occupied]\r\n");
+    printConnectionNotice(Tx::connectionOccupiedNotice, c);
 }
 
 void settleOutcomes() {
@@ -287,8 +287,8 @@ void settleOutcomes() {
         }
         writeResult(*run, statusText(*run, retry));
         if (!retry) continue;
-        systemMessage("[Atom %s queued again (%d of %d)]", atom.name.data(), run->attempt, atom.retries);
-        writeSysLog("Atom %s queued again (%d of %d)", atom.name.data(), run->attempt, atom.retries);
+        systemMessage(Tx::atomQueuedAgainNotice, atom.name.data(), run->attempt, atom.retries);
+        writeSysLog(Tx::eventAtomQueuedAgain, atom.name.data(), run->attempt, atom.retries);
         // At the head of the queue, in the order in which they failed.
         g_atoms.insert(requeued++, std::move(run->atom));
     }
@@ -317,8 +317,8 @@ const char* hopelessAfter(const Atom& atom) {
 
 void skipAtom(std::unique_ptr<Atom> atom, const char* after) {
     const std::string failed(after);  // after may point into the atom
-    systemMessage("[Atom %s skipped: %s failed]", atom->name.data(), failed.c_str());
-    writeSysLog("Atom %s skipped: %s failed", atom->name.data(), failed.c_str());
+    systemMessage(Tx::atomSkippedNotice, atom->name.data(), failed.c_str());
+    writeSysLog(Tx::eventAtomSkipped, atom->name.data(), failed.c_str());
     ++g_skipped;
     addFailedName(atom->name);
     if (g_liveNamesKnown) --g_liveNames[atom->name.data()];
@@ -326,7 +326,7 @@ void skipAtom(std::unique_ptr<Atom> atom, const char* after) {
     run->status = AtomRun::Status::kSkipped;
     run->attempt = atom->attempts + 1;
     run->endedWallMs = platformNowMs();
-    run->reason = LString::format("%s failed", failed.c_str());
+    run->reason = textf(Tx::reasonAfterFailed, failed.c_str());
     run->atom = std::move(atom);
     writeResult(*run, statusText(*run, false));
     g_resultFile.flush();
@@ -367,8 +367,7 @@ void checkStuckHead(Atom& atom, const PendingLines& pending) {
         }
     }
     atom.stuckWarned = true;
-    msg(30010, lang("アトム「%s」を実行できる接続がありません: %s", "no open connection may run atom %s: %s"),
-        atom.name.data(), detail.data());
+    msg(Tx::stuckHead, atom.name.data(), detail.data());
 }
 
 const LStrList& failedAtoms() { return g_failedList; }
@@ -398,10 +397,8 @@ void finishRun() {
     settleOutcomes();
     const int waiting = g_atoms.count() + running;
     if (g_completed + g_failed + g_skipped == 0) return;
-    systemMessage("[%d atoms completed, %d failed, %d skipped, %d still waiting]", g_completed, g_failed, g_skipped,
-                  waiting);
-    writeSysLog("%d atoms completed, %d failed, %d skipped, %d still waiting", g_completed, g_failed, g_skipped,
-                waiting);
+    systemMessage(Tx::runSummaryNotice, g_completed, g_failed, g_skipped, waiting);
+    writeSysLog(Tx::eventRunSummary, g_completed, g_failed, g_skipped, waiting);
 }
 
 void releaseOutcomes() {
@@ -455,8 +452,7 @@ bool runIsDone(const PendingLines& pending, bool inputEnded) {
     // input). Atoms left waiting then never run, which the exit status tells.
     const bool over = connections == 0 || (g_quitWhenDone && connecting == 0);
     if (over && !g_atoms.empty()) {
-        msg(30011, lang("実行できないアトムが %d 個残ったまま終了します", "ending with %d atoms that can never run"),
-            g_atoms.count());
+        msg(Tx::atomsNeverRun, g_atoms.count());
         noteRunFailure();
     }
     return over;

@@ -41,7 +41,7 @@ bool sshTargetWords(const char* target, LStrList& words) {
     // No word may begin with '-': after the options, ssh would take it for
     // one of its own (-oProxyCommand=... runs a command).
     if (host.empty() || host.data()[0] == '-' || (at != nullptr && (user.empty() || user.data()[0] == '-'))) {
-        msg(10072, lang("SSH の接続先が正しくありません: '%s'", "invalid SSH destination: '%s'"), target);
+        msg(Tx::invalidSshDestination, target);
         return false;
     }
     if (sshWords().empty()) {
@@ -91,7 +91,7 @@ bool splitCommandWords(const char* text, LStrList& words) {
             p += n;
         }
         if (open != nullptr) {
-            msg(10012, "右側の「%c」がありません: %s", '"', open);
+            msg(Tx::missingClosingQuote, '"', open);
             return false;
         }
         words.add(word.data(), word.len());
@@ -104,7 +104,7 @@ bool programWords(const char* target, LStrList& words) {
     if (!splitCommandWords(target + (startsWith(target, kExecPrefix) ? std::strlen(kExecPrefix) : 0), words))
         return false;
     if (words.count() == before) {
-        msg(10071, lang("起動するプログラムが指定されていません: '%s'", "no program to start is given: '%s'"), target);
+        msg(Tx::noProgramGiven, target);
         return false;
     }
     return true;
@@ -144,7 +144,7 @@ bool setSshCommand(const char* text) {
     LStrList words;
     if (!splitCommandWords(command.data(), words)) return false;
     if (words.empty()) {
-        msg(10071, lang("起動するプログラムが指定されていません: '%s'", "no program to start is given: '%s'"), text);
+        msg(Tx::noProgramGiven, text);
         return false;
     }
     sshWords() = std::move(words);
@@ -178,8 +178,7 @@ int LProgram::start() {
     int pid = -1;
     const int err = ptySpawn(slavePath_, argv[0], argv.data(), env, &pid);
     if (err != 0) {
-        msg(10070, lang("プログラム「%s」を起動できません: %s", "cannot start program '%s': %s"), argv[0],
-            winErrorText(err).data());
+        msg(Tx::programStartFailed, argv[0], winErrorText(err).data());
         return err;
     }
     pid_ = pid;
@@ -210,8 +209,8 @@ void LProgram::hangUp() {
 
 LString LProgram::endText() const {
     if (!ended_) return LString();
-    if (end_.signal != 0) return LString::format("signal %d, %s", end_.signal, platformSignalName(end_.signal));
-    return LString::format("exit code %d", end_.exitCode);
+    if (end_.signal != 0) return textf(Tx::programEndedBySignal, end_.signal, platformSignalName(end_.signal));
+    return textf(Tx::programExitCode, end_.exitCode);
 }
 
 }  // namespace NSocket

@@ -1,10 +1,9 @@
 // The batch's progress in the terminal title (see progress.h).
 #include "app/progress.h"
 
-#include <cstdio>
-
 #include "app/deadlines.h"
 #include "app/outcomes.h"
+#include "base/catalogue.h"
 #include "base/lock.h"
 #include "base/platform/console.h"
 #include "base/platform/terminal.h"
@@ -20,13 +19,11 @@ int64_t g_shownAt = 0;
 Deadlines::Id g_later = 0;  // the deadline that shows a change held back
 
 void show(const Progress& p) {
-    char title[128];
-    std::snprintf(title, sizeof title, "vesperline: %d/%d done, %d failed, %d running", p.done,
-                  p.done + p.waiting + p.running, p.failed, p.running);
+    const TextBuffer title(Tx::progressTitle, p.done, p.done + p.waiting + p.running, p.failed, p.running);
     // Under the lock: between two pieces of console output, never inside one.
     LLockGuard guard;
     if (!g_titleShown) terminalPushTitle();
-    terminalSetTitle(title);
+    terminalSetTitle(title.data());
     g_titleShown = true;
     g_shown = p;
 }

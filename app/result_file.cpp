@@ -172,8 +172,7 @@ void ResultFile::flush() {
     platformEndProtectedWrite();
     if (left == 0) return;
     // A full disk or a lost device: said once, and the run's exit status tells.
-    msg(10051, lang("結果ファイル「%s」に書き込めません: %s", "cannot write the result file %s: %s"), file_.fileName(),
-        winErrorText(err).data());
+    msg(Tx::resultWriteFailed, file_.fileName(), winErrorText(err).data());
     file_.close();
     noteRunFailure();
 }

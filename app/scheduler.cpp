@@ -103,7 +103,7 @@ void recordCompletion(const LString& name) {
     if (g_completedSet.contains(name.data())) return;
     g_completedSet.add(name.data());
     g_completedAtoms.add(name.data());
-    writeSysLog("Atom %s completed", name.data());
+    writeSysLog(Tx::eventAtomCompleted, name.data());
 }
 
 // Records the atom as running on c: its name, its until pattern (kept with
@@ -163,7 +163,7 @@ void resume(HandOut* held) {
         // !ready has abandoned it, and the connection may run another atom now.
         TSocket* c = findConnectionById(h->connectionId);
         if (c != nullptr && c->handOut != h->serial) {
-            runLost(std::move(h->atom), std::move(h->assignment), "abandoned");
+            runLost(std::move(h->atom), std::move(h->assignment), tr(Tx::reasonAbandoned));
             return;
         }
     }
@@ -207,7 +207,7 @@ bool continueHandOut(HandOut& h, PendingLines& pending, std::optional<ConsoleOut
         if (notice && line.lowerKind() != 'g') notice->reset();
         TSocket* c = findConnectionById(h.connectionId);
         if (c == nullptr) {
-            msg(10006, "接続が閉じられたためコマンドを実行できません: %s", displayText(line).data());
+            msg(Tx::lineNotSent, displayText(line).data());
             h.next = n;  // the rest is dropped
             break;
         }
@@ -234,7 +234,7 @@ bool continueHandOut(HandOut& h, PendingLines& pending, std::optional<ConsoleOut
     if (TSocket* c = findConnectionById(h.connectionId))
         recordRunning(h, c);
     else
-        runLost(std::move(h.atom), std::move(h.assignment), "connection closed");
+        runLost(std::move(h.atom), std::move(h.assignment), tr(Tx::reasonConnectionClosed));
     return true;
 }
 
@@ -264,7 +264,7 @@ void abandonHandOut(uint64_t serial) {
         std::unique_ptr<HandOut> h = std::move(it->second);
         g_heldBack.erase(it);
         g_deadlines.cancel(h->resume);
-        runLost(std::move(h->atom), std::move(h->assignment), "abandoned");
+        runLost(std::move(h->atom), std::move(h->assignment), tr(Tx::reasonAbandoned));
         return;
     }
 }
@@ -312,9 +312,8 @@ void assignAtoms(PendingLines& pending) {
             h->serial = ++g_handOutSerial;
             c->handOut = h->serial;
             notice.emplace();
-            const JoinedText head{"[Atom ", a->name.data(), " => "};
-            printConnectionNotice(head.data(), c, "]\r\n");
-            writeSysLog("Assigned atom %s to connection %s", a->name.data(), c->name.data());
+            printConnectionNotice(Tx::atomAssignedNotice, c, a->name.data());
+            writeSysLog(Tx::eventAtomAssigned, a->name.data(), c->name.data());
             h->connectionId = c->id;
         }
         h->atom = g_atoms.takeAt(i);  // the next atom moves up to i

@@ -10,8 +10,8 @@ std::atomic<int> g_telnetMode{1};
 std::atomic<int> g_inputShow{1};
 std::atomic<int> g_inputHighlight{1};
 std::atomic<int> g_inputReverse{0};
-std::atomic<int> g_systemMsgColor{0x16};
-std::atomic<int> g_errorMsgColor{0x0C};
+std::atomic<int> g_systemMsgColor{kDefaultSystemMsgColor};
+std::atomic<int> g_errorMsgColor{kDefaultErrorMsgColor};
 
 LArray g_colorList;
 

@@ -18,6 +18,10 @@ extern std::atomic<int> g_inputReverse;    // !input-reverse
 extern std::atomic<int> g_systemMsgColor;  // !system-msg-color (0 hides system messages)
 extern std::atomic<int> g_errorMsgColor;   // !error-msg-color
 
+// The colours of system and error messages at start.
+inline constexpr int kDefaultSystemMsgColor = 0x16;
+inline constexpr int kDefaultErrorMsgColor = 0x0C;
+
 // Colours handed to new connections in turn (!color); main thread only.
 extern LArray g_colorList;
 // Sets g_colorList to its start-up content: 3, 6, 5, 2, 4.

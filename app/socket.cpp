@@ -42,7 +42,7 @@ LSocket::LSocket() = default;
 LSocket::~LSocket() {
     // The thread (when there was one) has left run(): only the socket of an
     // object that never started is still open here.
-    if (fd_ >= 0 && netClose(fd_) < 0) reportSocketError("close() failed");
+    if (fd_ >= 0 && netClose(fd_) < 0) reportSocketError(Tx::socketCloseFailed);
     fd_ = -1;
 }
 
@@ -54,14 +54,11 @@ LString dotted(uint32_t address, int port) {
 
 // Reports a descriptor the system refused for a new connection: when they have
 // run out, with the limit and how to raise it.
-void reportRefusedDescriptor(int err, const char* label, const char* what) {
+void reportRefusedDescriptor(int err, const char* label, TextOf<> what) {
     if (netOutOfDescriptors(err)) {
-        msg(10050,
-            lang("接続「%s」を開けません: 開けるファイル数の上限 (%ld) に達しています。ulimit -n で上限を上げてください",
-                 "cannot open connection %s: the limit of %ld open files has been reached; raise it with ulimit -n"),
-            label, netFileLimit());
+        msg(Tx::fileLimitReached, label, netFileLimit());
     } else {
-        reportSocketErrorNo(err, "%s", what);
+        reportSocketErrorNo(err, what);
     }
 }
 
@@ -107,7 +104,7 @@ LString LSocket::programEnd() const { return program_ ? program_->endText() : LS
 
 bool LSocket::prepare(const char* label) {
     if (!stopEvent.makePollable()) {
-        reportRefusedDescriptor(platformErrno(), label, "cannot create event object");
+        reportRefusedDescriptor(platformErrno(), label, Tx::cannotCreateEvent);
         return false;
     }
     if (program_) {
@@ -115,16 +112,15 @@ bool LSocket::prepare(const char* label) {
         if (fd_ < 0) {
             const int err = platformErrno();
             if (netOutOfDescriptors(err))
-                reportRefusedDescriptor(err, label, "posix_openpt() failed");
+                reportRefusedDescriptor(err, label, Tx::openptFailed);
             else
-                msg(10073, lang("接続「%s」の疑似端末を開けません: %s", "cannot open a pseudo-terminal for connection %s: %s"),
-                    label, winErrorText(err).data());
+                msg(Tx::terminalOpenFailed, label, winErrorText(err).data());
             return false;
         }
     } else {
         fd_ = netSocket();
         if (fd_ < 0) {
-            reportRefusedDescriptor(netLastError(), label, "socket() failed");
+            reportRefusedDescriptor(netLastError(), label, Tx::socketCreateFailed);
             return false;
         }
     }
@@ -135,7 +131,7 @@ bool LSocket::prepare(const char* label) {
     if (limit > 0 && fd_ >= limit - kReservedDescriptors) {
         netClose(fd_);
         fd_ = -1;
-        reportRefusedDescriptor(EMFILE, label, "socket() failed");
+        reportRefusedDescriptor(EMFILE, label, Tx::socketCreateFailed);
         return false;
     }
     return true;
@@ -172,7 +168,7 @@ int LSocket::lookUp(uint32_t* address) {
     }
     if (closeRequested_) return -1;
     if (*address != 0) return 0;
-    msg(10015, "「%s」を IP アドレスに変換できません", text_.data());
+    msg(Tx::hostNotAddress, text_.data());
     return EHOSTUNREACH;
 }
 
@@ -207,7 +203,7 @@ int LSocket::dial() {
     if (closeRequested_) return -1;
     if (err != 0) {
         const auto* b = reinterpret_cast<const unsigned char*>(&address);
-        reportSocketErrorNo(err, "failed to connect() to %d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+        reportSocketErrorNo(err, Tx::connectFailed, b[0], b[1], b[2], b[3]);
     }
     return err;
 }
@@ -233,7 +229,12 @@ int LSocket::sendSome(const char* bytes, int length) {
         if (n < 0 && err == EINTR) continue;
         if (n == 0 || netWouldBlock(err)) break;
         // A hard error does not go away by waiting: report it once, stop trying.
-        if (fd_ >= 0 && !netPeerGone(err)) reportSocketErrorNo(err, "%s", program_ ? "write() failed" : "send() failed");
+        if (fd_ >= 0 && !netPeerGone(err)) {
+            if (program_)
+                reportSocketErrorNo(err, Tx::programWriteFailed);
+            else
+                reportSocketErrorNo(err, Tx::sendFailed);
+        }
         break;
     }
     return length - sent;
@@ -284,7 +285,12 @@ int LSocket::receiveAll(LString& into, int pauseMs) {
         } else {
             const int err = netLastError();
             if (!netWouldBlock(err)) {
-                if (!netPeerGone(err)) reportSocketErrorNo(err, "%s", program_ ? "read() failed" : "recv() failed");
+                if (!netPeerGone(err)) {
+                    if (program_)
+                        reportSocketErrorNo(err, Tx::programReadFailed);
+                    else
+                        reportSocketErrorNo(err, Tx::receiveFailed);
+                }
                 peerGone_ = true;
                 break;
             }
@@ -308,7 +314,7 @@ LString LSocket::peerAddress() const {
         int port = 0;
         if (netPeer(fd_, &address, &port) == 0) return dotted(address, port);
         const int err = netLastError();
-        if (!netPeerGone(err)) reportSocketErrorNo(err, "getpeername() failed");
+        if (!netPeerGone(err)) reportSocketErrorNo(err, Tx::peerNameFailed);
     }
     // Connecting, closed, or the peer has gone: the address it was meant for.
     return peer_;
@@ -322,7 +328,7 @@ void LSocket::close() {
         closeRequested_ = true;
         stop(0);
     } else {
-        if (netClose(fd_) < 0) reportSocketError("close() failed");
+        if (netClose(fd_) < 0) reportSocketError(Tx::socketCloseFailed);
         fd_ = -1;
     }
 }
@@ -359,7 +365,7 @@ void LSocket::run() {
         const bool wantWrite = wantWrite_;
         const int got = waitFd(fd_, kPollIn | (wantWrite ? kPollOut : 0), &stopEvent, -1);
         if (got < 0) {
-            reportSocketError("poll() failed");
+            reportSocketError(Tx::pollFailed);
             break;
         }
         if (closeRequested_ || stopRequested) break;
@@ -387,7 +393,7 @@ void LSocket::run() {
         {
             LLockGuard guard;
             if (sendsInProgress_ == 0) {
-                if (netClose(fd_) < 0) reportSocketError("close() failed");
+                if (netClose(fd_) < 0) reportSocketError(Tx::socketCloseFailed);
                 fd_ = -1;
                 closeWaits_ = false;
                 break;
@@ -426,7 +432,7 @@ bool splitHostPort(const char* text, LString& host, int* port) {
     const int value = parsePort(host.data() + colon + 1);
     if (port != nullptr) *port = value;
     if (value < 0) {
-        msg(10044, "ポート番号が正しくありません: '%s'", text);
+        msg(Tx::invalidPort, text);
         return false;
     }
     host.truncate(colon);
@@ -439,29 +445,17 @@ uint32_t resolveAddress(const char* host, int* port, bool report) {
     uint32_t address = 0;
     if (netParseDotted(name.data(), &address)) return address;
     address = netLookup(name.data());
-    if (address == 0 && report) msg(15000, "cannot resolve '%s' to an IP address", host);
+    if (address == 0 && report) msg(Tx::cannotResolve, host);
     return address;
 }
 
-namespace {
-void reportV(int err, const char* fmt, va_list args) {
-    LString text = LString::format("Socket Error %d (%s): ", err, winErrorText(err).data());
-    text.appendFormatV(fmt, args);
-    msgText(17300, text.data());
-}
-}  // namespace
+int lastSocketError() { return netLastError(); }
 
-void reportSocketError(const char* fmt, ...) {
-    const int err = netLastError();
+void reportSocketErrorOf(int err, Tx id, ...) {
+    LString text = textf(Tx::socketError, err, winErrorText(err).data());
     va_list args;
-    va_start(args, fmt);
-    reportV(err, fmt, args);
+    va_start(args, id);
+    text.appendFormatV(tr(id), args);
     va_end(args);
-}
-
-void reportSocketErrorNo(int err, const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    reportV(err, fmt, args);
-    va_end(args);
+    msgText(entryOf(Tx::socketError).code, text.data());
 }

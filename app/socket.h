@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/catalogue.h"
 #include "base/lstring.h"
 #include "base/thread.h"
 
@@ -187,8 +188,25 @@ bool splitHostPort(const char* text, LString& host, int* port);
 // through port (when not null) as splitHostPort does, and a bad port gives 0
 // without a look-up.
 uint32_t resolveAddress(const char* host, int* port, bool report);
-// Reports code 17300 "Socket Error %d (%s): " + the formatted text, with the
-// calling thread's last error number and its system text.
-void reportSocketError(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Reports code 17300 "Socket Error %d (%s): " followed by the text of the
+// catalogue with its arguments, with the calling thread's last error number
+// and its system text.
+template <class... Args>
+void reportSocketError(TextOf<Args...> text, Args... args);
 // The same with a given error number.
-void reportSocketErrorNo(int err, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+template <class... Args>
+void reportSocketErrorNo(int err, TextOf<Args...> text, Args... args);
+// reportSocketErrorNo without the check of the arguments; use the above.
+void reportSocketErrorOf(int err, Tx text, ...);
+// The calling thread's last socket error number.
+int lastSocketError();
+
+template <class... Args>
+void reportSocketError(TextOf<Args...> text, Args... args) {
+    reportSocketErrorOf(lastSocketError(), text.id, args...);
+}
+
+template <class... Args>
+void reportSocketErrorNo(int err, TextOf<Args...> text, Args... args) {
+    reportSocketErrorOf(err, text.id, args...);
+}

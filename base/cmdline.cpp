@@ -177,7 +177,7 @@ void Expander::expandMacros(const char* text, LString& result) const {
         }
         result.append(s, static_cast<int>(start - s));
         if (args.size() != m->params.size()) {
-            msg(35000, "macro parameter number mismatch (%d and %d)",
+            msg(Tx::macroParameterMismatch,
                 static_cast<int>(m->params.size()), static_cast<int>(args.size()));
             result.append(m->value);
         } else {
@@ -221,7 +221,7 @@ void Expander::expandArg(const char* arg, LStrList& out, const char* basePath) {
             if (gaveUp_) return;
             macroText_ += expanded.len();
             if (macroDepth_ >= kMaxMacroDepth || macroText_ > kMaxMacroText) {
-                msg(35000, "macro expansion too deep: %s", macroDepth_ >= kMaxMacroDepth ? arg : topArg_);
+                msg(Tx::argumentMacroTooDeep, macroDepth_ >= kMaxMacroDepth ? arg : topArg_);
                 gaveUp_ = true;
                 return;
             }
@@ -275,7 +275,7 @@ void Expander::readResponseFile(const char* path, LStrList& out, const char* bas
     }
     if (gaveUp_) return;
     if (includeDepth_ >= kMaxIncludeDepth) {
-        msg(15000, "response files nested too deeply: %s", full.data());
+        msg(Tx::responseFilesTooDeep, full.data());
         gaveUp_ = true;
         return;
     }
@@ -305,7 +305,7 @@ void Expander::readQuoted(LSrmBase& in, LString& token) const {
         }
         if (c == '\r' || c == '\n' || c == 0x1A) {
             unget(in);  // first, so that the message names the line of the quote
-            msg(35000, "illegal code %02Xh in \" \"", c);
+            msg(Tx::illegalCodeInQuotes, c);
             break;
         }
         part.appendChar(static_cast<char>(c));
@@ -361,13 +361,13 @@ void Expander::readResponse(LSrmBase& in, LStrList& out, const char* basePath) {
             const bool isIfdef = word.equals("ifdef");
             const bool isIfndef = word.equals("ifndef");
             if (isIfdef || isIfndef) {
-                if (blockOpen) msg(35000, "nested #ifdef/#ifndef");
+                if (blockOpen) msg(Tx::nestedIfdef);
                 for (c = in.getByte(); c == ' ' || c == '\t'; c = in.getByte()) {
                 }
                 LString name;
                 for (; isNameByte(c); c = in.getByte()) name.appendChar(static_cast<char>(c));
                 if (c >= 0) unget(in);
-                if (name.empty()) msg(35000, "illegal #ifdef/#ifndef line");
+                if (name.empty()) msg(Tx::illegalIfdef);
                 const bool defined = findMacro(name) != nullptr;
                 skipping = isIfdef ? !defined : defined;
                 blockOpen = true;
@@ -377,9 +377,9 @@ void Expander::readResponse(LSrmBase& in, LStrList& out, const char* basePath) {
             }
             if (word.equals("else")) {
                 if (!blockOpen) {
-                    msg(35000, "#else outside of #ifdef/#ifndef block");
+                    msg(Tx::elseOutsideIfdef);
                 } else if (inElse) {
-                    msg(35000, "duplicate #else");
+                    msg(Tx::duplicateElse);
                 } else {
                     skipping = !skipping;
                     inElse = true;
@@ -388,7 +388,7 @@ void Expander::readResponse(LSrmBase& in, LStrList& out, const char* basePath) {
                 continue;
             }
             if (word.equals("endif")) {
-                if (!blockOpen) msg(35000, "#endif outside of #ifdef/#ifndef block");
+                if (!blockOpen) msg(Tx::endifOutsideIfdef);
                 blockOpen = false;
                 inElse = false;
                 skipping = false;
@@ -404,7 +404,7 @@ void Expander::readResponse(LSrmBase& in, LStrList& out, const char* basePath) {
         readToken(in, c, token);
         if (!token.empty() && !skipping) expandArg(token.data(), out, basePath);
     }
-    if (blockOpen) msg(35000, "EOF: missing #endif");
+    if (blockOpen) msg(Tx::missingEndif);
 }
 
 // ---- wildcards ----
@@ -510,7 +510,7 @@ void expandWildcards(LStrList& args) {
         name = name ? name + 1 : arg;
         const std::string dir(arg, static_cast<size_t>(name - arg));
         if (collectMatches(dir, name, sub, mask, out) == 0 && !noWarning) {
-            msg(35000, "no file hit in %s", arg);
+            msg(Tx::noFileHit, arg);
         }
     }
     args = std::move(out);
@@ -521,7 +521,7 @@ bool isAbsolutePath(const char* p) { return platformIsAbsolutePath(p); }
 LString programDir() {
     const std::string exe = platformExePath();
     if (exe.empty()) {
-        msg(15000, "GetModuleFileName() failed");
+        msg(Tx::programPathUnknown);
         return LString();
     }
     return LString(exe.data(), static_cast<int>(exe.rfind(kPathSeparator) + 1));

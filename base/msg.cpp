@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "base/block.h"
@@ -26,7 +27,6 @@
 #include "base/stream.h"
 
 LMsg* g_msg = nullptr;
-int g_language = 'E';
 
 namespace {
 
@@ -44,15 +44,15 @@ LMsg* currentSink() {
 }
 
 const char* kindOf(int code) {
-    if (code >= 1 && code <= 19999) return "Error";
-    if (code >= 20000 && code <= 39998) return "Warning";
-    if (code >= 39999) return "Note";
-    return "Message";
+    if (code >= 1 && code <= 19999) return tr(Tx::kindError);
+    if (code >= 20000 && code <= 39998) return tr(Tx::kindWarning);
+    if (code >= 39999) return tr(Tx::kindNote);
+    return tr(Tx::kindMessage);
 }
 
 LString systemText(int err) {
     char buf[512];
-    if (!platformErrorText(err, buf, sizeof buf)) return LString("(no message)");
+    if (!platformErrorText(err, buf, sizeof buf)) return LString(tr(Tx::noSystemText));
     LString text(buf);
     text.replaceAll("\r\n", "");
     return text;
@@ -61,10 +61,10 @@ LString systemText(int err) {
 LString errnoTextOf(int e) {
     char buf[512];
     if (!platformErrorText(e, buf, sizeof buf)) {
-        LString text = LString::format("Unknown error %d", e);
-        return LString::format("errno=%d: %s", e, text.data());
+        const LString text = textf(Tx::unknownErrno, e);
+        return textf(Tx::errnoText, e, text.data());
     }
-    return LString::format("errno=%d: %s", e, buf);
+    return textf(Tx::errnoText, e, static_cast<const char*>(buf));
 }
 
 int reportWith(int code, const char* fmt, va_list args, int savedErrno) {
@@ -137,14 +137,23 @@ void ignoreBrokenPipeOnce() {
 }
 
 // The last steps of LMsg::report: the position, the kind, the sink's output and
-// a fatal exit. Under g_libLock.
-int deliverReport(LMsg& sink, int code, const char* text) {
+// a fatal exit. other is the text in the other language, or null. Under
+// g_libLock.
+void outputTo(LMsg& sink, int code, const char* position, const char* text, const char* other) {
+    if (other)
+        sink.outputBilingual(code, position, kindOf(code), text, other);
+    else
+        sink.output(code, position, kindOf(code), text);
+}
+
+int deliverReport(LMsg& sink, int code, const char* text, const char* other) {
+    // Most reports are plain output without a position: no string is made for them.
     if (LPos* top = topPos()) {
         LString position;
         top->toText(position);
-        sink.output(code, position.empty() ? nullptr : position.data(), kindOf(code), text);
+        outputTo(sink, code, position.empty() ? nullptr : position.data(), text, other);
     } else {
-        sink.output(code, nullptr, kindOf(code), text);
+        outputTo(sink, code, nullptr, text, other);
     }
     if (sink.fatal && code >= 10000 && code <= 19998) fatalExit();
     return 0;
@@ -162,17 +171,30 @@ void LMsg::output(int code, const char* position, const char* kind, const char* 
     writeStdout(line.data(), line.len());
 }
 
-int LMsg::report(int code, const char* text) {
+void LMsg::outputBilingual(int code, const char* position, const char* kind, const char* text, const char*) {
+    output(code, position, kind, text);
+}
+
+int LMsg::report(int code, const char* text) { return report(code, text, nullptr); }
+
+int LMsg::report(int code, const char* text, const char* other) {
     const int err = platformErrno();
     LLockGuard guard;
     if (code == 17000 || code == 37000 || code == 17100 || code == 37100) {
+        const LString suffix = code % 1000 == 0 ? systemText(err) : errnoTextOf(err);
         LString work(text);
         work.append(": ");
-        work.append(code % 1000 == 0 ? systemText(err) : errnoTextOf(err));
-        return deliverReport(*this, code, work.data());
+        work.append(suffix);
+        LString otherWork;
+        if (other) {
+            otherWork.assign(other);
+            otherWork.append(": ");
+            otherWork.append(suffix);
+        }
+        return deliverReport(*this, code, work.data(), other ? otherWork.data() : nullptr);
     }
     // Plain output passes through without a copy: it is most of what is printed.
-    return deliverReport(*this, code, text);
+    return deliverReport(*this, code, text, other);
 }
 
 int LMsg::reportf(int code, const char* fmt, ...) {
@@ -217,7 +239,7 @@ LIoFile* LStdoutMsg::messageFile() {
     // report does not try to open the file again; the next report retries.
     openFailed_ = true;
     msgStream = std::move(file);
-    reportf(15000, "cannot open file '%s'", msgFile);
+    report(entryOf(Tx::cannotOpenMessageFile).code, textf(Tx::cannotOpenMessageFile, msgFile).data());
     msgStream.reset();
     return nullptr;
 }
@@ -225,7 +247,7 @@ LIoFile* LStdoutMsg::messageFile() {
 void LStdoutMsg::output(int code, const char* position, const char* kind, const char* text) {
     LLockGuard guard;
     if (holding_) {
-        held_.push_back({code, position != nullptr, position ? position : "", kind ? kind : "", text});
+        held_.push_back({code, position != nullptr, position ? position : "", kind ? kind : "", text, text});
         return;
     }
     if (code < 1) {
@@ -244,6 +266,23 @@ void LStdoutMsg::output(int code, const char* position, const char* kind, const 
     if (LIoFile* file = messageFile()) file->writeText(line);
 }
 
+void LStdoutMsg::outputBilingual(int code, const char* position, const char* kind, const char* text,
+                                 const char* other) {
+    LLockGuard guard;
+    if (!holding_) {
+        output(code, position, kind, text);
+        return;
+    }
+    const bool japanese = g_language == 'J';
+    held_.push_back({code, position != nullptr, position ? position : "", kind ? kind : "",
+                     japanese ? text : other, japanese ? other : text});
+}
+
+bool LStdoutMsg::holdsReports() const {
+    LLockGuard guard;
+    return holding_;
+}
+
 void LStdoutMsg::holdReports() {
     LLockGuard guard;
     holding_ = true;
@@ -256,8 +295,10 @@ void LStdoutMsg::releaseHeld() {
     // opened, say) comes after them.
     std::vector<Held> held;
     held.swap(held_);
-    for (const Held& h : held)
-        output(h.code, h.hasPosition ? h.position.c_str() : nullptr, h.kind.c_str(), h.text.c_str());
+    for (const Held& h : held) {
+        const std::string& text = g_language == 'J' ? h.japanese : h.english;
+        output(h.code, h.hasPosition ? h.position.c_str() : nullptr, h.kind.c_str(), text.c_str());
+    }
 }
 
 void installMsg(LMsg* sink) {
@@ -277,6 +318,28 @@ int msg(int code, const char* fmt, ...) {
     const int r = reportWith(code, fmt, args, err);
     va_end(args);
     return r;
+}
+
+int msgOf(Tx id, ...) {
+    const int err = platformErrno();
+    va_list args;
+    va_start(args, id);
+    va_list again;
+    va_copy(again, args);
+    LString text;
+    text.appendFormatV(tr(id), args);
+    va_end(args);
+    LLockGuard guard;
+    LMsg* sink = currentSink();
+    // Held reports wait for the language; formatting twice is for them only.
+    std::optional<LString> other;
+    if (sink->holdsReports()) {
+        other.emplace();
+        other->appendFormatV(trOther(id), again);
+    }
+    va_end(again);
+    platformSetErrno(err);
+    return sink->report(entryOf(id).code, text.data(), other ? other->data() : nullptr);
 }
 
 int msgPrint(const char* fmt, ...) {
@@ -479,25 +542,7 @@ LString currentPosText() {
     return text;
 }
 
-// ---- language and shutdown ----
-
-void setLanguage(int code) {
-    if (code == g_language) return;
-    if (code == 'J') {
-        // A Japanese UTF-8 locale when the machine has one, else the user's own;
-        // the language is Japanese either way (the locale only affects the
-        // system's error texts), so no warning.
-        static const char* const kJapanese[] = {"ja_JP.UTF-8", "ja_JP.utf8", "ja_JP.UTF8", "ja_JP.utf-8"};
-        bool done = false;
-        for (const char* name : kJapanese) {
-            if ((done = platformSetLocale(name))) break;
-        }
-        if (!done && !platformSetLocale("")) platformSetLocale("C");
-    } else if (!platformSetLocale("C.UTF-8") && !platformSetLocale("C")) {
-        msg(35000, "failed to set locale to %s", "C");
-    }
-    g_language = code;
-}
+// ---- shutdown ----
 
 void atLibExit(void (*fn)()) {
     if (!fn) return;

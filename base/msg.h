@@ -9,12 +9,18 @@
 // Codes with a fixed meaning: 0 plain text; 15000 general error; 17000/37000
 // error/warning with the system text of the last error (errno) appended; 17100/
 // 37100 the same with errnoText(); 35000 general warning.
+//
+// The texts come from the catalogue (base/catalogue.h): msg(Tx::name, args...)
+// reports an entry with its code. A sink that holds its reports back keeps
+// them in both languages, so that the language chosen after them (-lang
+// anywhere among the arguments) is the one they are written in.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/catalogue.h"
 #include "base/lstring.h"
 #include "base/obj.h"
 
@@ -32,11 +38,21 @@ public:
     // Base sink: "%s: " position, "%s %d: " kind and code, the text, and "\n"
     // for codes > 0, through writeStdout.
     virtual void output(int code, const char* position, const char* kind, const char* text);
+    // Writes a report whose text exists in both languages: text in the
+    // language in force, other in the other one. The base sink writes text.
+    virtual void outputBilingual(int code, const char* position, const char* kind, const char* text,
+                                 const char* other);
+    // True while the sink holds its reports back; they then come in both
+    // languages (see outputBilingual).
+    virtual bool holdsReports() const { return false; }
 
     // The core every report ends in: appends the 17000/37000 or 17100/37100
     // suffix, takes the position, picks the kind, calls output(), and ends the
     // process (exit code 2) for 10000..19998 when fatal is set. Returns 0.
     int report(int code, const char* text);
+    // The same for a text in both languages: text in the language in force,
+    // other in the other one (null: text alone).
+    int report(int code, const char* text, const char* other);
     int reportf(int code, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
     int fatal;
@@ -50,11 +66,15 @@ public:
     ~LStdoutMsg() override;
 
     void output(int code, const char* position, const char* kind, const char* text) override;
+    void outputBilingual(int code, const char* position, const char* kind, const char* text,
+                         const char* other) override;
+    bool holdsReports() const override;
 
     // Holds every report back (start-up: the options that decide where reports
     // go, the message file among them, are read after the first reports can
     // come) until releaseHeld(), which hands them to output() again in order,
-    // so that they are written as the settings then in force say.
+    // so that they are written as the settings then in force say, in the
+    // language then in force.
     void holdReports();
     void releaseHeld();
     bool holding() const { return holding_; }  // under g_libLock
@@ -73,7 +93,7 @@ private:
     struct Held {
         int code;
         bool hasPosition;
-        std::string position, kind, text;
+        std::string position, kind, japanese, english;
     };
     bool openFailed_ = false;  // an open of the message file has failed
     bool holding_ = false;
@@ -88,6 +108,14 @@ void installMsg(LMsg* sink);
 
 // ---- reporting ----
 
+// Reports the catalogue's text id with its code and these arguments.
+template <class... Args>
+int msg(TextOf<Args...> text, Args... args);
+// The same without the check of the arguments; use msg().
+int msgOf(Tx id, ...);
+
+// Reports a text that is not in the catalogue (tests, the library's own
+// layouts); the program's texts go through msg(Tx::...).
 int msg(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 int msgPrint(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 int msgText(int code, const char* text);
@@ -227,18 +255,7 @@ void pushNnPosRef(const char* name, const int* number);
 void pushSrmPos(LStream* s, const char* name, int lineOffset);
 LString currentPosText();
 
-// ---- language and shutdown ----
-
-// 'J' (74) Japanese, anything else English; initially 'E'.
-extern int g_language;
-// Switches the language (and the locale of system error texts): Japanese picks a
-// Japanese UTF-8 locale when the machine has one, else the user's own locale,
-// without a warning.
-void setLanguage(int code);
-// Picks the Japanese or the English text by g_language.
-inline const char* lang(const char* japanese, const char* english) {
-    return g_language == 'J' ? japanese : english;
-}
+// ---- shutdown ----
 
 // Registers a function for libShutdown (called in registration order).
 void atLibExit(void (*fn)());
@@ -246,3 +263,8 @@ void atLibExit(void (*fn)());
 void libShutdown();
 // Destroys g_msg (closing its message file) and the position stack.
 void msgShutdown();
+
+template <class... Args>
+int msg(TextOf<Args...> text, Args... args) {
+    return msgOf(text.id, args...);
+}

@@ -45,12 +45,12 @@ int LIntOpt::parse(const char* arg) {
         n = parseSize(value);
     } else if (noValue == kValueRequired) {
         // Storing the marker would hand the program a meaningless number.
-        msg(15000, "value required: %s", arg);
+        msg(Tx::optionValueRequired, arg);
         return 1;
     }
-    if (n < minValue) msg(15000, "too small option number: %s: %d < %d", arg, n, minValue);
+    if (n < minValue) msg(Tx::optionNumberTooSmall, arg, n, minValue);
     if (maxValue >= 0 && n > maxValue) {
-        msg(15000, "too big option number: %s: %d > %d", arg, n, maxValue);
+        msg(Tx::optionNumberTooBig, arg, n, maxValue);
     }
     *target = n;
     return 1;
@@ -85,7 +85,7 @@ int LMskOpt::parse(const char* arg) {
         *target &= ~bits;
         if (bits2 != -1) *target &= ~bits2;
     } else {
-        msg(15000, "illegal mask option value: %s", value);
+        msg(Tx::illegalMaskValue, value);
     }
     return 1;
 }
@@ -93,7 +93,7 @@ int LMskOpt::parse(const char* arg) {
 int LSwitchOpt::parse(const char* arg) {
     const char* value;
     if (!match(arg, &value)) return 0;
-    if (value) msg(15000, "illegal switch option: %s", arg);
+    if (value) msg(Tx::illegalSwitchOption, arg);
     *target = switchValue;
     return 1;
 }

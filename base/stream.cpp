@@ -27,7 +27,7 @@ void LStream::flush() { internalErrorCode(51040); }
 bool LStream::isOpen() { internalErrorCode(51050); }
 void LStream::close() { internalErrorCode(51060); }
 void LStream::truncate(int64_t) { internalErrorCode(51070); }
-const char* LStream::name() const { return "(unknown stream)"; }
+const char* LStream::name() const { return tr(Tx::unknownStream); }
 
 int LStream::writeText(const char* text, int n) {
     if (!text) return 0;
@@ -57,7 +57,7 @@ int LHandle::read(void* buf, int n) {
     if (handle < 0 || n <= 0) return 0;
     const int r = platformRead(handle, buf, n);
     if (r < 0) {
-        msg(17000, "read()");
+        msg(Tx::readFailed);
         return 0;
     }
     return r;
@@ -67,7 +67,7 @@ int LHandle::write(const void* buf, int n) {
     if (handle < 0 || n <= 0) return 0;
     const int r = platformWrite(handle, buf, n);
     if (r < 0) {
-        msg(17000, "write()");
+        msg(Tx::writeFailed);
         return 0;
     }
     return r;
@@ -76,14 +76,14 @@ int LHandle::write(const void* buf, int n) {
 int64_t LHandle::seek(int64_t pos) {
     if (handle < 0) return 0;
     const int64_t r = platformSeek(handle, pos);
-    if (r < 0) msg(17000, "lseek()");
+    if (r < 0) msg(Tx::seekFailed);
     return r;
 }
 
 int64_t LHandle::tell() {
     if (handle < 0) return 0;
     const int64_t r = platformTell(handle);
-    if (r < 0) msg(17000, "lseek()");
+    if (r < 0) msg(Tx::seekFailed);
     return r;
 }
 
@@ -91,18 +91,18 @@ void LHandle::close() {
     if (handle < 0) return;
     const int fd = handle;
     handle = -1;
-    if (platformClose(fd) < 0) msg(17000, "close()");
+    if (platformClose(fd) < 0) msg(Tx::closeFailed);
 }
 
 void LHandle::truncate(int64_t pos) {
     if (handle < 0) return;
     if (pos >= 0) seek(pos);
     const int64_t at = platformTell(handle);
-    if (at < 0 || platformTruncate(handle, at) < 0) msg(17000, "ftruncate()");
+    if (at < 0 || platformTruncate(handle, at) < 0) msg(Tx::truncateFailed);
 }
 
 void LHandle::sync() {
-    if (handle >= 0 && platformSync(handle) < 0) msg(17000, "fsync()");
+    if (handle >= 0 && platformSync(handle) < 0) msg(Tx::syncFailed);
 }
 
 // ---- LFile ----
@@ -121,7 +121,7 @@ int LFile::open(const char* name, int mode, bool reportFailure, bool protect) {
     default: internalErrorCode(1130);
     }
     if (fd < 0) {
-        if (reportFailure) msg(17000, lang("%s を開けません", "cannot open %s"), fileName());
+        if (reportFailure) msg(Tx::cannotOpen, fileName());
         return 1;
     }
     handle = fd;

@@ -86,7 +86,7 @@ int parseInt(const char* text, int allowedEnd, int defaultBase) {
     const uint32_t value = toUnsigned32(digits.data(), &end, base);
     const unsigned char stop = static_cast<unsigned char>(*end);
     if (stop != 0 && (allowedEnd == 0 || stop != static_cast<unsigned char>(allowedEnd))) {
-        msg(15000, lang("「%s」を数値として解釈できません", "cannot analyze '%s' as a number"), p);
+        msg(Tx::notANumber, p);
     }
     const auto result = static_cast<int32_t>(value);
     return negative ? static_cast<int32_t>(0u - value) : result;
@@ -142,7 +142,7 @@ int decodeEscape(const char* p, LString& out, bool report) {
             out.appendChar(hexByte(p + 1));
             return 3;
         }
-        if (report) msg(35000, "illegal escape: '\\x'+%02X+%02X", static_cast<unsigned char>(p[1]),
+        if (report) msg(Tx::illegalHexEscape, static_cast<unsigned char>(p[1]),
             p[1] ? static_cast<unsigned char>(p[2]) : 0u);
         return 0;
     case 'X':
@@ -163,7 +163,7 @@ int decodeEscape(const char* p, LString& out, bool report) {
                 return 5;
             }
         }
-        if (report) msg(35000, "illegal escape: '%.5s'", p);
+        if (report) msg(Tx::illegalEscape, p);
         return 0;
     default:
         return 0;
@@ -252,7 +252,7 @@ int64_t now() { return platformNow(); }
 
 LString formatLocalTime(int64_t t) {
     int f[6];
-    if (!platformLocalTime(t, f)) return LString("(time-error)");
+    if (!platformLocalTime(t, f)) return LString(tr(Tx::timeError));
     return LString::format("%04d/%02d/%02d %02d:%02d:%02d", f[0], f[1], f[2], f[3], f[4], f[5]);
 }
 

@@ -37,7 +37,7 @@ struct LEvent::Core : LObj {
     Core(int fd, bool owns) : fd(fd), owns(owns), serial(g_eventSerial++) {}
     ~Core() override {
         const int f = fd.load(std::memory_order_acquire);
-        if (owns && f >= 0 && !platformEventClose(f)) msg(17000, "cannot close event");
+        if (owns && f >= 0 && !platformEventClose(f)) msg(Tx::cannotCloseEvent);
     }
 
     void set() {
@@ -121,7 +121,7 @@ struct LEventAccess {
     static int handle(LEvent::Core* c) {
         bool first = false;
         const int f = c->descriptor(&first);
-        if (f < 0 && first) msg(17000, "cannot create event object");
+        if (f < 0 && first) msg(Tx::cannotCreateEvent);
         return f;
     }
 };
@@ -159,7 +159,7 @@ void LEvent::set() { core_->set(); }
 WaitResult LEvent::wait(int timeoutMs, bool consume) {
     const int r = core_->wait(timeoutMs, consume);
     if (r < 0) {
-        msg(17000, "WaitForSingleObject() failed");
+        msg(Tx::waitFailed);
         return WaitResult::failed;
     }
     return r ? WaitResult::signalled : WaitResult::timedOut;
@@ -196,7 +196,7 @@ bool waitEvents(const LPtrArray<LEvent>& events, int timeoutMs, WaitMode mode, i
     const int r = mode == WaitMode::all
                       ? platformEventWaitMany(fds.data(), n, timeoutMs, true, &index)
                       : platformEventWaitAny(fds.data(), keys.data(), n, timeoutMs, &index, mode == WaitMode::takeAll);
-    if (r < 0) msg(17000, "WaitForSingleObject() failed");
+    if (r < 0) msg(Tx::waitFailed);
     for (LEvent::Core* c : cores) LEventAccess::release(c);
     if (which) *which = (r == 1 && mode != WaitMode::all) ? index : -1;
     return r == 0;
@@ -269,7 +269,7 @@ void LThread::start(bool autoDel) {
     threadHandle = g_threadSerial;
     if (!platformStartThread(threadProc, this)) {
         threadHandle = -1;
-        msg(15000, "Failed to start thread");
+        msg(Tx::threadStartFailed);
     }
     // The new thread registers itself once this lock is released; an
     // auto-deleting one may be gone right after, so nothing here touches it.

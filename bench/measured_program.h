@@ -42,6 +42,8 @@ public:
         posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
         const std::string exe = vltest::vesperlinePath();
+        // The listings' summaries are waited for in Japanese, whatever the locale.
+        args.push_back("-lang:ja");
         std::vector<char*> argv{const_cast<char*>(exe.c_str())};
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);

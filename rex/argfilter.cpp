@@ -67,7 +67,7 @@ void filterArguments(LStrList& args) {
                 continue;
             }
             if (optionIs(opt, "lfx", true)) {
-                if (lfx) msg(35000, "ignore duplicated -lfx");
+                if (lfx) msg(Tx::duplicateLfx);
                 lfx = true;
                 continue;
             }
@@ -86,7 +86,7 @@ void filterArguments(LStrList& args) {
                 } else if (value[0] == '2' && value[1] == 0) {
                     g_charSet = 'u';
                 } else {
-                    msg(35000, "unknown -chrset value: '%s'", value);
+                    msg(Tx::unknownChrset, value);
                 }
                 chrset = true;
                 continue;

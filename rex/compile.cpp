@@ -31,19 +31,9 @@ bool LRexParser::at(LRexToken t) const {
 
 bool LRexParser::startsWith(const char* text) const { return std::strncmp(pos, text, std::strlen(text)) == 0; }
 
-void LRexParser::warn(int code, const char* fmt, ...) {
-    if (tooDeep || quiet) return;
-    va_list args;
-    va_start(args, fmt);
-    LString text;
-    text.appendFormatV(fmt, args);
-    va_end(args);
-    msgText(code, text.data());
-}
-
 static void giveUp(LRexParser& p) {
     if (!p.tooDeep) {
-        p.warn(35000, "regular expression too deeply nested: '%s'", p.pattern);
+        p.warn(Tx::rexTooDeep, p.pattern);
         p.tooDeep = true;
     }
     p.pos = p.end;
@@ -108,8 +98,7 @@ int readLiteralChar(LRexParser& p, LString& out, bool setMode) {
         }
         LString shown("\\");
         shown.append(p.pos + 1, dn);
-        p.warn(35000, lang("「%s」は正規表現のエスケープ表記として正しくありません", "unknown escape '%s' in regular expression"),
-               shown.data());
+        p.warn(Tx::rexUnknownEscape, shown.data());
         out.appendChar('\\');
         p.pos += 1;
         return 1;
@@ -125,11 +114,11 @@ const char* parseName(LRexParser& p, const char* from, LString& name) {
     while (q < p.end && (g_charClass[static_cast<unsigned char>(*q)] & kClassWord)) ++q;
     name.assign(from, static_cast<int>(q - from));
     if (q < p.end && *q == '}') {
-        if (name.empty()) p.warn(35000, "%s", lang("名前文字列が空です", "name string is empty"));
+        if (name.empty()) p.warn(Tx::rexEmptyName);
         return q + 1;
     }
     name.clear();
-    p.warn(35000, "%s", lang("「}」がありません", "missing '}'"));
+    p.warn(Tx::rexMissingBrace);
     return q;
 }
 
@@ -148,8 +137,7 @@ std::unique_ptr<LRex> parseAlternation(LRexParser& p) {
             std::unique_ptr<LRex> item = parseBranch(p);
             if (!item) {
                 if (!items.empty()) {
-                    p.warn(35000, lang("正規表現「%s」は空の項目を含んでいます", "empty item in regular expression '%s'"),
-                           p.pattern);
+                    p.warn(Tx::rexEmptyItem, p.pattern);
                 }
                 break;
             }
@@ -161,7 +149,7 @@ std::unique_ptr<LRex> parseAlternation(LRexParser& p) {
                 continue;
             }
             if (p.at(rexTokClose)) break;
-            p.warn(35001, lang("正規表現が正しくありません:「%s」", "illegal regular expression: '%s'"), p.pos);
+            p.warn(Tx::rexIllegal, p.pos);
             break;
         }
         if (items.size() == 1) {
@@ -272,11 +260,11 @@ std::unique_ptr<LRex> parsePiece(LRexParser& p) {
             }
         }
         if (!ok) {
-            p.warn(35000, "illegal use of '%s' in '%s'", g_rexTokens[rexTokBraceOpen], p.pattern);
+            p.warn(Tx::rexIllegalUse, g_rexTokens[rexTokBraceOpen], p.pattern);
             return atom;
         }
-        if (warnNeg) p.warn(35000, "{m,n}: n < 0 in '%s'", p.pattern);
-        if (warnOrder) p.warn(35000, "{m,n}: m > n in '%s'", p.pattern);
+        if (warnNeg) p.warn(Tx::rexNegativeBound, p.pattern);
+        if (warnOrder) p.warn(Tx::rexBoundsOrder, p.pattern);
         p.pos = e + 1;
     } else {
         return atom;
@@ -343,9 +331,9 @@ static std::unique_ptr<LRex> parseGroup(LRexParser& p, bool* comment) {
     } else if (p.startsWith("?<")) {
         // no node, no warning of its own
     } else if (p.startsWith("?")) {
-        p.warn(35000, "ignore illegal '(?' expression in '%s'", p.pattern);
+        p.warn(Tx::rexIllegalQuestion, p.pattern);
     } else if (p.startsWith("*")) {
-        p.warn(35000, "ignore illegal '(*' expression in '%s'", p.pattern);
+        p.warn(Tx::rexIllegalStar, p.pattern);
     } else {
         const int number = p.groupCount++;
         std::unique_ptr<LRex> body = parseNested(p);
@@ -355,20 +343,15 @@ static std::unique_ptr<LRex> parseGroup(LRexParser& p, bool* comment) {
     if (p.at(rexTokClose)) {
         p.pos += 1;
     } else {
-        p.warn(35000, lang("正規表現「%s」に対応する「)」がありません", "missing ')' in regular expression '%s'"),
-               p.pattern);
+        p.warn(Tx::rexMissingParen, p.pattern);
     }
     if (capturing && p.startsWith("{=")) {
         LString name;
         const char* after = parseName(p, p.pos + 2, name);
         if (name.empty()) {
-            p.warn(35000, lang("「%s」中の不正な ( ){=name} 表現を無視します", "ignore illegal ( ){=name} expression in '%s'"),
-                   p.pattern);
+            p.warn(Tx::rexIllegalGroupName, p.pattern);
         } else if (g_charClass[static_cast<unsigned char>(name[0])] & kClassDigit) {
-            p.warn(35000,
-                   lang("「%s」中の不正な ( ){=name} 表現を無視します (数値の名前は不可)",
-                        "ignore illegal ( ){=name} expression in '%s' (name cannot be a number)"),
-                   p.pattern);
+            p.warn(Tx::rexNumericGroupName, p.pattern);
         } else {
             static_cast<LBraceRex*>(node.get())->setName(name.data());
             p.pos = after;
@@ -409,7 +392,7 @@ static int parseDirective(LRexParser& p, std::unique_ptr<LRex>* node) {
         std::unique_ptr<LRex> sub = parseNested(p);
         p.ctx = outer;
         if (p.ctx.ignore) {
-            p.warn(35000, "duplicate '{@ign(...)}'");
+            p.warn(Tx::rexDuplicateIgnore);
             sub.reset();
         } else {
             p.ctx.ignore = sub.release();
@@ -418,7 +401,7 @@ static int parseDirective(LRexParser& p, std::unique_ptr<LRex>* node) {
         if (p.startsWith(")}")) {
             p.pos += 2;
         } else {
-            p.warn(35000, "missing ')}' after '{@ign(': '%s'", p.pattern);
+            p.warn(Tx::rexMissingIgnoreEnd, p.pattern);
         }
         return 1;
     }
@@ -426,7 +409,7 @@ static int parseDirective(LRexParser& p, std::unique_ptr<LRex>* node) {
         const char* from = p.pos + 4;
         const void* close = std::memchr(from, '}', p.end - from);
         if (!close) {
-            p.warn(35000, "missing '}' after '{@r:': '%s'", p.pattern);
+            p.warn(Tx::rexMissingCustomEnd, p.pattern);
             return 0;
         }
         LString name(from, static_cast<int>(static_cast<const char*>(close) - from));
@@ -436,7 +419,7 @@ static int parseDirective(LRexParser& p, std::unique_ptr<LRex>* node) {
         p.pos = static_cast<const char*>(close) + 1;
         return 2;
     }
-    p.warn(35000, "ignore illegal directive {@...} in '%s'", p.pattern);
+    p.warn(Tx::rexIllegalDirective, p.pattern);
     const void* close = std::memchr(p.pos, '}', p.end - p.pos);
     p.pos = close ? static_cast<const char*>(close) + 1 : p.end;
     return 1;
@@ -461,7 +444,7 @@ std::unique_ptr<LRex> parseAtom(LRexParser& p) {
                     p.pos = after;
                     return std::make_unique<LRefRex>(p.ctx, name.data());
                 }
-                p.warn(35000, "ignore illegal {:name} expression in '%s'", p.pattern);
+                p.warn(Tx::rexIllegalReference, p.pattern);
             } else if (p.pos[1] == '@') {
                 std::unique_ptr<LRex> node;
                 const int r = parseDirective(p, &node);
@@ -519,7 +502,7 @@ std::unique_ptr<LRex> parseSet(LRexParser& p) {
     for (;;) {
         LString low;
         if (!readLiteralChar(p, low, true)) {
-            p.warn(35000, "illegal [ ] expression (missing ']'): '%s'", open);
+            p.warn(Tx::rexMissingSetEnd, open);
             p.pos = p.end;
             return set;
         }
@@ -531,11 +514,11 @@ std::unique_ptr<LRex> parseSet(LRexParser& p) {
             if (readLiteralChar(p, high, true)) {
                 hi = literalCode(high);
             } else {
-                p.warn(35000, "illegal [ ] expression (missing right arg of '-'): '%s'", open);
+                p.warn(Tx::rexMissingRangeEnd, open);
             }
         }
         set->addRange(lo, hi);
-        if (lo > hi) p.warn(35000, "illegal [a-b] expression: %02Xh > %02Xh: %s", lo, hi, p.pattern);
+        if (lo > hi) p.warn(Tx::rexRangeOrder, lo, hi, p.pattern);
         if (p.at(rexTokSetClose)) {
             p.pos += 1;
             return set;
@@ -558,8 +541,7 @@ std::unique_ptr<LRex> compile(const char* pattern, uint32_t flags, bool quiet) {
     p.ctx.ignorePending = 1;
     std::unique_ptr<LRex> tree = parseAlternation(p);
     if (!p.atEnd()) {
-        p.warn(35000, lang("余計な文字「%s」があります (正規表現 %s 内)", "extra char(s) '%s' in regular expression '%s'"),
-               p.pos, p.pattern);
+        p.warn(Tx::rexExtraChars, p.pos, p.pattern);
     }
     if (p.tooDeep) tree = std::make_unique<LEmptyRex>(p.ctx);
     // A pattern that is wholly illegal stays an LEmptyRex, which never matches.

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "base/lstring.h"
+#include "base/msg.h"
 #include "rex/nodes.h"
 
 // The operator tokens, in their order: | . * + ? - [ ] ( ) ^ $ { }
@@ -39,8 +40,11 @@ struct LRexParser {
     bool atEnd() const { return pos >= end; }
     bool at(LRexToken t) const;
     bool startsWith(const char* text) const;
-    // Warning through msg unless the compile has given up.
-    void warn(int code, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+    // Reports the text through msg unless the compile has given up or is quiet.
+    template <class... Args>
+    void warn(TextOf<Args...> text, Args... args) {
+        if (!tooDeep && !quiet) msgOf(text.id, args...);
+    }
 };
 
 std::unique_ptr<LRex> parseAlternation(LRexParser& p);

@@ -945,7 +945,7 @@ int LRefRex::match(LRexCursor& cur, int backward) {
             target = g_rexCustomResolver(name, &targetLen);
             if (targetLen < 0) target = nullptr;
         } else {
-            msg(35000, "missing custom function for {@r:%s}", name);
+            msg(Tx::rexMissingCustomFunction, name);
         }
     } else if (cur.captures) {
         if (name[0] >= '0' && name[0] <= '9') {
@@ -969,7 +969,7 @@ int LRefRex::match(LRexCursor& cur, int backward) {
         const int consumed = rexCompareText(cur, target, targetLen, flags, backward);
         if (consumed >= 0) return finishOneWay(cur, p, consumed, backward, done);
     } else if (!warned) {
-        msg(35000, "missing reference target for '%s'", name);
+        msg(Tx::rexMissingReference, name);
         warned = 1;
     }
     cur.pos = p;

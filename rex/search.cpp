@@ -167,7 +167,7 @@ void LRexSearch::giveUp() {
     if (!rex->root) rex->root = std::make_unique<LRexRoot>();
     if (rex->root->gaveUpReported) return;
     rex->root->gaveUpReported = true;
-    msg(35000, lang("正規表現の照合を %d ステップで打ち切りました: '%s'", "regular expression gave up after %d steps: '%s'"),
+    msg(Tx::rexGaveUp,
         static_cast<int>(stepLimit), rex->root->source.data());
 }
 

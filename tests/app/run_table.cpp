@@ -1,6 +1,7 @@
 // The driver of the end-to-end tables (see run_table.h).
 #include "tests/app/run_table.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -142,6 +143,10 @@ TEST_P(Run, Row) {
     Fragments out;
     for (const std::string& f : row.out) out.push_back(fill(f));
     expectInOrder(r.out, out, row.whole, "standard output");
+    if (row.asciiOnly) {
+        const size_t at = static_cast<size_t>(std::find_if(r.out.begin(), r.out.end(), [](char c) { return (c & 0x80) != 0; }) - r.out.begin());
+        EXPECT_EQ(at, r.out.size()) << "a byte beyond ASCII in:\n" << shown(r.out.substr(at > 200 ? at - 200 : 0, 400));
+    }
     for (const std::string& f : row.absent)
         EXPECT_EQ(r.out.find(fill(f)), std::string::npos) << shown(fill(f)) << "\n--- in:\n" << shown(r.out);
     for (const auto& [where, fragments] : row.seen) {

@@ -56,6 +56,7 @@ struct Row {
     std::function<void(const std::string& folder)> check{};
     int fileLimit = 0;                     // > 0: the program's limit of open files
     int timeoutMs = 60000;                 // then the program is killed (and the row fails)
+    bool asciiOnly = false;                // standard output holds no byte beyond ASCII
 };
 
 // Fragments: the system line "[yyyy/mm/dd hh:mm:ss  <e>]" of a log file; text

@@ -56,6 +56,9 @@ const Row kShell[] = {
              "-rxsteps:<n>      正規表現の照合 1 回で使えるステップ数 (既定=20000000)\r\n"
              "                  超えたら不一致とし警告を 1 度表示\r\n-chrset:<n>       文字セット 0=1バイト 1=Shift-JIS 2=UTF-8\r\n"
              "                  (既定: LC_ALL, LC_CTYPE, LANG の最初の空でない値が\r\n                   UTF-8 なら 2、それ以外は 1)\r\n"
+             "-lang:<ja|en>     表示の言語 ja=日本語 en=英語\r\n"
+             "                  (既定: LC_ALL, LC_MESSAGES, LANG の最初の空でない値が\r\n"
+             "                   ja で始まるか C、POSIX、空なら ja、それ以外は en)\r\n"
              "-hist:<path>      入力行の履歴をこのファイルに保存 (最大 1000 行)\r\n"
              "-qd               待機中・実行中のアトムがなくなったら終了\r\n"
              "-rf:<path>        終わったアトムごとに結果を JSON の 1 行で記録\r\n"
@@ -215,7 +218,7 @@ const Row kShell[] = {
      .args = {"-lro:^.$", "あ"}, .out = {"Error 17000: あ を開けません", "[1] ATOM 'あ'\r\n"},
      .absent = {"Error 10012"}, .exit = 1, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=ja_JP.UTF-8"}},
     {.name = "LocaleEnglishUtf8SelectsUtf8", .input = "!q\n", .args = {"-lro:^.$", "あ"},
-     .out = {"Error 17000: あ を開けません"}, .exit = 1, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=en_US.UTF-8"}},
+     .out = {"Error 17000: cannot open あ"}, .exit = 1, .env = {"LC_ALL=", "LC_CTYPE=", "LANG=en_US.UTF-8"}},
     {.name = "LocaleFirstNonEmptyOfLcAllLcCtypeLang", .input = "!q\n", .args = {"-lro:^.$", "あ"},
      .absent = {"あ を開けません"}, .env = {"LC_ALL=POSIX", "LC_CTYPE=ja_JP.utf8", "LANG=ja_JP.UTF-8"}},
     {.name = "LocaleCodesetInAnyCase", .input = "!q\n", .args = {"-lro:^.$", "あ"},

@@ -237,6 +237,41 @@ TEST(MsgFile, ReportsOfManyThreadsStayWholeLines) {
     EXPECT_EQ(lines, 800);
 }
 
+// Reports held back at start wait for the language: each is written in the
+// language in force when they are released, suffixes and positions included.
+TEST(Msg, HeldReportsAreWrittenInTheLanguageOfTheirRelease) {
+    struct Case { int language; const char* out; };
+    const Case cases[] = {
+        {'J', "Error 10005: 接続「dev」が見つかりません\n"
+              "a.rsp(3): Error 17000: /x を開けません: No such file or directory\n"
+              "Warning 35000: not in the catalogue\n0 個の接続があります\r\n"},
+        {'E', "Error 10005: connection dev not found\n"
+              "a.rsp(3): Error 17000: cannot open /x: No such file or directory\n"
+              "Warning 35000: not in the catalogue\n0 connection(s)\r\n"},
+    };
+    for (const Case& c : cases) {
+        for (const int first : {'J', 'E'}) {
+            Restore<int> language(g_language, first);
+            auto* sink = new LStdoutMsg;
+            installMsg(sink);  // the library owns it
+            sink->holdReports();
+            msg(Tx::connectionNotFound, "dev");
+            pushNnPos("a.rsp", 3);
+            errno = ENOENT;
+            msg(Tx::cannotOpen, "/x");
+            popPos();
+            msg(35000, "not in the catalogue");
+            msg(Tx::connectionCount, 0);
+            g_language = c.language;
+            EXPECT_EQ(captured([&] { sink->releaseHeld(); }), c.out) << first << " then " << c.language;
+            // Released: the language in force decides at once.
+            EXPECT_EQ(captured([&] { msg(Tx::noColor); }),
+                      c.language == 'J' ? "Error 10009: 色の指定が１つもありません\n" : "Error 10009: no colour given\n");
+        }
+    }
+    installMsg(new LMsg(0));
+}
+
 // ---- fatal exits ----
 
 TEST(MsgDeathTest, FatalErrorsAndInternalErrorsExitWithTwo) {

@@ -146,19 +146,19 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
     if (!o.workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, o.workDir.c_str());
     std::vector<std::string> args{program}, env;
     args.insert(args.end(), o.args.begin(), o.args.end());
-    // The locale chooses the character set: unless a run names its own, every
-    // run gets the C locale, so that no expectation depends on the machine's.
+    // The locale chooses the character set and the language: unless a run
+    // names its own, every run gets the C locale, and a run that names some
+    // of the variables gets none of the machine's others, so that no
+    // expectation depends on the machine's locale.
+    auto isLocale = [](const std::string& name) { return name == "LANG" || name == "LANGUAGE" || name.rfind("LC_", 0) == 0; };
     std::vector<std::string> extra = o.env;
     bool locale = false;
-    for (const std::string& x : o.env) {
-        const std::string name = x.substr(0, x.find('='));
-        locale |= name == "LC_ALL" || name == "LC_CTYPE" || name == "LANG";
-    }
+    for (const std::string& x : o.env) locale |= isLocale(x.substr(0, x.find('=')));
     if (!locale) extra.push_back("LC_ALL=C");
     for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        bool replaced = false;
-        for (const std::string& x : extra) replaced |= x.substr(0, x.find('=')) == entry.substr(0, entry.find('='));
+        const std::string entry = *e, name = entry.substr(0, entry.find('='));
+        bool replaced = locale && isLocale(name);
+        for (const std::string& x : extra) replaced |= x.substr(0, x.find('=')) == name;
         if (!replaced) env.push_back(entry);
     }
     env.insert(env.end(), extra.begin(), extra.end());

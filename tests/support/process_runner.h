@@ -52,7 +52,8 @@ struct RunOptions {
     int timeoutMs = 60000;           // then the program is killed
     std::string workDir;             // empty: the current folder
     std::vector<std::string> env;    // "NAME=value" entries added to (or replacing in) the environment;
-                                     // without LC_ALL, LC_CTYPE or LANG among them LC_ALL=C is added
+                                     // with a locale variable (LANG, LANGUAGE, LC_*) among them the
+                                     // environment's others are dropped, without one LC_ALL=C is added
     bool terminal = false;           // the output on a pseudo-terminal instead of a pipe
     // Standard input on that terminal too (implies terminal): input is typed
     // into it, it is the program's controlling terminal (Ctrl-C typed raises

@@ -152,9 +152,27 @@ const char* platformEnv(const char* name) { return std::getenv(name); }
 
 int64_t platformNow() { return static_cast<int64_t>(std::time(nullptr)); }
 
+namespace {
+// The local time of second t in fields and its offset from UTC; false when t
+// cannot be converted.
+bool localFields(int64_t t, int fields[6], int* utcOffset) {
+    const time_t tt = static_cast<time_t>(t);
+    struct tm tmv;
+    if (!localtime_r(&tt, &tmv)) return false;
+    fields[0] = tmv.tm_year + 1900;
+    fields[1] = tmv.tm_mon + 1;
+    fields[2] = tmv.tm_mday;
+    fields[3] = tmv.tm_hour;
+    fields[4] = tmv.tm_min;
+    fields[5] = tmv.tm_sec;
+    *utcOffset = static_cast<int>(tmv.tm_gmtoff);
+    return true;
+}
+}  // namespace
+
 bool platformLocalTime(int64_t t, int fields[6]) {
     int utcOffset = 0;
-    return platformLocalTimeOffset(t * 1000, fields, &utcOffset);
+    return localFields(t, fields, &utcOffset);
 }
 
 int64_t platformNowMs() {
@@ -166,17 +184,7 @@ int64_t platformNowMs() {
 bool platformLocalTimeOffset(int64_t ms, int fields[6], int* utcOffset) {
     // Floor division: a time before the epoch keeps its second.
     const int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
-    const time_t tt = static_cast<time_t>(seconds);
-    struct tm tmv;
-    if (!localtime_r(&tt, &tmv)) return false;
-    fields[0] = tmv.tm_year + 1900;
-    fields[1] = tmv.tm_mon + 1;
-    fields[2] = tmv.tm_mday;
-    fields[3] = tmv.tm_hour;
-    fields[4] = tmv.tm_min;
-    fields[5] = tmv.tm_sec;
-    *utcOffset = static_cast<int>(tmv.tm_gmtoff);
-    return true;
+    return localFields(seconds, fields, utcOffset);
 }
 
 bool platformSignalGroup(int pid, PlatformEndSignal sig) {

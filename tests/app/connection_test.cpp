@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,6 +81,15 @@ protected:
         queue(name);
         assignAtoms(pending);
     }
+    // Opens a connection to server and waits until it may send; system lines
+    // are no longer captured (big lines would fill the capture).
+    static TSocket* openWritable(const vltest::LoopbackServer& server, std::optional<TelnetMode> mode = std::nullopt) {
+        openConnection(server.address().c_str(), "", false, -1, mode);
+        TSocket* c = currentConnection();
+        EXPECT_TRUE(waitUntil([&] { return locked([&] { return (c->flags & TSocket::kWritable) != 0; }); }, 30000));
+        g_systemMsgColor = 0;
+        return c;
+    }
     void receive(TSocket* c, const std::string& s) { checkCompletion(c, s.data(), static_cast<int>(s.size())); }
     static std::string running(const TSocket* c) {
         return locked([&] { return std::string(c->currentAtom.data()); });
@@ -118,10 +128,7 @@ TEST_F(InProcess, LinesBeforeTheFirstWriteQueueAndGoOutInOrder) {
 
 TEST_F(InProcess, NothingOfALineIsLostOrOvertakenWhenSendsComeUpShort) {
     vltest::LoopbackServer slow(vltest::ServerBehaviour::slowReader(2500, 65536));
-    openConnection(slow.address().c_str(), "", false, -1);
-    TSocket* c = currentConnection();
-    ASSERT_TRUE(waitUntil([&] { return locked([&] { return (c->flags & TSocket::kWritable) != 0; }); }, 30000));
-    g_systemMsgColor = 0;  // keep the capture small
+    TSocket* c = openWritable(slow);
     std::string expected;
     for (int i = 0; i < 40; ++i) {
         const std::string text = std::string(200 * 1024, static_cast<char>('a' + i % 26)) + "#" + std::to_string(i);
@@ -139,10 +146,7 @@ TEST_F(InProcess, NothingOfALineIsLostOrOvertakenWhenSendsComeUpShort) {
 // with the rest unsent.
 TEST_F(InProcess, ALineTheSocketCannotTakeHoldsUpNobody) {
     vltest::LoopbackServer slow(vltest::ServerBehaviour::slowReader(60000, 65536));
-    openConnection(slow.address().c_str(), "", false, -1);
-    TSocket* c = currentConnection();
-    ASSERT_TRUE(waitUntil([&] { return locked([&] { return (c->flags & TSocket::kWritable) != 0; }); }, 30000));
-    g_systemMsgColor = 0;
+    TSocket* c = openWritable(slow);
     auto atom = std::make_unique<Atom>();
     atom->name.assign("S");
     atom->lines.add(std::make_unique<LineRecord>('g', std::string(16 << 20, 'x').c_str()));
@@ -162,10 +166,7 @@ TEST_F(InProcess, ALineTheSocketCannotTakeHoldsUpNobody) {
 // and are not lost.
 TEST_F(InProcess, TelnetAnswersNeverCutALine) {
     vltest::LoopbackServer slow(vltest::ServerBehaviour::slowReader(2500, 65536));
-    openConnection(slow.address().c_str(), "", false, -1, TelnetMode::telnet);
-    TSocket* c = currentConnection();
-    ASSERT_TRUE(waitUntil([&] { return locked([&] { return (c->flags & TSocket::kWritable) != 0; }); }, 30000));
-    g_systemMsgColor = 0;
+    TSocket* c = openWritable(slow, TelnetMode::telnet);
     g_receivePause = 0;
     const std::string first(16 << 20, 'a'), second = "after";
     std::thread server([&] {

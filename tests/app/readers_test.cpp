@@ -103,10 +103,8 @@ TEST(Readers, NameLists) {
     }
     vltest::MsgCapture cap;
     LStrList list;
-    parseNameList("", list, "!cmd");
-    EXPECT_EQ(cap.textOf(10014), "'!cmd' のパラメータがありません");
     parseNameList("", list, nullptr);  // no command name: an empty list is fine
-    EXPECT_EQ(cap.codes(), Codes{10014});
+    EXPECT_TRUE(cap.codes().empty());
 }
 
 TEST(Readers, SwitchesNumbersAndTrailingText) {
@@ -134,12 +132,9 @@ TEST(Readers, SwitchesNumbersAndTrailingText) {
         EXPECT_EQ(cap.codes(), c.codes) << c.text;
     }
     vltest::MsgCapture cap;
-    parseNumberArg("-7", 0, 9, 1);
-    warnTrailing(" \t ");
+    warnTrailing(" \t ");  // blanks are no trailing text
     warnTrailing("  b c");
-    EXPECT_EQ(cap.codes(), (Codes{10013, 30001}));
-    EXPECT_EQ(cap.textOf(10013), "数値が正しくありません: -7");
-    EXPECT_EQ(cap.textOf(30001), "行末の余計な記述を無視します: 'b c'");
+    EXPECT_EQ(cap.texts(), std::vector<std::string>{"30001 行末の余計な記述を無視します: 'b c'"});
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "base/lhash.h"
 #include "base/lstring.h"
 
-TEST(Hash, KnownValues) {
+TEST(Hash, KnownValuesAndUnsignedComparison) {
     EXPECT_EQ(hash(nullptr), 0u);
     EXPECT_EQ(hash(""), 0u);
     EXPECT_EQ(hash("A"), 65u);
@@ -19,15 +19,14 @@ TEST(Hash, KnownValues) {
     uint32_t sum169 = hash(longKey.c_str());
     EXPECT_EQ(hash((longKey + "\x02").c_str()), sum169 + 2u);
     EXPECT_EQ(hash("\xFF"), 255u);
-}
-
-TEST(Hash, CompareStrings) {
     EXPECT_EQ(compareStrings("a", "b"), -1);
     EXPECT_EQ(compareStrings("\x80", "a"), 1);  // unsigned bytes
     EXPECT_NE(compareStrings(nullptr, ""), 0);
 }
 
 namespace {
+struct Record { const char* key; int value; };
+
 std::vector<std::string> collected(const LHashTable& t) {
     LArray out;
     t.collect(out);
@@ -54,10 +53,6 @@ TEST(LHashTable, StringSetWithDuplicatesAndCollectOrder) {
     for (const char* k : {"E", "B", "A"}) small.add(k);
     EXPECT_EQ(collected(small), (std::vector<std::string>{"E", "A", "B"}));
 }
-
-namespace {
-struct Record { const char* key; int value; };
-}  // namespace
 
 TEST(LHashTable, RecordMap) {
     Record one{"one", 1}, two{"two", 2}, other{"one", 3};

@@ -14,37 +14,20 @@ const DumpCase kDumps[] = {
     // literals merge into one node
     {"#END#", "flat: btc=0 {#END#} len=5\n"},
     {"abc\\n", "flat: btc=0 {abc\r\n} len=5\n"},
-    {"a\\.b", "flat: btc=0 {a.b} len=3\n"},
-    {"+a", "flat: btc=0 {+a} len=2\n"},
     {"{@ic}ab{@c}cd", "seq: st=N,N\n flat: btc=0 {ab} len=2\n flat: btc=0 {cd} len=2\n"},
     {"a.c", "seq: st=N,N\n flat: btc=0 {a} len=1\n seq: st=N,N\n  chars: btc=0 [^]\n  flat: btc=0 {c} len=1\n"},
     // alternation
     {"a|b", "or: next_idx=0\n flat: btc=0 {a} len=1\n flat: btc=0 {b} len=1\n"},
-    {"a|", "flat: btc=0 {a} len=1\n"},
     {"|a", "empty: btc=0\n"},
-    {"a||b", "flat: btc=0 {a} len=1\n"},
-    {"*", "empty: btc=0\n"},
     // quantifiers
     {"a*b", "seq: st=N,N\n rep: modF=0 btRep=-1, 0-2147483647\n  flat: btc=0 {a} len=1\n flat: btc=0 {b} len=1\n"},
     {"x+?", "rep: modF=1 btRep=-1, 1-2147483647\n flat: btc=0 {x} len=1\n"},
-    {"x?", "rep: modF=0 btRep=-1, 0-1\n flat: btc=0 {x} len=1\n"},
-    {"x{2,5}?", "rep: modF=1 btRep=-1, 2-5\n flat: btc=0 {x} len=1\n"},
-    {"x{3}", "rep: modF=0 btRep=-1, 3-3\n flat: btc=0 {x} len=1\n"},
-    {"x{3,}", "rep: modF=0 btRep=-1, 3-2147483647\n flat: btc=0 {x} len=1\n"},
     {"x{,4}", "rep: modF=0 btRep=-1, 0-4\n flat: btc=0 {x} len=1\n"},
     {"x{5,2}", "rep: modF=0 btRep=-1, 5-5\n flat: btc=0 {x} len=1\n"},
     {"x{2,-1}", "rep: modF=0 btRep=-1, 2-2\n flat: btc=0 {x} len=1\n"},
-    {"x{a}", "flat: btc=0 {x{a}} len=4\n"},
-    {"x{2", "flat: btc=0 {x{2} len=3\n"},
-    {"x{0}", "rep: modF=0 btRep=-1, 0-0\n flat: btc=0 {x} len=1\n"},
     {"\x83\x41+", "rep: modF=0 btRep=-1, 1-2147483647\n flat: btc=0 {\x83\x41} len=2\n"},
     // sets
     {"[^a-c\\n]", "chars: btc=0 [^61h-63h,Ah]\n"},
-    {"[^]", "chars: btc=0 [^]\n"},
-    {"[]", "chars: btc=0 []\n"},
-    {"[-a]", "chars: btc=0 [2Dh,61h]\n"},
-    {"[a-c-e]", "chars: btc=0 [61h-63h,2Dh,65h]\n"},
-    {"[z-a]", "chars: btc=0 [7Ah-61h]\n"},
     {"[a-]", "chars: btc=0 [61h-5Dh]\n"},
     {"[\\]\\-]", "chars: btc=0 [5Dh,2Dh]\n"},
     {"[\\d]", "chars: btc=0 [5Ch,64h]\n"},
@@ -65,13 +48,8 @@ const DumpCase kDumps[] = {
     {"(?ends)", "cmp: typ='$' spRev=0 btc=0\n"},
     {"^\\b", "seq: st=N,N\n cmp: typ='^' spRev=0 btc=0\n cmp: typ='b' spRev=0 btc=0\n"},
     {"(?cx:a)", "seq: st=N,N\n cmp: typ='!' spRev=0 btc=0\n  flat: btc=0 {a} len=1\n chars: btc=0 [^]\n"},
-    // comments are skipped; directives give no node
+    // comments are skipped
     {"a(?#note)b", "flat: btc=0 {ab} len=2\n"},
-    {"{@foo}x", "flat: btc=0 {x} len=1\n"},
-    // an unknown escape keeps its backslash
-    {"\\q", "flat: btc=0 {\\q} len=2\n"},
-    // a lead byte as the last byte is a one-byte literal
-    {"a\x83", "flat: btc=0 {a\x83} len=2\n"},
     // an ignore pattern stops merging; one that no node takes is freed (ASan checks)
     {"{@ign( )}ab", "seq: st=N,N\n flat: btc=0 {a} len=1\n flat: btc=0 {b} len=1\n"},
     {"(?:{@ign( )})a", "seq: st=N,N\n brace: -1 name=''\n  empty: btc=0\n flat: btc=0 {a} len=1\n"},
@@ -135,7 +113,6 @@ const WarnCase kWarnings[] = {
     {"|a", "35000: 余計な文字「|a」があります (正規表現 |a 内)", 'J'},
     {"a**", "35001: 正規表現が正しくありません:「*」\n35000: 余計な文字「*」があります (正規表現 a** 内)", 'J'},
     {"(a|)", "35000: 正規表現「(a|)」は空の項目を含んでいます", 'J'},
-    {"\\q", "35000: 「\\q」は正規表現のエスケープ表記として正しくありません", 'J'},
     {"(a){=}", "35000: 名前文字列が空です\n35000: 「(a){=}」中の不正な ( ){=name} 表現を無視します", 'J'},
     {"(a){=1}", "35000: 「(a){=1}」中の不正な ( ){=name} 表現を無視します (数値の名前は不可)", 'J'},
     {"{:ab", "35000: 「}」がありません\n35000: ignore illegal {:name} expression in '{:ab'", 'J'},

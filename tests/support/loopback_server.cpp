@@ -20,11 +20,17 @@ namespace {
 
 constexpr int kFlags = SOCK_CLOEXEC | SOCK_NONBLOCK;
 
-int listenOnLoopback(int* port, int backlog = 4096) {
-    const int fd = socket(AF_INET, SOCK_STREAM | kFlags, 0);
+sockaddr_in loopback(int port) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    return sa;
+}
+
+int listenOnLoopback(int* port, int backlog = 4096) {
+    const int fd = socket(AF_INET, SOCK_STREAM | kFlags, 0);
+    sockaddr_in sa = loopback(0);
     socklen_t len = sizeof sa;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || listen(fd, backlog) < 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) < 0) {
@@ -60,10 +66,7 @@ LoopbackServer::LoopbackServer(ServerBehaviour behaviour) : b_(std::move(behavio
     if (b_.neverAccept) {
         // The smallest queue, filled by connections of our own that are never
         // taken: the kernel drops every further SYN.
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sa.sin_port = htons(static_cast<uint16_t>(port_));
+        sockaddr_in sa = loopback(port_);
         for (int i = 0; i < 3; ++i) {
             const int fd = socket(AF_INET, SOCK_STREAM | kFlags, 0);
             connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
@@ -95,10 +98,6 @@ std::string LoopbackServer::received() const {
 
 bool LoopbackServer::waitReceived(const std::string& needle, int timeoutMs) const {
     return waitUntil([&] { return received().find(needle) != std::string::npos; }, timeoutMs);
-}
-
-bool LoopbackServer::waitOpenAtMost(int n, int timeoutMs) const {
-    return waitUntil([&] { return open() <= n; }, timeoutMs);
 }
 
 void LoopbackServer::sendToAll(const std::string& bytes) {

@@ -62,10 +62,8 @@ public:
     // Clients still open, and everything received from all clients in arrival order.
     int open() const;
     std::string received() const;
-    // Wait until received() contains needle / at most n clients are open
-    // (true), or until timeoutMs pass (false).
+    // Waits until received() contains needle (true), or until timeoutMs pass (false).
     bool waitReceived(const std::string& needle, int timeoutMs) const;
-    bool waitOpenAtMost(int n, int timeoutMs) const;
 
     // Queues bytes for every client accepted so far (wait for open() first).
     void sendToAll(const std::string& bytes);

@@ -1,4 +1,4 @@
-// Process runner for end-to-end tests: posix_spawn with pipes (or a
+// Process runner for end-to-end tests: fork and exec with pipes (or a
 // pseudo-terminal for the output), one poll loop that writes the input and
 // reads the output, and a deadline after which the program is killed.
 // Test code, so it uses POSIX directly.
@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -46,17 +45,15 @@ bool LiveIo::terminalOpen() const {
     return terminal_ >= 0;
 }
 
-bool LiveIo::terminalEchoes() const {
+bool LiveIo::terminalMode(unsigned flag) const {
     std::lock_guard<std::mutex> g(m_);
     termios modes{};
-    return terminal_ >= 0 && ::tcgetattr(terminal_, &modes) == 0 && (modes.c_lflag & ECHO) != 0;
+    return terminal_ >= 0 && ::tcgetattr(terminal_, &modes) == 0 && (modes.c_lflag & flag) != 0;
 }
 
-bool LiveIo::terminalReadsLines() const {
-    std::lock_guard<std::mutex> g(m_);
-    termios modes{};
-    return terminal_ >= 0 && ::tcgetattr(terminal_, &modes) == 0 && (modes.c_lflag & ICANON) != 0;
-}
+bool LiveIo::terminalEchoes() const { return terminalMode(ECHO); }
+
+bool LiveIo::terminalReadsLines() const { return terminalMode(ICANON); }
 
 int64_t monoMs() {
     timespec ts{};
@@ -126,24 +123,6 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
     } else if (::pipe2(out, O_CLOEXEC) != 0) {
         return result;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    if (o.terminalInput) {
-        // A session of its own, whose controlling terminal the first open makes this one.
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-        posix_spawn_file_actions_addopen(&actions, 0, slaveName.c_str(), O_RDWR, 0);
-        posix_spawn_file_actions_adddup2(&actions, 0, 1);
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        if (terminal)
-            posix_spawn_file_actions_addopen(&actions, 1, slaveName.c_str(), O_RDWR | O_NOCTTY, 0);
-        else
-            posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    }
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (!o.workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, o.workDir.c_str());
     std::vector<std::string> args{program}, env;
     args.insert(args.end(), o.args.begin(), o.args.end());
     // The locale chooses the character set and the language: unless a run
@@ -162,43 +141,39 @@ RunResult runProcess(const std::string& program, const RunOptions& o) {
         if (!replaced) env.push_back(entry);
     }
     env.insert(env.end(), extra.begin(), extra.end());
-    pid_t pid = -1;
-    int rc = 0;
-    if (o.fileLimit > 0 || o.childSignalIgnored) {
-        // posix_spawn cannot set a limit or ignore a signal: the child does it
-        // between fork and exec, with async-signal-safe calls only, doing what
-        // the file actions and attributes above would do.
-        std::vector<char*> argv = pointers(args), envp = pointers(env);
-        const rlimit limit{static_cast<rlim_t>(o.fileLimit), static_cast<rlim_t>(o.fileLimit)};
-        pid = ::fork();
-        if (pid == 0) {
-            if (o.terminalInput) {
-                ::setsid();
-                const int fd = ::open(slaveName.c_str(), O_RDWR);
-                if (fd >= 0 && fd != 0) ::dup2(fd, 0);
-                ::dup2(0, 1);
-            } else {
-                ::dup2(in[0], 0);
-                if (terminal) {
-                    const int fd = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY);
-                    if (fd >= 0 && fd != 1) ::dup2(fd, 1);
-                } else {
-                    ::dup2(out[1], 1);
-                }
+    // The child sets itself up between fork and exec (posix_spawn can neither
+    // set a limit nor ignore a signal), with async-signal-safe calls only.
+    std::vector<char*> argv = pointers(args), envp = pointers(env);
+    const rlimit limit{static_cast<rlim_t>(o.fileLimit), static_cast<rlim_t>(o.fileLimit)};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const auto onto = [](int fd, int target) {
+            if (fd >= 0 && fd != target) {
+                ::dup2(fd, target);
+                ::close(fd);
             }
-            ::dup2(1, 2);
-            if (o.childSignalIgnored) ::signal(SIGCHLD, SIG_IGN);
-            if ((o.workDir.empty() || ::chdir(o.workDir.c_str()) == 0) &&
-                (o.fileLimit <= 0 || ::setrlimit(RLIMIT_NOFILE, &limit) == 0))
-                ::execve(program.c_str(), argv.data(), envp.data());
-            ::_exit(127);
+        };
+        if (o.terminalInput) {
+            // A session of its own, whose controlling terminal the first open makes this one.
+            ::setsid();
+            ::close(0);
+            onto(::open(slaveName.c_str(), O_RDWR), 0);
+            ::dup2(0, 1);
+        } else {
+            ::dup2(in[0], 0);
+            if (terminal)
+                onto(::open(slaveName.c_str(), O_RDWR | O_NOCTTY), 1);
+            else
+                ::dup2(out[1], 1);
         }
-        rc = pid < 0 ? errno : 0;
-    } else {
-        rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, pointers(args).data(), pointers(env).data());
+        ::dup2(1, 2);
+        if (o.childSignalIgnored) ::signal(SIGCHLD, SIG_IGN);
+        if ((o.workDir.empty() || ::chdir(o.workDir.c_str()) == 0) &&
+            (o.fileLimit <= 0 || ::setrlimit(RLIMIT_NOFILE, &limit) == 0))
+            ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
     }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    const int rc = pid < 0 ? errno : 0;
     closeFd(in[0]);
     closeFd(out[1]);
     int& inFd = in[1];

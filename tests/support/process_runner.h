@@ -38,6 +38,7 @@ public:
     bool terminalReadsLines() const;
 
 private:
+    bool terminalMode(unsigned flag) const;  // a local mode flag of the terminal is set
     friend RunResult runProcess(const std::string& program, const RunOptions& options);
     mutable std::mutex m_;
     std::string typed_, out_;

@@ -143,44 +143,12 @@ void scale(int n, const std::string& dir) {
     LoopbackServer server(ServerBehaviour::greet("welcome to the bench\r\n"));
     std::string commands;
     for (int i = 0; i < n; ++i) commands += "!open " + server.address() + " wait 0\n";
-    std::ofstream(dir + "/scale.txt") << commands;
     Program p(dir, freshFile(dir + "/out.txt"), {"-v:0"});
-    p.type("!lc\n");
-    if (!p.waitFor("0 個の接続があります", 1, 10000)) std::printf("  the program did not start!\n");
-    const int baseFds = p.descriptors();
-    const long baseKiB = p.statusKiB("VmRSS");
-    const int64_t t0 = monoMs();
-    p.type("!rcf scale.txt\n");
-    // Every open ends greeted or refused (when the limit is too low for all).
-    bool all = false;
-    for (const int64_t end = monoMs() + 600000; monoMs() < end; usleep(20000)) {
-        const std::string out = p.output();
-        const int greeted = vltest::countOf(out, "welcome to the bench");
-        if (greeted + vltest::countOf(out, "Error 10050") >= n) {
-            all = greeted == n;
-            break;
-        }
-    }
-    const double secs = static_cast<double>(monoMs() - t0) / 1000.0;
-    const int fds = p.descriptors();
-    const long rssKiB = p.statusKiB("VmRSS");
-    const long peak = p.peakKiB();
-    const int shown = vltest::countOf(p.output(), "welcome to the bench");
-    const int refused = vltest::countOf(p.output(), "Error");
-    p.type("!lc\n");
-    const bool listed = p.waitFor(std::to_string(shown) + " 個の接続があります", 1, 60000);
+    const bench::OpenedAtOnce r = bench::openAtOnce(p, dir, commands, n, "welcome to the bench", [](Program&) {});
     const int64_t t1 = monoMs();
     p.quit();
     const double quitSecs = static_cast<double>(monoMs() - t1) / 1000.0;
-    std::printf("  all greeted after       %8.2f s%s\n", secs, all ? "" : "  (not all: see the refused opens)");
-    std::printf("  greetings shown         %8d of %d\n", shown, n);
-    std::printf("  errors reported         %8d  (opens refused for the limit of open files)\n", refused);
-    std::printf("  all %d listed         %8s\n", shown, listed ? "yes" : "no!");
-    std::printf("  peak memory             %8.1f MiB\n", static_cast<double>(peak) / 1024.0);
-    std::printf("  memory per connection   %8.1f KiB  (resident, all open, less the idle program)\n",
-                static_cast<double>(rssKiB - baseKiB) / n);
-    std::printf("  descriptors             %8d idle, %d with all open: %.2f per connection\n", baseFds, fds,
-                static_cast<double>(fds - baseFds) / n);
+    bench::printOpenedAtOnce(r, n);
     std::printf("  closed and ended after  %8.2f s (!q)\n", quitSecs);
 }
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -177,6 +178,67 @@ inline long residentKiB(const std::vector<int>& pids) {
             if (line.rfind("VmRSS:", 0) == 0) kib += std::atol(line.c_str() + 6);
     }
     return kib;
+}
+
+// What opening many connections at once cost: measured by openAtOnce.
+struct OpenedAtOnce {
+    double seconds = 0;  // from the !rcf until every open was greeted or refused
+    bool all = false;    // every one greeted
+    int shown = 0;       // greetings shown
+    int errors = 0;      // errors reported (refused opens)
+    bool listed = false; // !lc listed every greeted one
+    int baseFds = 0, fds = 0;
+    long baseKiB = 0, rssKiB = 0, peakKiB = 0;
+};
+
+// Starts the program idle in dir, then has it read the n !open lines of
+// commands at once (through a command file scale.txt) and waits up to ten
+// minutes until each open has shown greeting or been refused with an
+// "Error"; measures descriptors and memory then. whileOpen(p) runs while
+// everything is open, before the listing; the program is left running.
+template <typename WhileOpen>
+OpenedAtOnce openAtOnce(Program& p, const std::string& dir, const std::string& commands, int n,
+                        const std::string& greeting, WhileOpen whileOpen) {
+    OpenedAtOnce r;
+    std::ofstream(dir + "/scale.txt") << commands;
+    p.type("!lc\n");
+    if (!p.waitFor("0 個の接続があります", 1, 10000)) std::printf("  the program did not start!\n");
+    r.baseFds = p.descriptors();
+    r.baseKiB = p.statusKiB("VmRSS");
+    const int64_t t0 = vltest::monoMs();
+    p.type("!rcf scale.txt\n");
+    for (const int64_t end = vltest::monoMs() + 600000; vltest::monoMs() < end; usleep(20000)) {
+        const std::string out = p.output();
+        const int greeted = vltest::countOf(out, greeting);
+        if (greeted + vltest::countOf(out, "Error") >= n) {
+            r.all = greeted == n;
+            break;
+        }
+    }
+    r.seconds = static_cast<double>(vltest::monoMs() - t0) / 1000.0;
+    r.fds = p.descriptors();
+    r.rssKiB = p.statusKiB("VmRSS");
+    r.peakKiB = p.peakKiB();
+    whileOpen(p);
+    const std::string out = p.output();
+    r.shown = vltest::countOf(out, greeting);
+    r.errors = vltest::countOf(out, "Error");
+    p.type("!lc\n");
+    r.listed = p.waitFor(std::to_string(r.shown) + " 個の接続があります", 1, 60000);
+    return r;
+}
+
+// Prints the figures of openAtOnce for n connections.
+inline void printOpenedAtOnce(const OpenedAtOnce& r, int n) {
+    std::printf("  all greeted after       %8.2f s%s\n", r.seconds, r.all ? "" : "  (not all: see the errors)");
+    std::printf("  greetings shown         %8d of %d\n", r.shown, n);
+    std::printf("  errors reported         %8d  (opens refused for the limit of open files)\n", r.errors);
+    std::printf("  all %d listed         %8s\n", r.shown, r.listed ? "yes" : "no!");
+    std::printf("  peak memory             %8.1f MiB\n", static_cast<double>(r.peakKiB) / 1024.0);
+    std::printf("  memory per connection   %8.1f KiB  (resident, all open, less the idle program)\n",
+                static_cast<double>(r.rssKiB - r.baseKiB) / n);
+    std::printf("  descriptors             %8d idle, %d with all open: %.2f per connection\n", r.baseFds, r.fds,
+                static_cast<double>(r.fds - r.baseFds) / n);
 }
 
 }  // namespace bench

@@ -55,7 +55,7 @@ void Screen::csi(char final, const std::vector<int>& params, bool privateMode) {
             for (int c = 0; c < columns_; ++c) {
                 const bool after = r > row_ || (r == row_ && c >= col_);
                 if (mode == 2 || (mode == 0 && after) || (mode == 1 && !after))
-                    screen_[static_cast<size_t>(r)][static_cast<size_t>(c)] = " ";
+                    screen_[static_cast<size_t>(r)][static_cast<size_t>(c)].assign(1, ' ');
             }
         }
         break;
@@ -63,11 +63,11 @@ void Screen::csi(char final, const std::vector<int>& params, bool privateMode) {
     case 'K': {
         const int mode = params.empty() ? 0 : params[0];
         for (int c = 0; c < columns_; ++c)
-            if (mode == 2 || (mode == 0 && c >= col_) || (mode == 1 && c <= col_)) line[static_cast<size_t>(c)] = " ";
+            if (mode == 2 || (mode == 0 && c >= col_) || (mode == 1 && c <= col_)) line[static_cast<size_t>(c)].assign(1, ' ');
         break;
     }
     case 'X':
-        for (int c = col_; c < std::min(columns_, col_ + n); ++c) line[static_cast<size_t>(c)] = " ";
+        for (int c = col_; c < std::min(columns_, col_ + n); ++c) line[static_cast<size_t>(c)].assign(1, ' ');
         break;
     case 'P':
         for (int i = 0; i < n && col_ < columns_; ++i) {

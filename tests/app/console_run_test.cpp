@@ -110,7 +110,14 @@ TEST(InteractiveConsole, OutputGoesAboveTheHalfTypedLine) {
     c.type("show ver");
     c.waitCursorRow("Router> show ver");
     c.server(1).sendToAll("\r\n%LINK-3-UPDOWN: up\r\nRouter> ");
-    c.waitScreen([](const Screen& s) { return s.lastLineWith("%LINK-3-UPDOWN") >= 0; }, "the new text");
+    // Checked once the text is shown and the line drawn again below it.
+    c.waitScreen(
+        [](const Screen& s) {
+            const int message = s.lastLineWith("%LINK-3-UPDOWN: up");
+            return message >= 0 && s.cursorLine() == message + 1 && s.row(s.cursorRow()) == "Router> show ver" &&
+                   s.cursorColumn() == 16;
+        },
+        "the new text above the line");
     Screen s = c.screen();
     const int message = s.lastLineWith("%LINK-3-UPDOWN: up");
     EXPECT_EQ(s.lines().at(static_cast<size_t>(message) - 1), "Router>");

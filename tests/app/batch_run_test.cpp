@@ -113,8 +113,11 @@ const ServerBehaviour kEcho = ServerBehaviour::echoing(), kSilent = ServerBehavi
 
 // The summary line of a run.
 std::string summary(int completed, int failed, int skipped, int waiting) {
-    return "[" + std::to_string(completed) + " atoms completed, " + std::to_string(failed) + " failed, " +
-           std::to_string(skipped) + " skipped, " + std::to_string(waiting) + " still waiting]\r\n";
+    return std::string("[")
+        .append(std::to_string(completed)).append(" atoms completed, ")
+        .append(std::to_string(failed)).append(" failed, ")
+        .append(std::to_string(skipped)).append(" skipped, ")
+        .append(std::to_string(waiting)).append(" still waiting]\r\n");
 }
 
 const Row kBatches[] = {

@@ -75,7 +75,8 @@ TEST(Help, ShowsEveryCommandOfTheTableInEitherLanguage) {
         const std::vector<std::string> lines = linesOf(help);
         for (const CommandEntry& e : commandTable()) {
             SCOPED_TRACE(e.name);
-            const std::string syntax = "!" + std::string(e.name) + (*e.synopsis ? " " : "") + firstLine(e.synopsis);
+            const std::string syntax =
+                std::string("!").append(e.name).append(*e.synopsis ? " " : "").append(firstLine(e.synopsis));
             const auto at = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
                 return l.rfind(syntax, 0) == 0 && (l.size() == syntax.size() || l[syntax.size()] == ' ');
             });
@@ -90,7 +91,8 @@ TEST(Help, ShowsEveryCommandOfTheTableInEitherLanguage) {
             }
             // A further form follows with its own explanation under it.
             if (e.otherForm) {
-                const std::string other = "!" + std::string(e.name) + " " + firstLine(e.otherForm->synopsis);
+                const std::string other =
+                    std::string("!").append(e.name).append(" ").append(firstLine(e.otherForm->synopsis));
                 const auto form = std::find(at + 1, lines.end(), other);
                 ASSERT_NE(form, lines.end());
                 const std::string under = std::string(18, ' ') + firstLine(tr(e.otherForm->help));
@@ -106,7 +108,7 @@ TEST(Help, ShowsEveryCommandOfTheTableInEitherLanguage) {
             if (e.shortName) forms.push_back(&e);
         std::sort(forms.begin(), forms.end(), [](auto* a, auto* b) { return a->shortRank < b->shortRank; });
         for (const CommandEntry* e : forms) {
-            std::string line = "!" + std::string(e->shortName);
+            std::string line = std::string("!").append(e->shortName);
             line.resize(std::max<size_t>(8, line.size() + 1), ' ');
             expected.push_back(line + "!" + e->name);
         }

@@ -37,7 +37,7 @@ std::string manyPrograms(int programs, int atoms) {
     std::string names;
     for (int i = 1; i <= atoms; ++i) {
         cmd += "!atom A" + std::to_string(i) + "\n" + kMarkerLine + "!end-atom\n";
-        names += (i > 1 ? "," : "") + ("A" + std::to_string(i));
+        names.append(i > 1 ? ",A" : "A").append(std::to_string(i));
     }
     return cmd + kQuitAfter + names + "\n!!la" + kQuit;
 }
@@ -149,7 +149,7 @@ TEST(ProgramEnd, ProgramsBeyondTheFileLimitAreRefusedOneByOne) {
     std::string names;
     for (int i = 1; i <= 10; ++i) {
         cmd += "!atom A" + std::to_string(i) + "\n" + kMarkerLine + "!end-atom\n";
-        names += (i > 1 ? "," : "") + ("A" + std::to_string(i));
+        names.append(i > 1 ? ",A" : "A").append(std::to_string(i));
     }
     cmd += kQuitAfter + names + "\n!!lc" + kQuit;
     RunOptions o;

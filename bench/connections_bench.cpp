@@ -82,23 +82,7 @@ double programReader(uint64_t bytes, const std::string& dir, const std::vector<s
     LoopbackServer server(ServerBehaviour::stream(bytes, true));
     std::vector<std::string> args{"-v:0", "-o:" + server.address(), "-wo:0"};
     for (const auto& a : extra) args.push_back(a);
-    const std::string out = freshFile(dir + "/out.txt");
-    const int64_t t0 = monoMs();
-    Program p(dir, out, args);
-    const std::string notice = "[Connection C1 closed]\r\n";
-    while (p.tail(static_cast<long>(notice.size())) != notice) {
-        if (monoMs() - t0 > 600000) {
-            std::printf("  no end after 10 minutes\n");
-            return 0;
-        }
-        usleep(2000);
-    }
-    const double secs = static_cast<double>(monoMs() - t0) / 1000.0;
-    const long size = p.outputSize();
-    p.quit();
-    freshFile(out);
-    if (size < static_cast<long>(bytes)) std::printf("  only %ld bytes were shown!\n", size);
-    return static_cast<double>(bytes) / secs / 1e6;
+    return bench::streamRate(bytes, dir, args, "[Connection C1 closed]\r\n");
 }
 
 void throughput(uint64_t mb, int runs, const std::string& dir) {

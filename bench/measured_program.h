@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -178,6 +179,29 @@ inline long residentKiB(const std::vector<int>& pids) {
             if (line.rfind("VmRSS:", 0) == 0) kib += std::atol(line.c_str() + 6);
     }
     return kib;
+}
+
+// MB/s of the program showing bytes it receives on one connection: starts it
+// in dir with args (standard output to out.txt), waits up to ten minutes for
+// closeNotice at the end of its output, and quits it. 0 when it never came.
+inline double streamRate(uint64_t bytes, const std::string& dir, const std::vector<std::string>& args,
+                         const std::string& closeNotice) {
+    const std::string out = freshFile(dir + "/out.txt");
+    const int64_t t0 = vltest::monoMs();
+    Program p(dir, out, args);
+    while (p.tail(static_cast<long>(closeNotice.size())) != closeNotice) {
+        if (vltest::monoMs() - t0 > 600000) {
+            std::printf("  no end after 10 minutes\n");
+            return 0;
+        }
+        usleep(2000);
+    }
+    const double secs = static_cast<double>(vltest::monoMs() - t0) / 1000.0;
+    const long size = p.outputSize();
+    p.quit();
+    freshFile(out);
+    if (size < static_cast<long>(bytes)) std::printf("  only %ld bytes were shown!\n", size);
+    return static_cast<double>(bytes) / secs / 1e6;
 }
 
 // What opening many connections at once cost: measured by openAtOnce.

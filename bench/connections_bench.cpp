@@ -186,16 +186,9 @@ int main(int argc, char** argv) {
         else if (opt == "--runs") runs = static_cast<int>(v);
     }
     vltest::TempDir dir;
-    // The streams go to files in memory when the machine has such a folder, so
-    // that the disk's own pace does not enter the figures.
-    std::string streamDir = dir.path();
-    char shm[] = "/dev/shm/vl-bench-XXXXXX";
-    if (mkdtemp(shm) != nullptr) streamDir = shm;
-    if (mb > 0) throughput(mb, runs, streamDir);
-    if (streamDir != dir.path()) {
-        unlink((streamDir + "/out.txt").c_str());
-        unlink((streamDir + "/minimal.txt").c_str());
-        rmdir(streamDir.c_str());
+    if (mb > 0) {
+        const bench::StreamFolder streams(dir.path());
+        throughput(mb, runs, streams.path());
     }
     if (connections > 0) scale(connections, dir.path());
     if (deadHosts > 0) dead(deadHosts, dir.path());

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/process_runner.h"
@@ -180,6 +181,34 @@ inline long residentKiB(const std::vector<int>& pids) {
     }
     return kib;
 }
+
+// A folder for streams and their copies: in memory (/dev/shm) when the machine
+// has one, so that the disk's own pace does not enter the figures, else
+// fallback. A folder of its own is removed at the end, with the copies the
+// benchmarks leave in it (out.txt, minimal.txt).
+class StreamFolder {
+public:
+    explicit StreamFolder(std::string fallback) : path_(std::move(fallback)) {
+        char shm[] = "/dev/shm/vl-bench-XXXXXX";
+        if (mkdtemp(shm) != nullptr) {
+            path_ = shm;
+            own_ = true;
+        }
+    }
+    ~StreamFolder() {
+        if (!own_) return;
+        unlink((path_ + "/out.txt").c_str());
+        unlink((path_ + "/minimal.txt").c_str());
+        rmdir(path_.c_str());
+    }
+    StreamFolder(const StreamFolder&) = delete;
+    StreamFolder& operator=(const StreamFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    bool own_ = false;
+};
 
 // MB/s of the program showing bytes it receives on one connection: starts it
 // in dir with args (standard output to out.txt), waits up to ten minutes for

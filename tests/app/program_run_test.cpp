@@ -142,7 +142,6 @@ TEST(ProgramEnd, FiftyProgramsAtOnce) {
 // is refused with one error that names the limit, and the atoms run on the
 // programs that could be started.
 TEST(ProgramEnd, ProgramsBeyondTheFileLimitAreRefusedOneByOne) {
-    TempDir dir;
     const int opens = 40;
     std::string cmd;
     for (int i = 0; i < opens; ++i) cmd += "!open exec:/bin/sh wait 0\n";
@@ -152,19 +151,7 @@ TEST(ProgramEnd, ProgramsBeyondTheFileLimitAreRefusedOneByOne) {
         names.append(i > 1 ? ",A" : "A").append(std::to_string(i));
     }
     cmd += kQuitAfter + names + "\n!!lc" + kQuit;
-    RunOptions o;
-    o.workDir = dir.path();
-    o.args = {dir.write("run.vl", cmd), "-v:0"};
-    o.fileLimit = 48;
-    const RunResult r = runVesperline(o);
-    ASSERT_FALSE(r.timedOut) << r.out;
-    EXPECT_EQ(r.exitCode, 1) << r.out;  // connections could not be opened
-    const int refused = countOf(r.out, "Error 10050: ");
-    EXPECT_GT(refused, 0) << r.out;
-    EXPECT_EQ(countOf(r.out, "Error"), refused) << r.out;  // one error per refused open, nothing else
-    EXPECT_NE(r.out.find("の上限 (48) に達しています"), std::string::npos) << r.out;
-    const int opened = opens - refused;
-    EXPECT_NE(r.out.find(std::to_string(opened) + " 個の接続があります"), std::string::npos) << r.out;
+    const auto [r, opened] = runWithFileLimit(cmd, opens, 48);
     EXPECT_EQ(countOf(r.out, "[Atom A"), 10);
     EXPECT_EQ(countOf(r.out, " closed (signal 1, SIGHUP)]"), opened) << r.out;
 }

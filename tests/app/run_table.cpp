@@ -158,4 +158,24 @@ TEST_P(Run, Row) {
     if (row.check) row.check(dir.path());
 }
 
+LimitedRun runWithFileLimit(const std::string& cmd, int opens, int fileLimit) {
+    TempDir dir;
+    RunOptions o;
+    o.workDir = dir.path();
+    o.args = {dir.write("run.vl", cmd), "-v:0"};
+    o.fileLimit = fileLimit;
+    LimitedRun run{runVesperline(o)};
+    const std::string& out = run.result.out;
+    EXPECT_FALSE(run.result.timedOut) << out;
+    EXPECT_EQ(run.result.exitCode, 1) << out;  // connections that could not be opened
+    const int refused = countOf(out, "Error 10050: ");
+    EXPECT_GT(refused, 0) << out;
+    EXPECT_EQ(countOf(out, "Error"), refused) << out;  // one error per refused open, nothing else
+    const std::string limit = "の上限 (" + std::to_string(fileLimit) + ") に達しています。ulimit -n で上限を上げてください";
+    EXPECT_NE(out.find(limit), std::string::npos) << out;
+    run.opened = opens - refused;
+    EXPECT_NE(out.find(std::to_string(run.opened) + " 個の接続があります"), std::string::npos) << out;
+    return run;
+}
+
 }  // namespace vltest

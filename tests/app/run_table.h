@@ -65,6 +65,18 @@ std::string event(const std::string& e);
 std::string anywhere(const std::string& text);
 std::string nowhere(const std::string& text);
 
+// Runs the command file cmd (which opens `opens` connections and lists them
+// at its end) in a folder of its own with the program's limit of open files at
+// fileLimit, and checks the refusals: each open beyond the limit gave one error
+// 10050 naming the limit and `ulimit -n`, no other error came, the exit code
+// is 1, and the listing holds the others. Returns the run and how many
+// connections were opened.
+struct LimitedRun {
+    RunResult result;
+    int opened = 0;
+};
+LimitedRun runWithFileLimit(const std::string& cmd, int opens, int fileLimit);
+
 class Run : public ::testing::TestWithParam<Row> {};
 
 inline void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
